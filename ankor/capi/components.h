@@ -1,0 +1,11 @@
+// The CryptoAPI components of ankor, created on first use and kept for the run.
+#pragma once
+
+#include "ankor/front/operations.h"
+
+namespace ankor::capi {
+
+KeyStore& keyStoreInstance();
+Signer& signerInstance();
+
+}  // namespace ankor::capi

@@ -1,0 +1,39 @@
+// Software digests (SHA-1, SHA-256, SHA-512) of a byte string, as the CryptoAPI
+// operations and the token operations use them for thumbprints and data to sign.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "ankor/front/encoding.h"
+
+namespace ankor {
+
+// The CryptoAPI algorithm identifiers of the three digests.
+enum class DigestAlgorithm : std::uint32_t {
+  Sha1 = 0x8004,    // CALG_SHA1
+  Sha256 = 0x800C,  // CALG_SHA_256
+  Sha512 = 0x800E,  // CALG_SHA_512
+};
+
+// Length in bytes of a digest of this algorithm (20, 32 or 64).
+std::size_t digestLength(DigestAlgorithm algorithm);
+
+// The digest, or nothing when the platform could not compute it. On Windows a
+// CRYPT_VERIFYCONTEXT context of the default PROV_RSA_AES provider hashes the data;
+// on Linux OpenSSL does.
+std::optional<Bytes> computeDigest(DigestAlgorithm algorithm, const std::uint8_t* data,
+                                   std::size_t size);
+
+inline std::optional<Bytes> computeSha1(const std::uint8_t* data, std::size_t size) {
+  return computeDigest(DigestAlgorithm::Sha1, data, size);
+}
+inline std::optional<Bytes> computeSha256(const std::uint8_t* data, std::size_t size) {
+  return computeDigest(DigestAlgorithm::Sha256, data, size);
+}
+inline std::optional<Bytes> computeSha512(const std::uint8_t* data, std::size_t size) {
+  return computeDigest(DigestAlgorithm::Sha512, data, size);
+}
+
+}  // namespace ankor

@@ -1,0 +1,33 @@
+#include "ankor/capi/digest.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace ankor {
+namespace {
+
+std::string digestHex(DigestAlgorithm algorithm, const std::string& text) {
+  const auto digest =
+      computeDigest(algorithm, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  return digest ? hexEncode(*digest) : "failed";
+}
+
+// FIPS 180 vectors, including the empty message, through the platform's digests.
+TEST(ComputeDigest, KnownVectors) {
+  EXPECT_EQ(digestHex(DigestAlgorithm::Sha1, "abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
+  EXPECT_EQ(digestHex(DigestAlgorithm::Sha1, ""), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+  EXPECT_EQ(digestHex(DigestAlgorithm::Sha256, "abc"),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(digestHex(DigestAlgorithm::Sha256, ""),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(digestHex(DigestAlgorithm::Sha512, "abc"),
+            "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a"
+            "2192992a274fc1a836ba3c23a3feebbd454d4423643ce80e2a9ac94fa54ca49f");
+  EXPECT_EQ(digestLength(DigestAlgorithm::Sha1), 20u);
+  EXPECT_EQ(digestLength(DigestAlgorithm::Sha256), 32u);
+  EXPECT_EQ(digestLength(DigestAlgorithm::Sha512), 64u);
+}
+
+}  // namespace
+}  // namespace ankor

@@ -1,0 +1,86 @@
+// The operations the front end calls, as seen from the command table. The CryptoAPI
+// subsystem implements KeyStore and Signer; the PKCS#11 subsystem implements
+// TokenManager (P11Manager) and TokenStore (P11Store). Operations report failure by
+// throwing; listing records come back as JSON objects.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace ankor {
+
+using Records = std::vector<nlohmann::json>;
+
+// Stateless CryptoAPI key-store component.
+class KeyStore {
+ public:
+  virtual ~KeyStore() = default;
+  virtual std::string listCSPs() = 0;
+  virtual std::string countContainers(const std::string& providerName, int providerType) = 0;
+  virtual std::string listContainers(const std::string& providerName, int providerType) = 0;
+  virtual std::string createKeyPair(const std::string& providerName, int keyLength,
+                                    const std::string& containerName, bool useExistingKey,
+                                    bool exportable, int providerType,
+                                    const std::string& commonName, bool makeRequest) = 0;
+  virtual std::string generateCSR(const std::string& commonName, const std::string& providerName,
+                                  const std::string& containerName, int providerType) = 0;
+  virtual std::string acceptPKCS7(const std::string& certificateBase64,
+                                  const std::string& providerName,
+                                  const std::string& containerName, int providerType) = 0;
+};
+
+// Stateless CryptoAPI signing component.
+class Signer {
+ public:
+  virtual ~Signer() = default;
+  virtual std::string sign(const std::string& thumbprint, const std::string& hashAlgorithm,
+                           const std::string& dataBase64, bool isHash) = 0;
+  virtual std::string signList(const std::string& thumbprint, const std::string& hashAlgorithm,
+                               const nlohmann::json& document) = 0;
+};
+
+// One token of a PKCS#11 module.
+class TokenStore {
+ public:
+  virtual ~TokenStore() = default;
+  virtual Records listObjects(const std::string& pin) = 0;
+  virtual std::string createKeyPair(const std::string& label, const std::string& pin,
+                                    int keySize) = 0;
+  virtual std::string getPublicKey(const std::string& keyIdBase64) = 0;
+  virtual std::string importCertificate(const std::string& keyIdBase64,
+                                        const std::string& typeCode, const std::string& label,
+                                        const std::string& certificateBase64,
+                                        const std::string& pin) = 0;
+  virtual std::string signWithKeyId(const std::string& dataBase64, const std::string& keyId,
+                                    const std::string& pin, const std::string& hashName,
+                                    bool isDigest) = 0;
+};
+
+// The run's PKCS#11 manager: the modules of one type code and their usable tokens.
+class TokenManager {
+ public:
+  virtual ~TokenManager() = default;
+  virtual Records listTokens() = 0;
+  virtual Records listCertificates() = 0;
+  // The first token with this type code and serial, or nullptr.
+  virtual TokenStore* findStore(const std::string& typeCode, const std::string& serial) = 0;
+  virtual std::string sign(const std::string& dataBase64, const std::string& thumbprint,
+                           const std::string& pin, const std::string& hashName,
+                           bool isDigest) = 0;
+};
+
+// Where the front end obtains its components. Each is created at most once per run.
+class Components {
+ public:
+  virtual ~Components() = default;
+  virtual KeyStore& keyStore() = 0;
+  virtual Signer& signer() = 0;
+  // P11Manager::instance: loads the modules of the type code on first use.
+  virtual TokenManager& tokenManager(const std::string& typeCode) = 0;
+  // Finalises and unloads the modules; nothing when no manager exists.
+  virtual void releaseTokenManager() = 0;
+};
+
+}  // namespace ankor

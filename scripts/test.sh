@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds the sanitized Linux target and
+# the win32 target, and runs every test (the Windows ones under Wine through CTest).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+echo "== linux-asan: configure, build, test"
+cmake --preset linux-asan >/dev/null
+cmake --build --preset linux-asan
+ctest --preset linux-asan
+
+echo "== win32: configure, build, test under Wine"
+cmake --preset win32 >/dev/null
+cmake --build --preset win32
+ctest --preset win32
