@@ -34,4 +34,12 @@ done <<'CASES'
 "Erro desconhecido."|capi repo createKeyPair P 24 C false false 1024 x Ana
 CASES
 
+if [ "$TARVO_PLATFORM" = win32 ]; then
+  # Static runtime: nothing beyond Windows itself is imported; no console of its own.
+  headers=$(i686-w64-mingw32-objdump -p "$(exe ankor)")
+  check "no MinGW runtime DLL imported" "" \
+    "$(grep -iE 'DLL Name: (libstdc|libgcc|libwinpthread)' <<<"$headers" || true)"
+  check "windowless subsystem" 1 "$(grep -c 'Subsystem.*Windows GUI' <<<"$headers")"
+fi
+
 finish
