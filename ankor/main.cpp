@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
     if (auto envelope = ankor::dispatch(args, components)) {
       const std::string text = ankor::renderEnvelope(*envelope);
       std::cout.clear();
+      std::cout.flush();
       std::cout << text;
       std::cout.flush();
     }
