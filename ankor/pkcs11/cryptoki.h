@@ -1,0 +1,15 @@
+// The Cryptoki (PKCS#11) declarations as every file of this subsystem includes them.
+// Windows modules lay their structures out packed to one byte; the build sets
+// ANKOR_PKCS11_PACKED for that target so that ours match.
+#pragma once
+
+#if ANKOR_PKCS11_PACKED
+#pragma pack(push, 1)
+#endif
+#include <p11-kit/pkcs11.h>
+#if ANKOR_PKCS11_PACKED
+#pragma pack(pop)
+#endif
+
+// A module that lacks a function answers as if the call had failed with this code.
+inline constexpr CK_RV kMissingFunction = CKR_FUNCTION_NOT_SUPPORTED;

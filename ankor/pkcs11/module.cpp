@@ -1,0 +1,71 @@
+#include <stdexcept>
+
+#include "ankor/capi/digest.h"
+#include "ankor/pkcs11/p11.h"
+
+namespace ankor::pkcs11 {
+
+P11Module::~P11Module() { unload(); }
+
+void P11Module::load(Loader& loader) {
+  if (!loader.exists(row_.firstLocation)) {
+    throw std::runtime_error("Erro ao inicializar biblioteca fileExists");
+  }
+  library_ = loader.load(row_.firstLocation);
+  if (library_ == nullptr) throw std::runtime_error("Erro ao inicializar biblioteca LoadLibrary");
+  const CK_RV rv = P11_CALL(*this, C_Initialize, nullptr);
+  if (rv == CKR_OK) return;
+  // A library that another code of this run already initialised (two codes naming
+  // one file) must not be finalised under that code's feet; it is only released.
+  if (rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) (void)P11_CALL(*this, C_Finalize, nullptr);
+  library_.reset();
+}
+
+void P11Module::unload() noexcept {
+  if (library_ == nullptr) return;
+  (void)P11_CALL(*this, C_Finalize, nullptr);
+  library_.reset();
+}
+
+DigestTemplate digestTemplate(const std::string& hashName) {
+  if (hashName == "sha1") {
+    return {static_cast<int>(DigestAlgorithm::Sha1),
+            {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E, 0x03, 0x02, 0x1A, 0x05, 0x00, 0x04,
+             0x14},
+            20};
+  }
+  if (hashName == "sha512") {
+    return {static_cast<int>(DigestAlgorithm::Sha512),
+            {0x30, 0x51, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02,
+             0x03, 0x05, 0x00, 0x04, 0x40},
+            64};
+  }
+  return {static_cast<int>(DigestAlgorithm::Sha256),
+          {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02,
+           0x01, 0x05, 0x00, 0x04, 0x20},
+          32};
+}
+
+std::string loginFailureText(CK_RV rv) {
+  switch (rv) {
+    case CKR_OK: return "";
+    case CKR_PIN_INCORRECT: return "Erro no Login - Pin incorreto";
+    case CKR_PIN_INVALID: return "Erro no Login - Pin invalido";
+    case CKR_PIN_LEN_RANGE: return "Erro no Login - Tamanho do Pin invalido";
+    case CKR_PIN_EXPIRED: return "Erro no Login - Pin expirado";
+    case CKR_PIN_LOCKED: return "Erro no Login - Pin bloqueado";
+    case CKR_ARGUMENTS_BAD: return "Erro no Login - Argumentos invalidos";
+    default: return "Erro no Login - Erro Generico";
+  }
+}
+
+std::string deviceFailureText(CK_RV rv) {
+  switch (rv) {
+    case CKR_DEVICE_ERROR: return "Erro no dispositivo";
+    case CKR_DEVICE_MEMORY: return "Dispositivo sem mem\xC3\xB3ria";
+    case CKR_DEVICE_REMOVED: return "Dispositivo removido";
+    default: return std::to_string(rv);
+  }
+}
+
+}  // namespace ankor::pkcs11

@@ -1,0 +1,180 @@
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+
+#include "ankor/capi/digest.h"
+#include "ankor/pkcs11/p11.h"
+
+namespace ankor::pkcs11 {
+namespace {
+
+constexpr std::size_t kMaxLabelBytes = 18;
+
+}  // namespace
+
+P11Session::P11Session(P11Session&& other) noexcept
+    : module_(other.module_), handle_(std::exchange(other.handle_, 0)) {}
+
+P11Session::~P11Session() {
+  if (handle_ == 0) return;
+  (void)P11_CALL(*module_, C_Logout, handle_);
+  (void)P11_CALL(*module_, C_CloseSession, handle_);
+}
+
+void P11Session::close() {
+  if (handle_ == 0) throw NoSessionOpen{};
+  const CK_SESSION_HANDLE handle = std::exchange(handle_, 0);
+  (void)P11_CALL(*module_, C_Logout, handle);
+  (void)P11_CALL(*module_, C_CloseSession, handle);
+}
+
+std::vector<CK_OBJECT_HANDLE> P11Session::findObjects(CK_ATTRIBUTE* attributes,
+                                                      CK_ULONG count) const {
+  std::vector<CK_OBJECT_HANDLE> found;
+  (void)P11_CALL(*module_, C_FindObjectsInit, handle_, attributes, count);
+  for (;;) {
+    CK_OBJECT_HANDLE object = 0;
+    CK_ULONG delivered = 0;
+    if (P11_CALL(*module_, C_FindObjects, handle_, &object, CK_ULONG{1}, &delivered) != CKR_OK ||
+        delivered == 0) {
+      break;
+    }
+    found.push_back(object);
+  }
+  (void)P11_CALL(*module_, C_FindObjectsFinal, handle_);
+  return found;
+}
+
+CK_OBJECT_HANDLE P11Session::findObject(CK_OBJECT_CLASS objectClass, const std::string& id) const {
+  std::string idBytes = id;
+  CK_ATTRIBUTE attributes[] = {
+      {CKA_CLASS, &objectClass, sizeof objectClass},
+      {CKA_ID, idBytes.data(), static_cast<CK_ULONG>(idBytes.size())},
+  };
+  const auto found = findObjects(attributes, 2);
+  return found.empty() ? 0 : found.front();
+}
+
+Bytes P11Session::getAttribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) const {
+  CK_ATTRIBUTE attribute = {type, nullptr, 0};
+  if (P11_CALL(*module_, C_GetAttributeValue, handle_, object, &attribute, CK_ULONG{1}) != CKR_OK ||
+      attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION || attribute.ulValueLen == 0) {
+    return {};
+  }
+  // One zero byte more than the value, as a text reader of the buffer expects.
+  Bytes value(attribute.ulValueLen + 1, 0);
+  attribute.pValue = value.data();
+  const CK_RV rv = P11_CALL(*module_, C_GetAttributeValue, handle_, object, &attribute, CK_ULONG{1});
+  if (rv != CKR_OK || attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION ||
+      attribute.ulValueLen >= value.size()) {
+    return {};
+  }
+  value.resize(attribute.ulValueLen);
+  return value;
+}
+
+std::string P11Session::getAttributeText(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) const {
+  return textUpToZero(getAttribute(object, type));
+}
+
+std::optional<CK_OBJECT_CLASS> P11Session::getClass(CK_OBJECT_HANDLE object) const {
+  CK_OBJECT_CLASS value = 0;
+  CK_ATTRIBUTE attribute = {CKA_CLASS, &value, sizeof value};
+  if (P11_CALL(*module_, C_GetAttributeValue, handle_, object, &attribute, CK_ULONG{1}) != CKR_OK) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::string P11Session::thumbprint(CK_OBJECT_HANDLE certificate) const {
+  const Bytes value = getAttribute(certificate, CKA_VALUE);
+  const auto digest = computeSha1(value.data(), value.size());
+  return digest ? hexEncode(*digest) : std::string();
+}
+
+std::string P11Session::findKeyIdByThumbprint(const std::string& wanted) const {
+  CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
+  CK_ATTRIBUTE byClass = {CKA_CLASS, &certificateClass, sizeof certificateClass};
+  for (const CK_OBJECT_HANDLE certificate : findObjects(&byClass, 1)) {
+    const std::string id = getAttributeText(certificate, CKA_ID);
+    if (thumbprint(certificate) == wanted) return id;
+  }
+  return "";
+}
+
+std::string P11Session::generateKeyPair(const std::string& label, int keySize) const {
+  std::string keyLabel = label.substr(0, std::min(label.size(), kMaxLabelBytes));
+  const std::string keyIdText =
+      randomAlphanumeric(4) + "-" +
+      base64Encode(reinterpret_cast<const std::uint8_t*>(keyLabel.data()), keyLabel.size());
+  std::string publicId = keyIdText, privateId = keyIdText;
+  std::string publicLabel = keyLabel, privateLabel = keyLabel;
+  CK_BBOOL yes = CK_TRUE;
+  CK_ULONG modulusBits = static_cast<CK_ULONG>(keySize);
+  CK_BYTE exponent[] = {0x01, 0x00, 0x01};
+  CK_ATTRIBUTE publicTemplate[] = {
+      {CKA_ID, publicId.data(), static_cast<CK_ULONG>(publicId.size())},
+      {CKA_LABEL, publicLabel.data(), static_cast<CK_ULONG>(publicLabel.size())},
+      {CKA_TOKEN, &yes, sizeof yes},
+      {CKA_ENCRYPT, &yes, sizeof yes},
+      {CKA_VERIFY, &yes, sizeof yes},
+      {CKA_MODULUS_BITS, &modulusBits, sizeof modulusBits},
+      {CKA_PUBLIC_EXPONENT, exponent, sizeof exponent},
+      {CKA_WRAP, &yes, sizeof yes},
+  };
+  CK_ATTRIBUTE privateTemplate[] = {
+      {CKA_ID, privateId.data(), static_cast<CK_ULONG>(privateId.size())},
+      {CKA_LABEL, privateLabel.data(), static_cast<CK_ULONG>(privateLabel.size())},
+      {CKA_TOKEN, &yes, sizeof yes},
+      {CKA_PRIVATE, &yes, sizeof yes},
+      {CKA_SENSITIVE, &yes, sizeof yes},
+      {CKA_DECRYPT, &yes, sizeof yes},
+      {CKA_SIGN, &yes, sizeof yes},
+      {CKA_UNWRAP, &yes, sizeof yes},
+  };
+  CK_MECHANISM mechanism = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
+  CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
+  const CK_RV rv = P11_CALL(*module_, C_GenerateKeyPair, handle_, &mechanism, publicTemplate,
+                            CK_ULONG{8}, privateTemplate, CK_ULONG{8}, &publicKey, &privateKey);
+  if (rv != CKR_OK) return "Erro na geracao do par de chaves: " + deviceFailureText(rv);
+  return base64Encode(reinterpret_cast<const std::uint8_t*>(keyIdText.data()), keyIdText.size());
+}
+
+std::string P11Session::signSteps(const std::string& dataBase64, const std::string& keyId,
+                                  const std::string& hashName, bool isHash) const {
+  const CK_OBJECT_HANDLE privateKey = findObject(CKO_PRIVATE_KEY, keyId);
+  const DigestTemplate chosen = digestTemplate(hashName);
+  if (privateKey == 0) return "";
+
+  const Bytes data = base64Decode(dataBase64);
+  Bytes digest;
+  if (isHash) {
+    if (data.size() != chosen.digestLength) return "Tamanho data nao condiz com algoritmo utilizado";
+    digest = data;
+  } else {
+    auto computed = computeDigest(static_cast<DigestAlgorithm>(chosen.algorithm), data.data(),
+                                  data.size());
+    // Never sign a DigestInfo that holds no digest.
+    if (!computed || computed->size() != chosen.digestLength) {
+      throw std::runtime_error("Erro ao calcular o hash dos dados");
+    }
+    digest = std::move(*computed);
+  }
+  Bytes digestInfo = chosen.prefix;
+  digestInfo.insert(digestInfo.end(), digest.begin(), digest.end());
+
+  CK_MECHANISM mechanism = {CKM_RSA_PKCS, nullptr, 0};
+  (void)P11_CALL(*module_, C_SignInit, handle_, &mechanism, privateKey);
+  CK_ULONG length = 0;
+  (void)P11_CALL(*module_, C_Sign, handle_, digestInfo.data(),
+                 static_cast<CK_ULONG>(digestInfo.size()), nullptr, &length);
+  // A module that announces an unavailable length signs nothing.
+  if (length == CK_UNAVAILABLE_INFORMATION) length = 0;
+  Bytes signature(length + 1, 0);
+  (void)P11_CALL(*module_, C_Sign, handle_, digestInfo.data(),
+                 static_cast<CK_ULONG>(digestInfo.size()), signature.data(), &length);
+  if (length >= signature.size()) length = 0;
+  return base64Encode(signature.data(), length);
+}
+
+}  // namespace ankor::pkcs11

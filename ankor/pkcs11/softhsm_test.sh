@@ -1,0 +1,160 @@
+#!/usr/bin/env bash
+# The whole token flow of the real ankor against SoftHSM2 on a token of its own,
+# cross-checked with pkcs11-tool and openssl: tokens listing, key generation, public
+# key, signatures, certificate import, listings, signing by thumbprint.
+source "$TARVO_SOURCE_DIR/tests/lib.sh"
+source "$TARVO_SOURCE_DIR/ankor/pkcs11/testing/token.sh"
+
+make_token "Ankor Test"
+export ANKOR_PKCS11_MODULE_GD=$SOFTHSM ANKOR_PKCS11_MODULE_AT=$SOFTHSM
+tool() { pkcs11-tool --module "$SOFTHSM" "$@" 2>/dev/null; }
+
+# Tokens listing: one record, slotId a string of the decimal slot ID.
+ankor pkcs11 list tokens GD
+check "token serial" "$serial" "$(member serial)"
+check "token label" "Ankor Test" "$(member tokenLabel)"
+check "token model" "SoftHSM v2" "$(member tokenModel)"
+slot_hex=$(tool -L | sed -n 's/^Slot [0-9]* (\(0x[0-9a-f]*\)).*/\1/p' | head -1)
+check "slotId is the decimal slot ID, quoted" "\"slotId\": \"$((slot_hex))\"," \
+  "$(grep -o '"slotId": .*' <<<"$out")"
+check "free memory is a number" 1 "$(grep -c '"freePublicMemory": [0-9]*,' <<<"$out")"
+
+# Key generation: a 21-letter label is cut to 18; the id is 4 characters, "-" and
+# the base64 of the cut label.
+label21="ABCDEFGHIJKLMNOPQRSTU"
+ankor pkcs11 repo createKeyPair GD "$serial" "$label21" 2048 "$PIN"
+key_b64=$(success_text)
+key_id=$(base64 -d <<<"$key_b64")
+check "key id fifth character" "-" "${key_id:4:1}"
+check "key id label part" "$(printf ABCDEFGHIJKLMNOPQR | base64 -w0)" "${key_id:5}"
+check "four distinct random characters" 4 "$(fold -w1 <<<"${key_id:0:4}" | sort -u | wc -l)"
+key_hex=$(printf %s "$key_id" | od -An -tx1 | tr -d ' \n')
+objects=$(tool -O --login --pin "$PIN")
+check "pkcs11-tool sees both keys with the id" 2 "$(grep -c "ID: *$key_hex" <<<"$objects")"
+check "pkcs11-tool sees the cut label" 2 "$(grep -c 'label: *ABCDEFGHIJKLMNOPQR$' <<<"$objects")"
+
+# Public key: 256 modulus bytes for 2048 bits.
+ankor pkcs11 repo getPublicKey GD "$serial" "$key_b64"
+modulus_b64=$(success_text)
+check "modulus base64 length" 344 "${#modulus_b64}"
+tool --read-object --type pubkey --id "$key_hex" -o "$work/pub.der"
+openssl pkey -pubin -inform DER -in "$work/pub.der" -out "$work/pub.pem"
+
+# verify_with KEYARGS HASH DATAFILE SIGNATURE_B64: openssl checks the PKCS#1 v1.5 signature.
+verify_with() {
+  base64 -d <<<"$4" >"$work/sig.bin"
+  openssl dgst "-$2" -binary "$3" >"$work/digest.bin"
+  openssl pkeyutl -verify $1 -pkeyopt "digest:$2" -in "$work/digest.bin" \
+    -sigfile "$work/sig.bin" >/dev/null 2>&1 && echo ok || echo bad
+}
+printf 'data to be signed' >"$work/data.bin"
+data_b64=$(base64 -w0 "$work/data.bin")
+for hash in sha1 sha256 sha512; do
+  digest_b64=$(openssl dgst "-$hash" -binary "$work/data.bin" | base64 -w0)
+  ankor pkcs11 crypt signWithKeyId GD "$serial" "$key_b64" "$hash" "$PIN" false "$data_b64"
+  check "signWithKeyId $hash data" ok "$(verify_with "-pubin -inkey $work/pub.pem" "$hash" "$work/data.bin" "$(success_text)")"
+  ankor pkcs11 crypt signWithKeyId GD "$serial" "$key_b64" "$hash" "$PIN" TRUE "$digest_b64"
+  check "signWithKeyId $hash digest" ok "$(verify_with "-pubin -inkey $work/pub.pem" "$hash" "$work/data.bin" "$(success_text)")"
+done
+
+# Errors of signing by identifier: wrong digest length under "error"; upper-case
+# hash names mean SHA-256; an unknown identifier signs nothing.
+sha1_digest=$(openssl dgst -sha1 -binary "$work/data.bin" | base64 -w0)
+sha256_digest=$(openssl dgst -sha256 -binary "$work/data.bin" | base64 -w0)
+for case in "sha1 $sha256_digest" "SHA1 $sha1_digest" "sha512 $sha256_digest"; do
+  read -r hash digest <<<"$case"
+  ankor pkcs11 crypt signWithKeyId GD "$serial" "$key_b64" "$hash" "$PIN" true "$digest"
+  check "signWithKeyId $hash with a ${#digest}-character digest" \
+    "$(envelope error '"Tamanho data nao condiz com algoritmo utilizado"')" "$out"
+done
+ankor pkcs11 crypt signWithKeyId GD "$serial" "$(printf 'no-such-key' | base64 -w0)" sha256 "$PIN" false "$data_b64"
+check "unknown key id signs nothing" "$(envelope success '""')" "$out"
+# An identifier with a zero byte inside is searched up to that byte.
+zero_b64=$( (printf %s "$key_id"; printf '\0tail') | base64 -w0)
+ankor pkcs11 crypt signWithKeyId GD "$serial" "$zero_b64" sha256 "$PIN" false "$data_b64"
+check "identifier cut at its zero byte" ok "$(verify_with "-pubin -inkey $work/pub.pem" sha256 "$work/data.bin" "$(success_text)")"
+ankor pkcs11 repo getPublicKey GD "$serial" "$(printf 'no-such-key' | base64 -w0)"
+check "unknown public key" "$(envelope success '""')" "$out"
+
+# A test CA issues the certificate for the token's key.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.pem" \
+  -subj /CN=AnkorTestCA -days 2 2>/dev/null
+openssl x509 -new -CA "$work/ca.pem" -CAkey "$work/ca.key" -force_pubkey "$work/pub.pem" \
+  -subj "/CN=ABCDEFGHIJKLMNOPQR" -days 2 -outform DER -out "$work/cert.der" 2>/dev/null
+openssl x509 -inform DER -in "$work/cert.der" -out "$work/cert.pem"
+cert_b64=$(base64 -w0 "$work/cert.der")
+check "getPublicKey modulus equals the certificate's" \
+  "$(openssl x509 -in "$work/cert.pem" -noout -modulus | cut -d= -f2)" \
+  "$(base64 -d <<<"$modulus_b64" | od -An -tx1 | tr -d ' \n' | tr a-f A-F)"
+
+# Import with the "AT" template (11 attributes). SoftHSM2 requires CKA_SUBJECT on a
+# certificate, so the 6-attribute template of the other codes is refused with
+# CKR_TEMPLATE_INCOMPLETE (0xD0), reported under "error".
+ankor pkcs11 repo importCertificate GD "$serial" "$key_b64" "ABCDEFGHIJKLMNOPQR" "$PIN" "$cert_b64"
+check "6-attribute import refused by SoftHSM2" "$(envelope error '"Erro na importação do certificado: 208"')" "$out"
+ankor pkcs11 repo importCertificate AT "$serial" "$key_b64" "ABCDEFGHIJKLMNOPQR" "$PIN" "$cert_b64"
+check "AT import" "$(envelope success "\"certificado adicionado com sucesso: $key_b64\"")" "$out"
+check "pkcs11-tool sees the certificate with the key's id" 1 \
+  "$(tool -O --type cert | grep -c "ID: *$key_hex")"
+
+thumbprint=$(openssl x509 -in "$work/cert.pem" -noout -fingerprint -sha1 | cut -d= -f2 | tr -d : | tr A-F a-f)
+ankor pkcs11 list certificates AT
+check "certificates listing holds openssl's thumbprint" 1 "$(grep -c "\"thumbprint\": \"$thumbprint\"" <<<"$out")"
+check "certificate records carry type and serial" 1 \
+  "$(grep -c "\"serial\": \"$serial\"" <<<"$(grep -B2 -A2 "$thumbprint" <<<"$out")")"
+
+ankor pkcs11 list objects AT "$serial" "$PIN"
+expected_objects=$(cat <<JSON
+{
+    "success": [
+        {
+            "certificate": true,
+            "id": "$key_b64",
+            "label": "ABCDEFGHIJKLMNOPQR",
+            "privateKey": true,
+            "publicKey": true
+        }
+    ]
+}
+JSON
+)
+check "objects listing: one id, all three flags" "$expected_objects" "$out"
+
+# Signing by thumbprint, verified against the certificate.
+for hash in sha1 sha256 sha512; do
+  ankor pkcs11 crypt sign AT "$thumbprint" "$hash" "$PIN" "$data_b64" false
+  check "sign by thumbprint $hash" ok "$(verify_with "-certin -inkey $work/cert.pem" "$hash" "$work/data.bin" "$(success_text)")"
+done
+ankor pkcs11 crypt sign AT "$thumbprint" sha1 "$PIN" "$sha1_digest" true
+check "sign by thumbprint, digest given" ok "$(verify_with "-certin -inkey $work/cert.pem" sha1 "$work/data.bin" "$(success_text)")"
+
+while IFS='|' read -r description member value words; do
+  # shellcheck disable=SC2086
+  ankor $words
+  check "$description" "$(envelope "$member" "$value")" "$out"
+done <<CASES
+upper-case thumbprint finds nothing|success|"Nenhum certificado encontrado com o thumbprint enviado"|pkcs11 crypt sign AT ${thumbprint^^} sha256 $PIN $data_b64 false
+wrong PIN after the search|error|"Erro no Login - Pin incorreto"|pkcs11 crypt sign AT $thumbprint sha256 4321 $data_b64 false
+wrong PIN lists no objects|error|"Erro no Login - Pin incorreto"|pkcs11 list objects AT $serial 4321
+serial in another case|error|"Token Type ou Serial invalido"|pkcs11 list objects AT ${serial^^} $PIN
+unknown code lists nothing|success|[]|pkcs11 list tokens XX
+lower-case code lists nothing|success|[]|pkcs11 list certificates gd
+unknown group after loading|error|"Tipo de sub-comando nao encontrado"|pkcs11 lists tokens GD
+CASES
+
+# ND loads all seven codes in table order. With every code naming SoftHSM2, GD
+# initialises it and the six others, finding it initialised, add nothing.
+for code in ET BR OB EP DX; do export ANKOR_PKCS11_MODULE_$code=$SOFTHSM; done
+ankor pkcs11 list tokens ND
+check "ND lists the token once, under its own row's code" "GD" "$(member type)"
+ankor pkcs11 repo getPublicKey ND "$serial" "$key_b64"
+check "code ND never names a token" "$(envelope error '"Token Type ou Serial invalido"')" "$out"
+
+# Module files: ND with a missing one, a file that is not a library.
+printf 'not a library' >"$work/not-a-module.so"
+ANKOR_PKCS11_MODULE_ET=$work/absent.so ankor pkcs11 list tokens ND
+check "ND with a missing module file" "$(envelope error '"Erro ao inicializar biblioteca fileExists"')" "$out"
+ANKOR_PKCS11_MODULE_GD=$work/not-a-module.so ankor pkcs11 list tokens GD
+check "a file that does not load" "$(envelope error '"Erro ao inicializar biblioteca LoadLibrary"')" "$out"
+
+finish

@@ -1,0 +1,239 @@
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "ankor/pkcs11/p11.h"
+
+namespace ankor::pkcs11 {
+namespace {
+
+constexpr CK_ULONG kMinimumFreePublicMemory = 7168;
+
+std::string callFailure(const char* value, const char* function, CK_RV rv) {
+  return std::string("[ERROR] P11Store.") + value + " - " + function + ", rv: " + std::to_string(rv);
+}
+
+// Zeroes a buffer in a way the compiler may not drop as a dead store.
+void wipe(void* data, std::size_t size) {
+  volatile unsigned char* bytes = static_cast<volatile unsigned char*>(data);
+  while (size-- > 0) *bytes++ = 0;
+}
+
+}  // namespace
+
+std::string P11Store::getManufacturerId() const {
+  CK_SLOT_INFO info{};
+  const CK_RV rv = P11_CALL(*module_, C_GetSlotInfo, slot_, &info);
+  if (rv != CKR_OK) return callFailure("getManufacturerId", "C_GetSlotInfo", rv);
+  return fixedFieldText(info.manufacturerID, sizeof info.manufacturerID + 1);
+}
+
+std::string P11Store::description() const {
+  CK_SLOT_INFO info{};
+  const CK_RV rv = P11_CALL(*module_, C_GetSlotInfo, slot_, &info);
+  if (rv != CKR_OK) return callFailure("description", "C_GetSlotInfo", rv);
+  return fixedFieldText(info.slotDescription, sizeof info.slotDescription + 1);
+}
+
+std::string P11Store::label() const {
+  CK_TOKEN_INFO info{};
+  const CK_RV rv = P11_CALL(*module_, C_GetTokenInfo, slot_, &info);
+  if (rv != CKR_OK) return callFailure("label", "C_GetTokenInfo", rv);
+  return fixedFieldText(info.label, sizeof info.label + 1);
+}
+
+std::string P11Store::model() const {
+  CK_TOKEN_INFO info{};
+  const CK_RV rv = P11_CALL(*module_, C_GetTokenInfo, slot_, &info);
+  if (rv != CKR_OK) return callFailure("model", "C_GetTokenInfo", rv);
+  return fixedFieldText(info.model, sizeof info.model + 1);
+}
+
+std::string P11Store::serial() const {
+  CK_TOKEN_INFO info{};
+  const CK_RV rv = P11_CALL(*module_, C_GetTokenInfo, slot_, &info);
+  if (rv != CKR_OK) return callFailure("serial", "C_GetTokenInfo", rv);
+  return fixedFieldText(info.serialNumber, sizeof info.serialNumber + 1);
+}
+
+CK_ULONG P11Store::freePublicMemory() const {
+  CK_TOKEN_INFO info{};
+  if (P11_CALL(*module_, C_GetTokenInfo, slot_, &info) != CKR_OK) return 0;
+  return info.ulFreePublicMemory;
+}
+
+CK_ULONG P11Store::freePrivateMemory() const {
+  CK_TOKEN_INFO info{};
+  if (P11_CALL(*module_, C_GetTokenInfo, slot_, &info) != CKR_OK) return 0;
+  return info.ulFreePrivateMemory;
+}
+
+nlohmann::json P11Store::getInfo() const {
+  nlohmann::json info = nlohmann::json::object();
+  info["manufacturerId"] = getManufacturerId();
+  info["slotDescription"] = description();
+  info["tokenLabel"] = label();
+  info["tokenModel"] = model();
+  info["serial"] = serial();
+  info["freePublicMemory"] = static_cast<std::uint64_t>(freePublicMemory());
+  info["freePrivateMemory"] = static_cast<std::uint64_t>(freePrivateMemory());
+  info["type"] = code();
+  info["slotId"] = std::to_string(slot_);
+  return info;
+}
+
+P11Session& P11Store::openSession(const std::string& pin, bool readWrite) {
+  session_.reset();
+  CK_SESSION_HANDLE handle = 0;
+  const CK_FLAGS flags = readWrite ? (CKF_SERIAL_SESSION | CKF_RW_SESSION) : CKF_SERIAL_SESSION;
+  (void)P11_CALL(*module_, C_OpenSession, slot_, flags, nullptr, CK_NOTIFY{nullptr}, &handle);
+  P11Session& session = session_.emplace(*module_, handle);
+  if (!readWrite) return session;
+  if (handle == 0) throw NoSessionOpen{};
+
+  CK_RV rv;
+  if (pin.empty() || pin == "ND") {
+    // No PIN: the login through the reader's protected authentication path.
+    rv = P11_CALL(*module_, C_Login, handle, CK_USER_TYPE{CKU_USER}, nullptr, CK_ULONG{0});
+  } else {
+    std::vector<CK_UTF8CHAR> buffer(pin.begin(), pin.end());
+    rv = P11_CALL(*module_, C_Login, handle, CK_USER_TYPE{CKU_USER}, buffer.data(),
+                  static_cast<CK_ULONG>(buffer.size()));
+    wipe(buffer.data(), buffer.size());
+  }
+  if (rv != CKR_OK) throw std::runtime_error(loginFailureText(rv));
+  return session;
+}
+
+void P11Store::closeSession() {
+  if (!session_) return;
+  // The session is discarded whether or not close() raises.
+  std::optional<P11Session> current = std::move(session_);
+  session_.reset();
+  current->close();
+}
+
+Records P11Store::listCertificates() {
+  P11Session& session = openSession("", false);
+  const std::string type = code();
+  const std::string tokenSerial = serial();
+  Records records;
+  CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
+  CK_ATTRIBUTE byClass = {CKA_CLASS, &certificateClass, sizeof certificateClass};
+  for (const CK_OBJECT_HANDLE certificate : session.findObjects(&byClass, 1)) {
+    records.push_back(
+        {{"type", type}, {"serial", tokenSerial}, {"thumbprint", session.thumbprint(certificate)}});
+  }
+  closeSession();
+  return records;
+}
+
+Records P11Store::listObjects(const std::string& pin) {
+  P11Session& session = openSession(pin, true);
+  Records records;
+  CK_OBJECT_CLASS privateClass = CKO_PRIVATE_KEY;
+  CK_ATTRIBUTE byClass = {CKA_CLASS, &privateClass, sizeof privateClass};
+  for (const CK_OBJECT_HANDLE privateKey : session.findObjects(&byClass, 1)) {
+    const Bytes id = session.getAttribute(privateKey, CKA_ID);
+    const std::string idText = id.empty() ? std::string() : base64Encode(id);
+    Bytes idBytes = base64Decode(idText);
+    CK_ATTRIBUTE byId = {CKA_ID, idBytes.data(), static_cast<CK_ULONG>(idBytes.size())};
+    nlohmann::json record = {{"id", idText},          {"label", ""},
+                             {"publicKey", false},    {"privateKey", false},
+                             {"certificate", false}};
+    for (const CK_OBJECT_HANDLE object : session.findObjects(&byId, 1)) {
+      const auto objectClass = session.getClass(object);
+      const char* flag = !objectClass                         ? nullptr
+                         : *objectClass == CKO_CERTIFICATE   ? "certificate"
+                         : *objectClass == CKO_PUBLIC_KEY    ? "publicKey"
+                         : *objectClass == CKO_PRIVATE_KEY   ? "privateKey"
+                                                              : nullptr;
+      if (flag == nullptr) continue;
+      record[flag] = true;
+      record["label"] = session.getAttributeText(object, CKA_LABEL);
+    }
+    records.push_back(std::move(record));
+  }
+  closeSession();
+  return records;
+}
+
+std::string P11Store::createKeyPair(const std::string& label, const std::string& pin,
+                                    int keySize) {
+  P11Session& session = openSession(pin, true);
+  if (freePublicMemory() <= kMinimumFreePublicMemory) {
+    throw std::runtime_error(
+        "Token nao possui espaco suficiente para criacao de chave e posterior importacao de "
+        "certificado");
+  }
+  std::string result = session.generateKeyPair(label, keySize);
+  closeSession();
+  return result;
+}
+
+std::string P11Store::getPublicKey(const std::string& keyIdBase64) {
+  P11Session& session = openSession("", false);
+  const std::string keyId = textUpToZero(base64Decode(keyIdBase64));
+  std::string result;
+  if (const CK_OBJECT_HANDLE publicKey = session.findObject(CKO_PUBLIC_KEY, keyId)) {
+    result = base64Encode(session.getAttribute(publicKey, CKA_MODULUS));
+  }
+  closeSession();
+  return result;
+}
+
+std::string P11Store::importCertificate(const std::string& keyIdBase64,
+                                        const std::string& typeCode, const std::string& label,
+                                        const std::string& certificateBase64,
+                                        const std::string& pin) {
+  P11Session& session = openSession(pin, true);
+  Bytes keyId = base64Decode(keyIdBase64);
+  Bytes certificate = base64Decode(certificateBase64);
+  std::string labelBytes = label;
+  std::string issuer = "Temporary";
+  CK_BYTE serialNumber = 0x01;
+  std::string subject = "/CN=" + label;
+  CK_CERTIFICATE_TYPE certificateType = CKC_X_509;
+  CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
+  CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+  CK_ATTRIBUTE attributes[] = {
+      {CKA_CERTIFICATE_TYPE, &certificateType, sizeof certificateType},
+      {CKA_VALUE, certificate.data(), static_cast<CK_ULONG>(certificate.size())},
+      {CKA_TOKEN, &yes, sizeof yes},
+      {CKA_CLASS, &certificateClass, sizeof certificateClass},
+      {CKA_ID, keyId.data(), static_cast<CK_ULONG>(keyId.size())},
+      {CKA_LABEL, labelBytes.data(), static_cast<CK_ULONG>(labelBytes.size())},
+      {CKA_PRIVATE, &no, sizeof no},
+      {CKA_MODIFIABLE, &yes, sizeof yes},
+      {CKA_ISSUER, issuer.data(), static_cast<CK_ULONG>(issuer.size())},
+      {CKA_SERIAL_NUMBER, &serialNumber, sizeof serialNumber},
+      {CKA_SUBJECT, subject.data(), static_cast<CK_ULONG>(subject.size())},
+  };
+  const CK_ULONG count = typeCode == "AT" ? 11 : 6;
+  CK_OBJECT_HANDLE object = 0;
+  const CK_RV rv = P11_CALL(*module_, C_CreateObject, session.handle(), attributes, count, &object);
+  if (rv != CKR_OK) {
+    throw std::runtime_error("Erro na importa\xC3\xA7\xC3\xA3o do certificado: " +
+                             deviceFailureText(rv));
+  }
+  closeSession();
+  return "certificado adicionado com sucesso: " + keyIdBase64;
+}
+
+std::string P11Store::signWithKeyId(const std::string& dataBase64, const std::string& keyId,
+                                    const std::string& pin, const std::string& hashName,
+                                    bool isHash) {
+  P11Session& session = openSession(pin, true);
+  std::string result = session.signSteps(dataBase64, keyId, hashName, isHash);
+  closeSession();
+  return result;
+}
+
+std::string P11Store::keyIdOfCertificate(const std::string& thumbprint) {
+  P11Session& session = openSession("", false);
+  std::string keyId = session.findKeyIdByThumbprint(thumbprint);
+  closeSession();
+  return keyId;
+}
+
+}  // namespace ankor::pkcs11
