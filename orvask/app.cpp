@@ -1,0 +1,98 @@
+#include "orvask/app.h"
+
+#include "orvask/checker.h"
+
+namespace orvask {
+
+namespace {
+
+constexpr const char* kUnrecognised = "Argumento(s) nao reconhecido(s).";
+
+int verifyMachine(OrvaskContext& context) {
+  CChecker checker(context.inventory, context.database);
+  checker.EnumerateInstalledSoftware();
+  int verdict = checker.CheckBlackList();
+  if (verdict == kMachineReleased) {
+    const unsigned drive = context.drive.protectedDriveType();
+    if (drive != kDriveFixed && drive != kDriveRemote) verdict = kDriveFailed;
+  }
+  if (verdict == kMachineReleased) verdict = checker.CheckWhiteList();
+  checker.PrintResult(verdict, context.out);
+  return 0;
+}
+
+int updateBlackList(const std::vector<std::string>& args, std::size_t at, OrvaskContext& context) {
+  SoftwareMap entries;
+  if (at >= args.size() || !readBlackListInput(args[at], entries)) {
+    context.out << "error" << std::endl;
+    return 0;
+  }
+  // The command only adds; the outcome of the inserts is not part of its answer.
+  (void)CDBOrvask(context.database).InsertList(kInsertBlackList, entries);
+  CChecker checker(context.inventory, context.database);
+  checker.PrintResult(kBlackListUpdated, context.out);
+  return 0;
+}
+
+int runCommand(const std::vector<std::string>& args, std::size_t options, OrvaskContext& context) {
+  const std::string* word = options < args.size() ? &args[options] : nullptr;
+  if (word != nullptr && compareNoCase(*word, "Version") == 0) {
+    context.out << "Version!" << std::endl;
+    return 0;
+  }
+  if (word != nullptr && compareNoCase(*word, "VerifyMachine") == 0) return verifyMachine(context);
+  if (word != nullptr && compareNoCase(*word, "UpdateBlackList") == 0)
+    return updateBlackList(args, options + 1, context);
+  if (word != nullptr && compareNoCase(*word, "InitDB") == 0) {
+    // Only builds the access object: the schema is provided with the database file.
+    CDBOrvask database(context.database);
+    return 0;
+  }
+  // No command word (only options) is handled like an unknown one.
+  context.log.Stream(LogLevel::Error) << kUnrecognised << args.front() << std::endl;
+  return 0;
+}
+
+}  // namespace
+
+int runOrvask(StartupStatus startup, const std::vector<std::string>& args, OrvaskContext& context) {
+  CLog& log = context.log;
+  log.setDebug(true);
+  if (startup == StartupStatus::NoModuleHandle) {
+    log.Stream(LogLevel::Error) << "Erro Fatal: GetModuleHandle falhou." << std::endl;
+    return -1;
+  }
+  if (startup == StartupStatus::FrameworkInitFailed) {
+    log.Stream(LogLevel::Error) << "Erro de inicializacao na MFC." << std::endl;
+    return -1;
+  }
+  try {
+    if (args.empty()) {
+      log.Stream(LogLevel::Error) << kUnrecognised << std::endl;
+      return -1;
+    }
+    std::size_t options = 0;
+    std::string argumentList;
+    for (const std::string& arg : args) {
+      if (!arg.empty() && arg.front() == '-') {
+        if (compareNoCase(std::string_view(arg).substr(1), "debug") != 0) {
+          log.Stream(LogLevel::Error) << kUnrecognised << std::endl;
+          return -1;
+        }
+        ++options;
+        log.setDebug(true);
+      }
+      argumentList += arg;
+      argumentList += '|';
+    }
+    log.Stream(LogLevel::Debug) << "Programa Orvask iniciando." << std::endl;
+    log.Stream(LogLevel::Debug) << "Lista de argumentos: " << argumentList << std::endl;
+    return runCommand(args, options, context);
+  } catch (const std::exception& failure) {
+    context.out.flush();
+    log.Stream(LogLevel::Error) << "Erro generico na aplicacao." << boundedErrorText(failure) << std::endl;
+    return -1;
+  }
+}
+
+}  // namespace orvask

@@ -1,0 +1,177 @@
+#include "orvask/checker.h"
+
+#include <json/json.h>
+
+#include <memory>
+#include <sstream>
+
+#include "orvask/framework.h"
+
+namespace orvask {
+
+void CChecker::EnumerateInstalledSoftware() {
+  inventory.clear();
+  enumerationIndex = 0;
+  try {
+    for (;;) {
+      InstalledProduct product;
+      lastEnumerationResult = source_.productAt(enumerationIndex, product);
+      if (lastEnumerationResult != kInventorySuccess) break;
+      addSoftware(inventory, SoftwareRecord{product.name, product.version, product.productCode,
+                                            product.installLocation, product.installDate});
+      ++enumerationIndex;
+    }
+  } catch (const FrameworkError& failure) {
+    failure.report();  // the inventory keeps what it has
+  }
+}
+
+bool CChecker::SplitByList(const SoftwareMap& source, const SoftwareMap& lookup, SoftwareMap& found,
+                           SoftwareMap& notFound) {
+  found.clear();
+  notFound.clear();
+  bool any = false;
+  for (const auto& entry : source) {
+    if (lookup.contains(entry.first)) {
+      found.insert(entry);
+      any = true;
+    } else {
+      notFound.insert(entry);
+    }
+  }
+  return any;
+}
+
+int CChecker::CheckBlackList() {
+  // An unreadable list counts as the rows read so far; the code is not needed here.
+  (void)CDBOrvask(database_).LoadList(kSelectBlackList, blackList);
+  if (blackList.empty()) return kBlackListEmpty;
+  return SplitByList(inventory, blackList, found, notFound) ? kBlackListedFound : kMachineReleased;
+}
+
+int CChecker::CheckWhiteList() {
+  (void)CDBOrvask(database_).LoadList(kSelectWhiteList, whiteList);
+  if (whiteList.empty()) {
+    // First verification: every installed product is new. notFound is refilled here
+    // so that the document lists them whatever ran before.
+    notFound = inventory;
+    found.clear();
+    (void)CDBOrvask(database_).InsertList(kInsertWhiteList, inventory);
+    return kNewSoftwareFound;
+  }
+  SplitByList(whiteList, inventory, found, notFound);
+  if (!notFound.empty()) {
+    (void)CDBOrvask(database_).DeleteList(kDeleteWhiteList, notFound);
+    whiteList.clear();
+    (void)CDBOrvask(database_).LoadList(kSelectWhiteList, whiteList);
+  }
+  SplitByList(inventory, whiteList, found, notFound);
+  if (notFound.empty()) return kMachineReleased;
+  (void)CDBOrvask(database_).InsertList(kInsertWhiteList, notFound);
+  return kNewSoftwareFound;
+}
+
+namespace {
+
+const char* messageOf(int code) {
+  switch (code) {
+    case kDriveFailed: return "Drive [V:] nao esta mapeado ou esta em estado de erro.";
+    case kBlackListEmpty: return "BlackList vazia.";
+    case kBlackListedFound: return "Software(s) instalado(s) consta(m) na BlackList.";
+    case kBlackListUpdated: return "BlackList atualizada.";
+    case kNewSoftwareFound: return "Novo(s) software(s) instalado(s).";
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+std::string resultDocument(int code, const SoftwareMap& found, const SoftwareMap& notFound) {
+  Json::Value error(Json::objectValue);
+  const char* message = messageOf(code);
+  if (message == nullptr) {
+    code = kMachineReleased;
+    message = "Maquina liberada para uso.";
+  }
+  error["id"] = code;
+  error["message"] = message;
+  Json::Value success(Json::objectValue);
+  success["error"] = error;
+  const SoftwareMap* listed = code == kBlackListedFound ? &found : code == kNewSoftwareFound ? &notFound : nullptr;
+  if (listed != nullptr && !listed->empty()) {
+    Json::Value softwares(Json::arrayValue);
+    for (const auto& [key, record] : *listed) {
+      Json::Value item(Json::objectValue);
+      item["name"] = record.Name;
+      item["uuid"] = record.ProductCode;
+      item["path"] = record.Path;
+      item["dtInstall"] = record.Date;
+      softwares.append(item);
+    }
+    success["softwares"] = softwares;
+  }
+  Json::Value root(Json::objectValue);
+  root["success"] = success;
+  return Json::writeString(Json::StreamWriterBuilder(), root);
+}
+
+void CChecker::PrintResult(int code, std::ostream& out) const {
+  out << resultDocument(code, found, notFound) << std::endl;
+}
+
+std::string DecodeBase64(std::string_view text) {
+  auto value = [](char c) -> int {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+  };
+  std::string out;
+  unsigned accumulator = 0;
+  int bits = 0;
+  for (char c : text) {
+    const int v = value(c);
+    if (v < 0) break;  // "=" or any foreign character ends the input
+    accumulator = ((accumulator << 6) | static_cast<unsigned>(v)) & 0xFFFFFFu;
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out.push_back(static_cast<char>((accumulator >> bits) & 0xFFu));
+    }
+  }
+  return out;
+}
+
+bool readBlackListInput(std::string_view base64, SoftwareMap& entries) {
+  const std::string json = DecodeBase64(base64);
+  Json::Value root;
+  std::string errors;
+  const std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
+  if (!reader->parse(json.data(), json.data() + json.size(), &root, &errors)) return false;
+  // Shapes that cannot hold the list end the command like unreadable input.
+  if (!root.isObject() && !root.isNull()) return false;
+  const Json::Value& content = root["content"];
+  if (!content.isArray() && !content.isNull()) return false;
+  auto text = [](const Json::Value& item, const char* member, std::string& out) {
+    const Json::Value& value = item[member];
+    if (value.isArray() || value.isObject()) return false;
+    out = value.asString();
+    return true;
+  };
+  SoftwareMap read;
+  for (Json::ArrayIndex i = 0; i < content.size(); ++i) {
+    const Json::Value& item = content[i];
+    if (!item.isObject() && !item.isNull()) return false;
+    SoftwareRecord record;
+    if (!text(item, "name", record.Name)) return false;
+    if (record.Name.empty()) break;
+    if (!text(item, "productcode", record.ProductCode) || !text(item, "version", record.Version)) return false;
+    addSoftware(read, std::move(record));
+  }
+  entries = std::move(read);
+  return true;
+}
+
+}  // namespace orvask

@@ -1,0 +1,151 @@
+#include "orvask/database.h"
+
+#include <sqlite3.h>
+
+#include "orvask/framework.h"
+
+namespace orvask {
+
+SqliteConnection::~SqliteConnection() {
+  if (db_ != nullptr) sqlite3_close(db_);
+}
+
+SqliteConnection& SqliteConnection::operator=(SqliteConnection&& other) noexcept {
+  if (this != &other) {
+    if (db_ != nullptr) sqlite3_close(db_);
+    db_ = other.db_;
+    other.db_ = nullptr;
+  }
+  return *this;
+}
+
+SqliteStatement::~SqliteStatement() {
+  if (stmt_ != nullptr) sqlite3_finalize(stmt_);
+}
+
+SqliteStatement& SqliteStatement::operator=(SqliteStatement&& other) noexcept {
+  if (this != &other) {
+    if (stmt_ != nullptr) sqlite3_finalize(stmt_);
+    stmt_ = other.stmt_;
+    other.stmt_ = nullptr;
+  }
+  return *this;
+}
+
+namespace {
+
+// Busy handler: wait 100 ms and retry, until the configured number of waits is used up.
+int waitWhileBusy(void* limit, int waitsSoFar) {
+  if (waitsSoFar >= *static_cast<const int*>(limit)) return 0;
+  sqlite3_sleep(100);
+  return 1;
+}
+
+bool exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+bool bindText(sqlite3_stmt* stmt, int index, const std::string& value) {
+  return sqlite3_bind_text(stmt, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT) == SQLITE_OK;
+}
+
+std::string columnText(sqlite3_stmt* stmt, int column) {
+  const auto* text = sqlite3_column_text(stmt, column);
+  if (text == nullptr) return {};  // NULL reads as the empty text
+  return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)));
+}
+
+}  // namespace
+
+int CDBOrvask::open(SqliteConnection& connection) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(settings_.path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  connection = SqliteConnection(db);  // owns the handle even when opening failed
+  if (rc != SQLITE_OK) return kDbOpenFailed;
+  busyLimit_ = settings_.busyWaitSteps;
+  sqlite3_busy_handler(db, waitWhileBusy, &busyLimit_);
+  return kDbDone;
+}
+
+int CDBOrvask::LoadList(const std::string& statement, SoftwareMap& map) {
+  SqliteConnection connection;
+  if (open(connection) != kDbDone) return kDbOpenFailed;
+  sqlite3_stmt* raw = nullptr;
+  const int prepared = sqlite3_prepare_v2(connection.get(), statement.c_str(), -1, &raw, nullptr);
+  if (prepared != SQLITE_OK || raw == nullptr) {
+    sqlite3_finalize(raw);
+    // Still busy after the bounded wait (the schema could not be read): a read failure.
+    return (prepared & 0xFF) == SQLITE_BUSY ? kDbReadFailed : kDbPrepareFailed;
+  }
+  SqliteStatement select(raw);
+  const int columns = sqlite3_column_count(raw);
+  for (;;) {
+    // The busy handler has already waited its bounded time when a step answers BUSY.
+    const int rc = sqlite3_step(raw);
+    if (rc == SQLITE_DONE) return kDbDone;
+    if (rc != SQLITE_ROW) return kDbReadFailed;
+    SoftwareRecord record;
+    for (int c = 0; c < columns; ++c) {
+      const char* name = sqlite3_column_name(raw, c);
+      if (name == nullptr) throw FrameworkError("sqlite3_column_name: out of memory");
+      const std::string_view column(name);
+      if (column == "Name") record.Name = columnText(raw, c);
+      else if (column == "ProductCode") record.ProductCode = columnText(raw, c);
+      else if (column == "Version") record.Version = columnText(raw, c);
+      else if (column == "Path") record.Path = columnText(raw, c);
+      else if (column == "Date") record.Date = columnText(raw, c);
+    }
+    addSoftware(map, std::move(record));
+  }
+}
+
+int CDBOrvask::InsertList(const std::string& statement, const SoftwareMap& map) {
+  return runBatch(statement, map, Batch::Insert);
+}
+
+int CDBOrvask::DeleteList(const std::string& statement, const SoftwareMap& map) {
+  return runBatch(statement, map, Batch::Delete);
+}
+
+int CDBOrvask::runBatch(const std::string& statement, const SoftwareMap& map, Batch kind) {
+  SqliteConnection connection;
+  if (open(connection) != kDbDone) return kDbOpenFailed;
+  if (map.empty()) return kDbDone;
+  sqlite3* db = connection.get();
+  // One transaction per batch: one disk sync instead of one per row, and a crash leaves
+  // the database as before or after the batch. IMMEDIATE takes the write lock up front,
+  // so two writers wait for each other instead of deadlocking on a lock upgrade.
+  if (!exec(db, "BEGIN IMMEDIATE")) return kind == Batch::Insert ? kDbBatchFailed : kDbDone;
+  bool failed = false;
+  try {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, statement.c_str(), -1, &raw, nullptr) != SQLITE_OK || raw == nullptr) {
+      sqlite3_finalize(raw);
+      failed = true;
+    } else {
+      SqliteStatement prepared(raw);
+      for (const auto& [key, record] : map) {
+        sqlite3_reset(raw);
+        sqlite3_clear_bindings(raw);
+        bool ok = kind == Batch::Insert
+                      ? bindText(raw, 1, record.Name) && bindText(raw, 2, record.Version) && bindText(raw, 3, key) &&
+                            bindText(raw, 4, record.Path) && bindText(raw, 5, record.Date)
+                      : bindText(raw, 1, key);
+        ok = ok && sqlite3_step(raw) == SQLITE_DONE;
+        if (!ok && kind == Batch::Insert) {
+          failed = true;  // entries before this one stay inserted
+          break;
+        }
+      }
+    }
+  } catch (const FrameworkError& failure) {
+    failure.report();
+    failed = true;
+  }
+  // Commit what the batch did; if even that fails, nothing of the batch remains.
+  if (!exec(db, "COMMIT")) {
+    exec(db, "ROLLBACK");
+    return kind == Batch::Insert ? kDbBatchFailed : kDbDone;
+  }
+  return failed && kind == Batch::Insert ? kDbBatchFailed : kDbDone;
+}
+
+}  // namespace orvask

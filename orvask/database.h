@@ -1,0 +1,94 @@
+#pragma once
+// Access to the software list database "Orvask.db". Every operation opens its own
+// connection; values travel as bound statement parameters, never inside the text.
+#include <string>
+
+#include "orvask/software.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace orvask {
+
+// Result codes of the database layer.
+inline constexpr int kDbDone = 0;
+inline constexpr int kDbOpenFailed = 0xF001;     // 61441
+inline constexpr int kDbBatchFailed = 0xF002;    // 61442
+inline constexpr int kDbPrepareFailed = 0xF003;  // 61443
+inline constexpr int kDbReadFailed = 0xF004;     // 61444
+
+// Statements. Inserts bind ?1..?5 = Name, Version, ProductCode, Path, Date; the delete
+// binds ?1 = ProductCode.
+inline constexpr const char* kSelectWhiteList =
+    "SELECT wl.IDWhiteList, wl.Name as 'Name', wl.Version as 'Version', wl.ProductCode as 'ProductCode', "
+    "wl.Path as 'Path', wl.Date as 'Date' FROM TBWhiteList as wl";
+inline constexpr const char* kInsertWhiteList =
+    "INSERT INTO TBWhiteList (Name, Version, ProductCode, Path, Date) VALUES (?1, ?2, ?3, ?4, ?5);";
+inline constexpr const char* kDeleteWhiteList = "DELETE FROM TBWhiteList WHERE ProductCode = ?1;";
+inline constexpr const char* kSelectBlackList = "SELECT * FROM TBBlackList";
+inline constexpr const char* kInsertBlackList =
+    "INSERT INTO TBBlackList (Name, Version, ProductCode, Path, Date) VALUES (?1, ?2, ?3, ?4, ?5);";
+
+struct DatabaseSettings {
+  std::string path = "Orvask.db";
+  // A busy database is retried every 100 ms, at most this many times (300: 30 s).
+  int busyWaitSteps = 300;
+};
+
+// Owner of one SQLite connection (sqlite3_open_v2 / sqlite3_close).
+class SqliteConnection {
+ public:
+  SqliteConnection() = default;
+  explicit SqliteConnection(sqlite3* db) noexcept : db_(db) {}
+  ~SqliteConnection();
+  SqliteConnection(const SqliteConnection&) = delete;  // a copy would close the connection twice
+  SqliteConnection& operator=(const SqliteConnection&) = delete;
+  SqliteConnection(SqliteConnection&& other) noexcept : db_(other.db_) { other.db_ = nullptr; }
+  SqliteConnection& operator=(SqliteConnection&& other) noexcept;
+  [[nodiscard]] sqlite3* get() const noexcept { return db_; }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+// Owner of one prepared statement (sqlite3_prepare_v2 / sqlite3_finalize).
+class SqliteStatement {
+ public:
+  SqliteStatement() = default;
+  explicit SqliteStatement(sqlite3_stmt* stmt) noexcept : stmt_(stmt) {}
+  ~SqliteStatement();
+  SqliteStatement(const SqliteStatement&) = delete;  // a copy would finalise the statement twice
+  SqliteStatement& operator=(const SqliteStatement&) = delete;
+  SqliteStatement(SqliteStatement&& other) noexcept : stmt_(other.stmt_) { other.stmt_ = nullptr; }
+  SqliteStatement& operator=(SqliteStatement&& other) noexcept;
+  [[nodiscard]] sqlite3_stmt* get() const noexcept { return stmt_; }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+class CDBOrvask {
+ public:
+  explicit CDBOrvask(DatabaseSettings settings = {}) : settings_(std::move(settings)) {}
+
+  // Runs a select and adds one entry per row to `map` (existing keys win); columns
+  // named Name, Version, ProductCode, Path, Date fill the record. Returns a code above;
+  // rows read before a failure stay in the map.
+  [[nodiscard]] int LoadList(const std::string& statement, SoftwareMap& map);
+  // Runs the insert once per entry in key order, all in one transaction. On the first
+  // failing entry it stops and keeps the entries before it (61442).
+  [[nodiscard]] int InsertList(const std::string& statement, const SoftwareMap& map);
+  // Runs the delete once per entry in key order in one transaction; a failing entry is
+  // skipped. Returns 0, or 61441 when the database cannot be opened.
+  [[nodiscard]] int DeleteList(const std::string& statement, const SoftwareMap& map);
+
+ private:
+  enum class Batch { Insert, Delete };
+  [[nodiscard]] int open(SqliteConnection& connection);
+  [[nodiscard]] int runBatch(const std::string& statement, const SoftwareMap& map, Batch kind);
+
+  DatabaseSettings settings_;
+  int busyLimit_ = 0;
+};
+
+}  // namespace orvask

@@ -1,0 +1,170 @@
+#include "orvask/database.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include <sqlite3.h>
+
+#include "orvask/test_support.h"
+
+namespace orvask {
+namespace {
+
+using testing::queryRows;
+
+SoftwareRecord record(std::string code, std::string name, std::string date = "20240101") {
+  return SoftwareRecord{std::move(name), "1.0", std::move(code), "C:\\p", std::move(date)};
+}
+
+SoftwareMap mapOf(std::initializer_list<SoftwareRecord> records) {
+  SoftwareMap map;
+  for (const auto& r : records) addSoftware(map, r);
+  return map;
+}
+
+class Database : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::createSchema(db); }
+  testing::TempDir dir;
+  std::string db = dir.file("Orvask.db");
+  CDBOrvask access{DatabaseSettings{db, 3}};
+};
+
+// Values are bound, so quotes and SQL text are stored and read back unchanged.
+TEST_F(Database, InsertAndLoadKeepValuesIntact) {
+  const SoftwareMap entries = mapOf({record("{A}", "O'Brien Tools"), record("{B}", "x'); DROP TABLE TBBlackList;--"),
+                                     record("{C}", "Caf\xc3\xa9 \"quoted\"")});
+  ASSERT_EQ(access.InsertList(kInsertBlackList, entries), kDbDone);
+  SoftwareMap loaded;
+  ASSERT_EQ(access.LoadList(kSelectBlackList, loaded), kDbDone);
+  EXPECT_EQ(loaded, entries);
+  EXPECT_EQ(queryRows(db, "SELECT Name FROM TBBlackList WHERE Name = 'O''Brien Tools'").size(), 1u);
+}
+
+TEST_F(Database, WhiteListSelectMapsColumns) {
+  testing::execSql(db,
+                   "INSERT INTO TBWhiteList (Name, Version, ProductCode, Path, Date) VALUES "
+                   "('first', '1', 'K', 'p1', NULL), ('second', '2', 'K', 'p2', 'd2'), ('other', NULL, 'k', NULL, '3');");
+  SoftwareMap loaded;
+  ASSERT_EQ(access.LoadList(kSelectWhiteList, loaded), kDbDone);
+  // NULL reads as empty; of two rows with one code the first one read stays; case counts.
+  EXPECT_EQ(loaded, mapOf({SoftwareRecord{"first", "1", "K", "p1", ""}, SoftwareRecord{"other", "", "k", "", "3"}}));
+}
+
+// Loading adds to the caller's map; existing keys win.
+TEST_F(Database, LoadAddsToMap) {
+  testing::execSql(db, "INSERT INTO TBBlackList (Name, ProductCode) VALUES ('from db', 'A'), ('new', 'B');");
+  SoftwareMap map = mapOf({record("A", "already here")});
+  ASSERT_EQ(access.LoadList(kSelectBlackList, map), kDbDone);
+  ASSERT_EQ(map.size(), 2u);
+  EXPECT_EQ(map["A"].Name, "already here");
+  EXPECT_EQ(map["B"].Name, "new");
+}
+
+TEST_F(Database, FailureCodes) {
+  SoftwareMap map;
+  EXPECT_EQ(access.LoadList("SELECT * FROM NoSuchTable", map), kDbPrepareFailed);
+  EXPECT_EQ(access.InsertList("INSERT INTO NoSuchTable VALUES (?1,?2,?3,?4,?5)", mapOf({record("A", "a")})),
+            kDbBatchFailed);
+  EXPECT_EQ(access.DeleteList("DELETE FROM NoSuchTable WHERE x = ?1", mapOf({record("A", "a")})), kDbDone);
+  CDBOrvask nowhere(DatabaseSettings{dir.file("no/such/dir/Orvask.db"), 1});
+  EXPECT_EQ(nowhere.LoadList(kSelectBlackList, map), kDbOpenFailed);
+  EXPECT_EQ(nowhere.InsertList(kInsertBlackList, mapOf({record("A", "a")})), kDbOpenFailed);
+  EXPECT_EQ(nowhere.DeleteList(kDeleteWhiteList, mapOf({record("A", "a")})), kDbOpenFailed);
+  EXPECT_TRUE(map.empty());
+}
+
+// A missing file is created empty by the first access; the select then fails to prepare.
+TEST(DatabaseFile, MissingFileIsCreatedEmpty) {
+  testing::TempDir dir;
+  const std::string db = dir.file("Orvask.db");
+  SoftwareMap map;
+  EXPECT_EQ(CDBOrvask(DatabaseSettings{db, 1}).LoadList(kSelectBlackList, map), kDbPrepareFailed);
+  EXPECT_TRUE(std::filesystem::exists(db));
+  EXPECT_TRUE(queryRows(db, "SELECT name FROM sqlite_master").empty());
+}
+
+// The first failing entry stops the batch; entries before it stay, later ones are not tried.
+TEST_F(Database, InsertStopsAtFirstFailure) {
+  testing::execSql(db,
+                   "CREATE TRIGGER refuse BEFORE INSERT ON TBBlackList WHEN NEW.ProductCode = 'B' "
+                   "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+  EXPECT_EQ(access.InsertList(kInsertBlackList, mapOf({record("A", "a"), record("B", "b"), record("C", "c")})),
+            kDbBatchFailed);
+  EXPECT_EQ(queryRows(db, "SELECT ProductCode FROM TBBlackList"), std::vector<std::string>{"A"});
+}
+
+// A delete batch removes every row of the given codes and nothing else; a failing
+// entry does not stop the others.
+TEST_F(Database, DeleteRemovesExactlyTheCodes) {
+  testing::execSql(db,
+                   "INSERT INTO TBWhiteList (Name, ProductCode) VALUES ('a','A'),('a2','A'),('b','B'),('c','C'),('c','c');"
+                   "CREATE TRIGGER keep BEFORE DELETE ON TBWhiteList WHEN OLD.ProductCode = 'B' "
+                   "BEGIN SELECT RAISE(ABORT, 'kept'); END;");
+  EXPECT_EQ(access.DeleteList(kDeleteWhiteList, mapOf({record("A", "a"), record("B", "b"), record("C", "c")})),
+            kDbDone);
+  EXPECT_EQ(queryRows(db, "SELECT ProductCode FROM TBWhiteList ORDER BY ProductCode"),
+            (std::vector<std::string>{"B", "c"}));
+}
+
+// Holds a write lock on the file for `holdFor`, from its own connection.
+void holdLock(const std::string& db, std::chrono::milliseconds holdFor, std::atomic<bool>& locked) {
+  sqlite3* conn = nullptr;
+  sqlite3_open(db.c_str(), &conn);
+  sqlite3_exec(conn, "BEGIN EXCLUSIVE; INSERT INTO TBBlackList (Name, ProductCode) VALUES ('late', 'L');", nullptr,
+               nullptr, nullptr);
+  locked = true;
+  std::this_thread::sleep_for(holdFor);
+  sqlite3_exec(conn, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(conn);
+}
+
+// A database that stays busy makes every operation give up after its bounded wait.
+TEST_F(Database, BusyBeyondBoundGivesUp) {
+  std::atomic<bool> locked{false};
+  std::thread holder(holdLock, db, std::chrono::milliseconds(2000), std::ref(locked));
+  while (!locked) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  SoftwareMap map;
+  const int load = access.LoadList(kSelectBlackList, map);  // 3 waits of 100 ms
+  const int insert = access.InsertList(kInsertBlackList, mapOf({record("A", "a")}));
+  holder.join();
+  EXPECT_EQ(load, kDbReadFailed);
+  EXPECT_EQ(insert, kDbBatchFailed);
+  EXPECT_EQ(queryRows(db, "SELECT ProductCode FROM TBBlackList"), std::vector<std::string>{"L"});
+}
+
+// A database that becomes free within the bound is waited for, by reads and writes.
+TEST_F(Database, BusyWithinBoundWaits) {
+  CDBOrvask patient(DatabaseSettings{db, 100});
+  std::atomic<bool> locked{false};
+  std::thread holder(holdLock, db, std::chrono::milliseconds(300), std::ref(locked));
+  while (!locked) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  SoftwareMap map;
+  EXPECT_EQ(patient.LoadList(kSelectBlackList, map), kDbDone);
+  EXPECT_EQ(patient.InsertList(kInsertBlackList, mapOf({record("A", "a")})), kDbDone);
+  holder.join();
+  EXPECT_TRUE(map.contains("L"));
+  EXPECT_EQ(queryRows(db, "SELECT ProductCode FROM TBBlackList ORDER BY ProductCode"),
+            (std::vector<std::string>{"A", "L"}));
+}
+
+TEST(SqliteOwners, MovesNullTheSource) {
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &raw), SQLITE_OK);
+  SqliteConnection first(raw);
+  SqliteConnection second(std::move(first));
+  EXPECT_EQ(first.get(), nullptr);  // NOLINT(bugprone-use-after-move): moves must null the source
+  EXPECT_EQ(second.get(), raw);
+  sqlite3_stmt* stmt = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(raw, "SELECT 1", -1, &stmt, nullptr), SQLITE_OK);
+  SqliteStatement a(stmt);
+  SqliteStatement b;
+  b = std::move(a);
+  EXPECT_EQ(a.get(), nullptr);  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(b.get(), stmt);
+}
+
+}  // namespace
+}  // namespace orvask

@@ -1,0 +1,54 @@
+#include "orvask/dpkg_status.h"
+
+namespace orvask {
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace
+
+std::vector<DpkgPackage> parseDpkgStatus(std::string_view text) {
+  std::vector<DpkgPackage> packages;
+  DpkgPackage current;
+  bool inStanza = false;
+  auto finishStanza = [&] {
+    if (inStanza && !current.package.empty()) packages.push_back(current);
+    current = DpkgPackage{};
+    inStanza = false;
+  };
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    if (trim(line).empty()) {
+      finishStanza();
+      continue;
+    }
+    inStanza = true;
+    if (line.front() == ' ' || line.front() == '\t') continue;  // continuation of a long field
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    const std::string_view field = line.substr(0, colon);
+    const std::string value(trim(line.substr(colon + 1)));
+    if (field == "Package") current.package = value;
+    else if (field == "Architecture") current.architecture = value;
+    else if (field == "Version") current.version = value;
+    else if (field == "Status") current.status = value;
+  }
+  finishStanza();
+  return packages;
+}
+
+bool isInstalled(const DpkgPackage& package) {
+  const std::size_t last = package.status.rfind(' ');
+  return last != std::string::npos && std::string_view(package.status).substr(last + 1) == "installed";
+}
+
+std::string productCodeOf(const DpkgPackage& package) { return package.package + ":" + package.architecture; }
+
+}  // namespace orvask

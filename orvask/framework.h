@@ -1,0 +1,38 @@
+#pragma once
+// The small application layer the checker needs from its platform: a start-up step
+// that can fail, the text operations of the command line, and a failure type that
+// carries a bounded error text and can be reported to the user.
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace orvask {
+
+enum class StartupStatus { Ready, NoModuleHandle, FrameworkInitFailed };
+
+// Platform start-up. Windows: GetModuleHandleA(NULL), then GetCommandLineA and the
+// process error mode (no system dialog may block an unattended run).
+// Linux: checks standard output and ignores SIGPIPE (a closed reader ends no run).
+[[nodiscard]] StartupStatus platformStartup();
+
+// Case-insensitive comparison of ASCII letters, byte-wise otherwise (_mbsicmp on
+// single-byte text); 0 when equal.
+[[nodiscard]] int compareNoCase(std::string_view a, std::string_view b);
+
+// A framework failure: an error text of at most kMaxErrorText characters.
+class FrameworkError : public std::runtime_error {
+ public:
+  static constexpr std::size_t kMaxErrorText = 253;
+  explicit FrameworkError(const std::string& text);
+  // The error text, cut to kMaxErrorText characters.
+  [[nodiscard]] std::string errorMessage() const;
+  // Shows the error text to the user. Both targets write one line to standard error:
+  // the checker runs as an unattended child process, and a message box would wait
+  // for a click that never comes.
+  void report() const noexcept;
+};
+
+// Error text of any failure, bounded like FrameworkError::errorMessage.
+[[nodiscard]] std::string boundedErrorText(const std::exception& failure);
+
+}  // namespace orvask

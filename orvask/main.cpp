@@ -1,0 +1,19 @@
+// Orvask: decides whether this workstation may be used and prints the verdict.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "orvask/app.h"
+
+int main(int argc, char** argv) {
+  orvask::CLog& log = orvask::CLog::instance();
+  const orvask::StartupStatus startup = orvask::platformStartup();
+  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const auto inventory = orvask::makeInventory();
+  const auto drive = orvask::makeDriveProbe();
+  orvask::OrvaskContext context{*inventory, *drive, log, std::cout, orvask::DatabaseSettings{}};
+  const int status = orvask::runOrvask(startup, args, context);
+  std::cout.flush();
+  log.close();
+  return status;
+}

@@ -1,0 +1,76 @@
+#include "orvask/test_support.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <atomic>
+#include <chrono>
+
+#include "orvask/framework.h"
+
+namespace orvask::testing {
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  path_ = std::filesystem::temp_directory_path() /
+          ("orvask-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+  std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void execSql(const std::string& dbPath, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(dbPath.c_str(), &db), SQLITE_OK);
+  char* error = nullptr;
+  const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+  const std::string message = error != nullptr ? error : "";
+  sqlite3_free(error);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK) << message << " in " << sql;
+}
+
+void createSchema(const std::string& dbPath) {
+  execSql(dbPath,
+          "CREATE TABLE TBWhiteList (IDWhiteList INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT, Version TEXT, "
+          "ProductCode TEXT, Path TEXT, Date TEXT);"
+          "CREATE TABLE TBBlackList (IDBlackList INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT, Version TEXT, "
+          "ProductCode TEXT, Path TEXT, Date TEXT);");
+}
+
+std::vector<std::string> queryRows(const std::string& dbPath, const std::string& sql) {
+  std::vector<std::string> rows;
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open(dbPath.c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* stmt = nullptr;
+  EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr), SQLITE_OK) << sql;
+  while (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) {
+    std::string row;
+    for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+      if (c > 0) row += '|';
+      const auto* text = sqlite3_column_text(stmt, c);
+      row += text != nullptr ? reinterpret_cast<const char*>(text) : "<null>";
+    }
+    rows.push_back(row);
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return rows;
+}
+
+std::uint32_t FakeInventory::productAt(std::uint32_t index, InstalledProduct& product) {
+  askedIndexes.push_back(index);
+  if (index == failAt) {
+    if (throwAtFail) throw FrameworkError("inventory broke");
+    return failStatus;
+  }
+  if (index >= products.size()) return kInventoryNoMoreItems;
+  product = products[index];
+  return kInventorySuccess;
+}
+
+}  // namespace orvask::testing
