@@ -1,0 +1,252 @@
+// The CryptoAPI and certificate-store calls that the CryptoAPI operations make, one
+// virtual per Win32 call with the same return convention: false (or a null handle)
+// on failure, the reason in lastError(). The win32 back-end forwards to ADVAPI32 and
+// CRYPT32; the Linux back-end is a port on OpenSSL; tests drive a scriptable double.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "ankor/front/encoding.h"
+
+namespace ankor::capi {
+
+// An opaque platform handle (HCRYPTPROV, HCRYPTKEY, HCRYPTHASH, HCERTSTORE,
+// PCCERT_CONTEXT); 0 is no handle.
+using Handle = std::uintptr_t;
+
+// Values of the Win32 headers that the operations use.
+namespace win {
+inline constexpr std::uint32_t kEncoding = 0x10001;  // X509_ASN_ENCODING | PKCS_7_ASN_ENCODING
+inline constexpr std::uint32_t CRYPT_NEWKEYSET = 0x8;
+inline constexpr std::uint32_t CRYPT_VERIFYCONTEXT = 0xF0000000;
+inline constexpr std::uint32_t PP_ENUMCONTAINERS = 2;
+inline constexpr std::uint32_t CRYPT_FIRST = 1;
+inline constexpr std::uint32_t CRYPT_NEXT = 2;
+inline constexpr std::uint32_t AT_KEYEXCHANGE = 1;
+inline constexpr std::uint32_t CRYPT_EXPORTABLE = 1;
+inline constexpr std::uint32_t PUBLICKEYBLOB = 6;
+inline constexpr std::uint32_t KP_CERTIFICATE = 26;
+inline constexpr std::uint32_t HP_HASHVAL = 2;
+inline constexpr std::uint32_t HP_HASHSIZE = 4;
+inline constexpr std::uint32_t CALG_SHA1 = 0x8004;
+inline constexpr std::uint32_t CALG_SHA_256 = 0x800C;
+inline constexpr std::uint32_t CALG_SHA_512 = 0x800E;
+inline constexpr std::uint32_t CERT_RDN_PRINTABLE_STRING = 4;
+inline constexpr std::uint32_t CERT_STORE_ADD_ALWAYS = 4;
+inline constexpr std::uint32_t CERT_CLOSE_STORE_FORCE_FLAG = 1;
+inline constexpr std::uint32_t PROV_RSA_FULL = 1;
+inline constexpr std::uint32_t PROV_RSA_AES = 24;
+
+inline constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
+inline constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
+inline constexpr std::uint32_t ERROR_MORE_DATA = 234;
+inline constexpr std::uint32_t ERROR_NO_MORE_ITEMS = 259;
+inline constexpr std::uint32_t NTE_BAD_HASH = 0x80090002;
+inline constexpr std::uint32_t NTE_BAD_KEY = 0x80090003;
+inline constexpr std::uint32_t NTE_BAD_DATA = 0x80090005;
+inline constexpr std::uint32_t NTE_BAD_ALGID = 0x80090008;
+inline constexpr std::uint32_t NTE_BAD_FLAGS = 0x80090009;
+inline constexpr std::uint32_t NTE_BAD_TYPE = 0x8009000A;
+inline constexpr std::uint32_t NTE_BAD_HASH_STATE = 0x8009000C;
+inline constexpr std::uint32_t NTE_NO_KEY = 0x8009000D;
+inline constexpr std::uint32_t NTE_EXISTS = 0x8009000F;
+inline constexpr std::uint32_t NTE_BAD_PROV_TYPE = 0x80090014;
+inline constexpr std::uint32_t NTE_BAD_KEYSET = 0x80090016;
+inline constexpr std::uint32_t NTE_PROV_TYPE_NO_MATCH = 0x8009001B;
+inline constexpr std::uint32_t NTE_KEYSET_NOT_DEF = 0x80090019;
+inline constexpr std::uint32_t NTE_FAIL = 0x80090020;
+inline constexpr std::uint32_t CRYPT_E_NOT_FOUND = 0x80092004;
+inline constexpr std::uint32_t CRYPT_E_ASN1_BADTAG = 0x8009310B;
+inline constexpr std::uint32_t CRYPT_E_INVALID_PRINTABLE_STRING = 0x80092035;
+}  // namespace win
+
+// The key-provider record of a certificate (CRYPT_KEY_PROV_INFO without parameters).
+struct KeyProvInfo {
+  std::u16string containerName;
+  std::u16string providerName;
+  std::uint32_t providerType = 0;
+  std::uint32_t flags = 0;
+  std::uint32_t keySpec = 0;
+};
+
+// One attribute of a single-RDN X.500 name (CERT_RDN_ATTR).
+struct NameAttribute {
+  std::string oid;
+  std::uint32_t valueType = 0;  // CERT_RDN_PRINTABLE_STRING, ...
+  Bytes value;
+};
+
+// The to-be-signed request (CERT_REQUEST_INFO without attributes).
+struct RequestInfo {
+  std::uint32_t version = 0;
+  Bytes subject;                                 // DER Name from encodeName
+  const std::uint8_t* publicKeyInfo = nullptr;  // the buffer exportPublicKeyInfo filled
+};
+
+class CryptoPlatform {
+ public:
+  virtual ~CryptoPlatform() = default;
+
+  // GetLastError: the reason of the calling thread's last failed call.
+  virtual std::uint32_t lastError() = 0;
+  // SetLastError.
+  virtual void setLastError(std::uint32_t code) = 0;
+
+  // CryptEnumProvidersA(index, NULL, 0, type, name, size); name may be null for the size.
+  [[nodiscard]] virtual bool enumProviders(std::uint32_t index, std::uint32_t* type, char* name,
+                                           std::uint32_t* size) = 0;
+  // CryptAcquireContextA; container and provider may be null.
+  [[nodiscard]] virtual bool acquireContext(Handle* provider, const char* container,
+                                            const char* providerName, std::uint32_t type,
+                                            std::uint32_t flags) = 0;
+  // CryptReleaseContext(provider, 0).
+  virtual bool releaseContext(Handle provider) = 0;
+  // CryptGetProvParam; data may be null for the size.
+  [[nodiscard]] virtual bool getProvParam(Handle provider, std::uint32_t param, std::uint8_t* data,
+                                          std::uint32_t* length, std::uint32_t flags) = 0;
+
+  // CryptGenKey.
+  [[nodiscard]] virtual bool genKey(Handle provider, std::uint32_t algorithm, std::uint32_t flags,
+                                    Handle* key) = 0;
+  // CryptGetUserKey.
+  [[nodiscard]] virtual bool getUserKey(Handle provider, std::uint32_t keySpec, Handle* key) = 0;
+  // CryptExportKey(key, 0, blobType, 0, data, length); data may be null for the size.
+  [[nodiscard]] virtual bool exportKey(Handle key, std::uint32_t blobType, std::uint8_t* data,
+                                       std::uint32_t* length) = 0;
+  // CryptSetKeyParam(key, param, data, 0); for KP_CERTIFICATE, data is the DER of a
+  // certificate of size bytes.
+  [[nodiscard]] virtual bool setKeyParam(Handle key, std::uint32_t param, const std::uint8_t* data,
+                                         std::uint32_t size) = 0;
+  // CryptDestroyKey.
+  virtual bool destroyKey(Handle key) = 0;
+
+  // CryptCreateHash(provider, algorithm, 0, 0, hash).
+  [[nodiscard]] virtual bool createHash(Handle provider, std::uint32_t algorithm, Handle* hash) = 0;
+  // CryptHashData(hash, data, size, 0).
+  [[nodiscard]] virtual bool hashData(Handle hash, const std::uint8_t* data, std::uint32_t size) = 0;
+  // CryptSetHashParam(hash, param, data, 0): HP_HASHVAL reads as many bytes as the
+  // algorithm's digest has.
+  [[nodiscard]] virtual bool setHashParam(Handle hash, std::uint32_t param,
+                                          const std::uint8_t* data) = 0;
+  // CryptGetHashParam(hash, param, data, length, 0).
+  [[nodiscard]] virtual bool getHashParam(Handle hash, std::uint32_t param, std::uint8_t* data,
+                                          std::uint32_t* length) = 0;
+  // CryptSignHashA(hash, keySpec, NULL, 0, signature, length): least significant byte first.
+  [[nodiscard]] virtual bool signHash(Handle hash, std::uint32_t keySpec, std::uint8_t* signature,
+                                      std::uint32_t* length) = 0;
+  // CryptDestroyHash.
+  virtual bool destroyHash(Handle hash) = 0;
+
+  // CryptEncodeObject(encoding, X509_NAME, one RDN of these attributes, out, length).
+  [[nodiscard]] virtual bool encodeName(const NameAttribute* attributes, std::uint32_t count,
+                                        std::uint8_t* out, std::uint32_t* length) = 0;
+  // CryptExportPublicKeyInfo(provider, keySpec, encoding, info, length): the buffer is
+  // opaque to the caller and only handed back to signAndEncodeRequest.
+  [[nodiscard]] virtual bool exportPublicKeyInfo(Handle provider, std::uint32_t keySpec,
+                                                 std::uint8_t* info, std::uint32_t* length) = 0;
+  // CryptSignAndEncodeCertificate(provider, keySpec, encoding, X509_CERT_REQUEST_TO_BE_SIGNED,
+  // request, {signatureOid, no parameters}, NULL, out, length): a DER PKCS#10 request.
+  [[nodiscard]] virtual bool signAndEncodeRequest(Handle provider, std::uint32_t keySpec,
+                                                  const RequestInfo& request,
+                                                  const char* signatureOid, std::uint8_t* out,
+                                                  std::uint32_t* length) = 0;
+
+  // CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, name).
+  virtual Handle openCurrentUserStore(const char16_t* name) = 0;
+  // CertCloseStore(store, flags).
+  virtual bool closeStore(Handle store, std::uint32_t flags) = 0;
+  // CertFindCertificateInStore(store, encoding, 0, CERT_FIND_SHA1_HASH, hash, NULL).
+  virtual Handle findCertificateBySha1(Handle store, const std::uint8_t* hash,
+                                       std::uint32_t size) = 0;
+  // CertCreateCertificateContext(encoding, der, size).
+  virtual Handle createCertificateContext(const std::uint8_t* der, std::uint32_t size) = 0;
+  // CertAddCertificateContextToStore(store, certificate, disposition, added).
+  [[nodiscard]] virtual bool addCertificateToStore(Handle store, Handle certificate,
+                                                   std::uint32_t disposition, Handle* added) = 0;
+  // CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, info, size):
+  // info null asks for the size of the record.
+  [[nodiscard]] virtual bool getKeyProvInfo(Handle certificate, KeyProvInfo* info,
+                                            std::uint32_t* size) = 0;
+  // CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 0, info).
+  [[nodiscard]] virtual bool setKeyProvInfo(Handle certificate, const KeyProvInfo& info) = 0;
+  // CertFreeCertificateContext.
+  virtual bool freeCertificateContext(Handle certificate) = 0;
+
+  // MultiByteToWideChar(CP_ACP, 0, text, -1, ...): the text with its terminating zero.
+  [[nodiscard]] virtual bool toWide(const std::string& text, std::u16string* wide) = 0;
+  // wcstombs in the program's locale; characters it cannot convert end the text.
+  virtual std::string toNarrow(const std::u16string& wide) = 0;
+};
+
+// The back-end of this build (ADVAPI32/CRYPT32 on win32, the OpenSSL port on Linux).
+CryptoPlatform& systemPlatform();
+
+// Move-only owner of one platform handle; the release call is chosen by Kind.
+template <typename Kind>
+class Owned {
+ public:
+  explicit Owned(CryptoPlatform& platform, Handle handle = 0) noexcept
+      : platform_(&platform), handle_(handle) {}
+  Owned(const Owned&) = delete;  // a copy would release the handle twice
+  Owned& operator=(const Owned&) = delete;
+  Owned(Owned&& other) noexcept
+      : platform_(other.platform_), handle_(std::exchange(other.handle_, 0)) {}
+  Owned& operator=(Owned&& other) noexcept {
+    if (this != &other) {
+      reset();
+      platform_ = other.platform_;
+      handle_ = std::exchange(other.handle_, 0);
+    }
+    return *this;
+  }
+  ~Owned() { reset(); }
+
+  Handle get() const noexcept { return handle_; }
+  Handle* out() noexcept {
+    reset();
+    return &handle_;
+  }
+  void reset(Handle handle = 0) noexcept {
+    if (handle_ != 0) {
+      try {
+        Kind::release(*platform_, handle_);
+      } catch (...) {
+        // Releasing never fails the operation.
+      }
+    }
+    handle_ = handle;
+  }
+  explicit operator bool() const noexcept { return handle_ != 0; }
+
+ private:
+  CryptoPlatform* platform_;
+  Handle handle_;
+};
+
+struct ProviderKind {
+  static void release(CryptoPlatform& p, Handle h) { (void)p.releaseContext(h); }
+};
+struct KeyKind {
+  static void release(CryptoPlatform& p, Handle h) { (void)p.destroyKey(h); }
+};
+struct HashKind {
+  static void release(CryptoPlatform& p, Handle h) { (void)p.destroyHash(h); }
+};
+struct StoreKind {
+  static void release(CryptoPlatform& p, Handle h) {
+    (void)p.closeStore(h, win::CERT_CLOSE_STORE_FORCE_FLAG);
+  }
+};
+struct CertificateKind {
+  static void release(CryptoPlatform& p, Handle h) { (void)p.freeCertificateContext(h); }
+};
+
+using ProviderContext = Owned<ProviderKind>;
+using CryptKey = Owned<KeyKind>;
+using CryptHash = Owned<HashKind>;
+using CertStore = Owned<StoreKind>;
+using CertificateContext = Owned<CertificateKind>;
+
+}  // namespace ankor::capi

@@ -1,0 +1,1062 @@
+// CryptoPlatform on Linux: a port of the calls on OpenSSL 3 with the Windows return
+// values and last-error codes. The software RSA providers are offered under their
+// Windows names and share one set of key containers; containers and the current
+// user's certificate stores live under $XDG_DATA_HOME/ankor (README: "Linux storage").
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ankor/capi/digest.h"
+#include "ankor/capi/platform.h"
+
+namespace ankor::capi {
+namespace {
+
+// ---- OpenSSL owners ----------------------------------------------------------------
+
+template <typename T, void (*Free)(T*)>
+struct Freer {
+  void operator()(T* p) const noexcept { Free(p); }
+};
+using PKey = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
+using PKeyContext = std::unique_ptr<EVP_PKEY_CTX, Freer<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
+using MdContext = std::unique_ptr<EVP_MD_CTX, Freer<EVP_MD_CTX, EVP_MD_CTX_free>>;
+using Bio = std::unique_ptr<BIO, Freer<BIO, BIO_free_all>>;
+using Name = std::unique_ptr<X509_NAME, Freer<X509_NAME, X509_NAME_free>>;
+using NameEntry = std::unique_ptr<X509_NAME_ENTRY, Freer<X509_NAME_ENTRY, X509_NAME_ENTRY_free>>;
+using Request = std::unique_ptr<X509_REQ, Freer<X509_REQ, X509_REQ_free>>;
+using Certificate = std::unique_ptr<X509, Freer<X509, X509_free>>;
+using Object = std::unique_ptr<ASN1_OBJECT, Freer<ASN1_OBJECT, ASN1_OBJECT_free>>;
+using BigNum = std::unique_ptr<BIGNUM, Freer<BIGNUM, BN_free>>;
+
+// ---- Error codes ------------------------------------------------------------------
+
+constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
+constexpr std::uint32_t ERROR_DISK_FULL = 112;
+constexpr std::uint32_t ERROR_NO_UNICODE_TRANSLATION = 1113;
+constexpr std::uint32_t NTE_BAD_UID = 0x80090001;
+constexpr std::uint32_t NTE_PROV_TYPE_NOT_DEF = 0x80090017;
+constexpr std::uint32_t NTE_BAD_KEYSET_PARAM = 0x8009001F;
+constexpr std::uint32_t CRYPT_E_EXISTS = 0x80092005;
+constexpr std::uint32_t CRYPT_E_UNKNOWN_ALGO = 0x80091002;
+constexpr std::uint32_t E_INVALIDARG = 0x80070057;
+constexpr std::uint32_t CRYPT_DELETEKEYSET = 0x10;
+constexpr std::uint32_t CRYPT_SILENT = 0x40;
+constexpr std::uint32_t CRYPT_USER_PROTECTED = 0x2;
+constexpr std::uint32_t CALG_SHA_384 = 0x800D;
+constexpr std::uint32_t CALG_RSA_KEYX = 0xA400;
+constexpr std::uint32_t HP_ALGID = 1;
+constexpr std::uint32_t CERT_STORE_ADD_NEW = 1;
+constexpr std::uint32_t CERT_STORE_ADD_REPLACE_EXISTING = 3;
+constexpr std::uint32_t kDefaultKeyBits = 1024;
+constexpr std::uint32_t kMaxPath = 260;
+
+thread_local std::uint32_t tlsLastError = 0;
+
+bool failWith(std::uint32_t code) {
+  tlsLastError = code;
+  return false;
+}
+Handle failHandle(std::uint32_t code) {
+  tlsLastError = code;
+  return 0;
+}
+std::uint32_t errnoCode(int error) {
+  if (error == EACCES || error == EPERM || error == EROFS) return win::ERROR_ACCESS_DENIED;
+  if (error == ENOSPC || error == EDQUOT) return ERROR_DISK_FULL;
+  return win::NTE_FAIL;
+}
+
+// Copies an output in the two-call convention: a null buffer asks for the size, a short
+// one fails with ERROR_MORE_DATA and the size needed.
+bool deliver(const Bytes& value, std::uint8_t* out, std::uint32_t* length) {
+  const auto needed = static_cast<std::uint32_t>(value.size());
+  if (out == nullptr) {
+    *length = needed;
+    return true;
+  }
+  if (*length < needed) {
+    *length = needed;
+    return failWith(win::ERROR_MORE_DATA);
+  }
+  std::copy(value.begin(), value.end(), out);
+  *length = needed;
+  return true;
+}
+
+// ---- Providers ---------------------------------------------------------------------
+
+struct ProviderEntry {
+  const char* name;
+  std::uint32_t type;
+};
+// Enumeration order is name order, as Windows lists its registry keys.
+constexpr std::array<ProviderEntry, 3> kProviders = {{
+    {"Microsoft Base Cryptographic Provider v1.0", win::PROV_RSA_FULL},
+    {"Microsoft Enhanced Cryptographic Provider v1.0", win::PROV_RSA_FULL},
+    {"Microsoft Enhanced RSA and AES Cryptographic Provider", win::PROV_RSA_AES},
+}};
+
+const ProviderEntry* findProvider(const char* name, std::uint32_t type) {
+  if (name == nullptr || *name == '\0') {
+    if (type == win::PROV_RSA_FULL) return &kProviders[1];
+    if (type == win::PROV_RSA_AES) return &kProviders[2];
+    return nullptr;
+  }
+  for (const ProviderEntry& entry : kProviders) {
+    if (std::strcmp(entry.name, name) == 0) return &entry;
+  }
+  return nullptr;
+}
+
+// ---- Text --------------------------------------------------------------------------
+
+bool utf8ToUtf16(const std::string& text, std::u16string* out) {
+  out->clear();
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::uint32_t code = 0;
+    std::size_t extra = 0;
+    if (c < 0x80) {
+      code = c;
+    } else if ((c & 0xE0) == 0xC0) {
+      code = c & 0x1F, extra = 1;
+    } else if ((c & 0xF0) == 0xE0) {
+      code = c & 0x0F, extra = 2;
+    } else if ((c & 0xF8) == 0xF0) {
+      code = c & 0x07, extra = 3;
+    } else {
+      return false;
+    }
+    if (i + extra >= text.size()) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      const auto d = static_cast<unsigned char>(text[i + k]);
+      if ((d & 0xC0) != 0x80) return false;
+      code = (code << 6) | (d & 0x3F);
+    }
+    static constexpr std::uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
+    if (code < kMinimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+      return false;
+    }
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      out->push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+      out->push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+    } else {
+      out->push_back(static_cast<char16_t>(code));
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+// UTF-16 to UTF-8; an unpaired surrogate ends the text, as an unconvertible character
+// ends wcstombs.
+std::string utf16ToUtf8(const std::u16string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    std::uint32_t code = text[i];
+    if (code == 0) break;
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) break;
+      code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (code >= 0xDC00 && code <= 0xDFFF) {
+      break;
+    }
+    if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | (code >> 6));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      out += static_cast<char>(0xE0 | (code >> 12));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (code >> 18));
+      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  return out;
+}
+
+// File names: letters, digits, "-" and "_" stay, every other byte becomes %XX.
+std::string escapeName(const std::string& name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (std::isalnum(c) != 0 || c == '-' || c == '_') {
+      out += ch;
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> unescapeName(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out += text[i];
+      continue;
+    }
+    if (i + 2 >= text.size()) return std::nullopt;
+    const std::string hex = text.substr(i + 1, 2);
+    if (hex.size() != 2 || !std::isxdigit(static_cast<unsigned char>(hex[0])) ||
+        !std::isxdigit(static_cast<unsigned char>(hex[1]))) {
+      return std::nullopt;
+    }
+    out += static_cast<char>(std::stoi(hex, nullptr, 16));
+    i += 2;
+  }
+  return out;
+}
+
+std::string pemBlock(const char* label, const Bytes& der) {
+  const std::string base64 = base64Encode(der);
+  std::string out = std::string("-----BEGIN ") + label + "-----\n";
+  for (std::size_t i = 0; i < base64.size(); i += 64) out += base64.substr(i, 64) + "\n";
+  return out + "-----END " + label + "-----\n";
+}
+
+// ---- Files -------------------------------------------------------------------------
+
+struct Paths {
+  std::string root;  // .../ankor
+  std::string containers;
+  std::string stores;
+};
+
+// $XDG_DATA_HOME/ankor when that is an absolute path, else ~/.local/share/ankor.
+std::optional<Paths> dataPaths() {
+  std::string base;
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg != nullptr && xdg[0] == '/') {
+    base = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    std::string homeDir = home != nullptr && home[0] == '/' ? home : "";
+    if (homeDir.empty()) {
+      if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) {
+        homeDir = entry->pw_dir;
+      }
+    }
+    if (homeDir.empty()) return std::nullopt;
+    base = homeDir + "/.local/share";
+  }
+  Paths paths{base + "/ankor", base + "/ankor/containers", base + "/ankor/stores"};
+  return paths;
+}
+
+// Creates the directory and its missing parents; the last level only the owner may use.
+bool makeDirectories(const std::string& path, mode_t lastMode) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    const std::string parent = path.substr(0, slash);
+    if (mkdir(parent.c_str(), 0755) != 0 && errno != EEXIST) return failWith(errnoCode(errno));
+  }
+  if (mkdir(path.c_str(), lastMode) != 0 && errno != EEXIST) return failWith(errnoCode(errno));
+  return true;
+}
+
+std::optional<std::string> readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+enum class WriteMode { Replace, CreateNew };
+
+// Writes a temporary file beside the target (mode 0600), flushes it to disk and moves
+// it into place, so a crash leaves either the old or the new file, never half of one.
+// CreateNew links it instead and fails with NTE_EXISTS when the target exists.
+bool writeFileAtomically(const std::string& path, const std::string& content, WriteMode mode) {
+  const std::size_t slash = path.rfind('/');
+  const std::string dir = path.substr(0, slash);
+  std::string temp = dir + "/.tmp-" + path.substr(slash + 1) + ".XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) return failWith(errnoCode(errno));
+  std::size_t written = 0;
+  bool ok = fchmod(fd, 0600) == 0;
+  while (ok && written < content.size()) {
+    const ssize_t n = write(fd, content.data() + written, content.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) written += static_cast<std::size_t>(n);
+  }
+  ok = ok && fsync(fd) == 0;
+  const int writeError = errno;
+  close(fd);
+  if (!ok) {
+    unlink(temp.c_str());
+    return failWith(errnoCode(writeError));
+  }
+  if (mode == WriteMode::CreateNew) {
+    const int linked = link(temp.c_str(), path.c_str());
+    const int linkError = errno;
+    unlink(temp.c_str());
+    if (linked != 0) return failWith(linkError == EEXIST ? win::NTE_EXISTS : errnoCode(linkError));
+  } else if (rename(temp.c_str(), path.c_str()) != 0) {
+    const int renameError = errno;
+    unlink(temp.c_str());
+    return failWith(errnoCode(renameError));
+  }
+  const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+  if (dirFd >= 0) {
+    fsync(dirFd);
+    close(dirFd);
+  }
+  return true;
+}
+
+// ---- Key containers ----------------------------------------------------------------
+// A container file: "ankor-container 1", "exportable 0|1", then the key exchange key
+// as an unencrypted PKCS#8 PEM block (absent while the container has no key).
+
+constexpr const char* kContainerMagic = "ankor-container 1";
+
+std::string containerFile(const Paths& paths, const std::string& name) {
+  return paths.containers + "/" + escapeName(name) + ".key";
+}
+
+std::string containerText(EVP_PKEY* key, bool exportable) {
+  std::string text = std::string(kContainerMagic) + "\nexportable " + (exportable ? "1" : "0") + "\n";
+  if (key != nullptr) {
+    Bio bio(BIO_new(BIO_s_mem()));
+    if (bio && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr)) {
+      char* data = nullptr;
+      const long size = BIO_get_mem_data(bio.get(), &data);
+      text.append(data, static_cast<std::size_t>(size));
+    }
+  }
+  return text;
+}
+
+// The key of a container file, or null when it has none (or the file is unreadable).
+PKey loadContainerKey(const std::string& file, bool* exportable) {
+  const auto text = readFile(file);
+  if (!text || text->rfind(kContainerMagic, 0) != 0) return nullptr;
+  if (exportable != nullptr) *exportable = text->find("\nexportable 1\n") != std::string::npos;
+  const std::size_t pem = text->find("-----BEGIN");
+  if (pem == std::string::npos) return nullptr;
+  Bio bio(BIO_new_mem_buf(text->data() + pem, static_cast<int>(text->size() - pem)));
+  if (!bio) return nullptr;
+  return PKey(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+}
+
+std::vector<std::string> listContainerNames(const Paths& paths) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(paths.containers.c_str());
+  if (dir == nullptr) return names;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string file = entry->d_name;
+    if (file.empty() || file[0] == '.' || file.size() <= 4 ||
+        file.compare(file.size() - 4, 4, ".key") != 0) {
+      continue;
+    }
+    if (auto name = unescapeName(file.substr(0, file.size() - 4))) names.push_back(*name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// ---- Certificate store entries ----------------------------------------------------
+// "<store>/<sha1 hex>.cer": "ankor-certificate 1", the key-provider record when set
+// ("container", "provider" percent-escaped UTF-8; "type", "flags", "keyspec" decimal),
+// then the certificate as a PEM block.
+
+constexpr const char* kCertificateMagic = "ankor-certificate 1";
+
+struct StoredCertificate {
+  Bytes der;
+  std::optional<KeyProvInfo> record;
+};
+
+std::string certificateText(const StoredCertificate& entry) {
+  std::string text = std::string(kCertificateMagic) + "\n";
+  if (entry.record) {
+    const KeyProvInfo& r = *entry.record;
+    text += "container " + escapeName(utf16ToUtf8(r.containerName)) + "\n";
+    text += "provider " + escapeName(utf16ToUtf8(r.providerName)) + "\n";
+    text += "type " + std::to_string(r.providerType) + "\n";
+    text += "flags " + std::to_string(r.flags) + "\n";
+    text += "keyspec " + std::to_string(r.keySpec) + "\n";
+  }
+  return text + pemBlock("CERTIFICATE", entry.der);
+}
+
+std::optional<StoredCertificate> parseCertificateText(const std::string& text) {
+  std::istringstream in(text);
+  std::string line;
+  if (!std::getline(in, line) || line != kCertificateMagic) return std::nullopt;
+  StoredCertificate entry;
+  std::map<std::string, std::string> fields;
+  std::string base64;
+  bool inPem = false;
+  while (std::getline(in, line)) {
+    if (line.rfind("-----BEGIN", 0) == 0) {
+      inPem = true;
+    } else if (line.rfind("-----END", 0) == 0) {
+      inPem = false;
+    } else if (inPem) {
+      base64 += line;
+    } else if (const std::size_t space = line.find(' '); space != std::string::npos) {
+      fields[line.substr(0, space)] = line.substr(space + 1);
+    }
+  }
+  entry.der = base64Decode(base64);
+  if (fields.count("container") != 0 && fields.count("provider") != 0) {
+    const auto container = unescapeName(fields["container"]);
+    const auto provider = unescapeName(fields["provider"]);
+    KeyProvInfo record;
+    if (!container || !provider || !utf8ToUtf16(*container, &record.containerName) ||
+        !utf8ToUtf16(*provider, &record.providerName)) {
+      return std::nullopt;
+    }
+    record.providerType = static_cast<std::uint32_t>(std::strtoul(fields["type"].c_str(), nullptr, 10));
+    record.flags = static_cast<std::uint32_t>(std::strtoul(fields["flags"].c_str(), nullptr, 10));
+    record.keySpec = static_cast<std::uint32_t>(std::strtoul(fields["keyspec"].c_str(), nullptr, 10));
+    entry.record = record;
+  }
+  return entry;
+}
+
+Bytes sha1Of(const Bytes& data) {
+  return computeDigest(DigestAlgorithm::Sha1, data.data(), data.size()).value_or(Bytes());
+}
+
+// ---- Objects behind the handles -----------------------------------------------------
+
+struct ProviderObject {
+  const ProviderEntry* provider = nullptr;
+  bool verifyContext = false;
+  std::string containerPath;  // empty for a verify context
+  std::vector<std::string> enumNames;
+  std::size_t enumNext = 0;
+  bool enumStarted = false;
+  PKey ephemeralKey;  // a key generated in a verify context lives only in memory
+};
+
+struct KeyObject {
+  PKey key;
+};
+
+struct HashObject {
+  Handle provider = 0;
+  std::uint32_t algorithm = 0;
+  MdContext context;
+  Bytes value;  // set once the hash is finished
+  bool finished = false;
+};
+
+struct StoreObject {
+  std::string directory;
+};
+
+struct CertificateObject {
+  StoredCertificate entry;
+  std::string file;  // the store entry this context belongs to, or empty
+};
+
+const EVP_MD* mdOf(std::uint32_t algorithm) {
+  switch (algorithm) {
+    case win::CALG_SHA1: return EVP_sha1();
+    case win::CALG_SHA_256: return EVP_sha256();
+    case CALG_SHA_384: return EVP_sha384();
+    case win::CALG_SHA_512: return EVP_sha512();
+    default: return nullptr;
+  }
+}
+
+const EVP_MD* mdOfSignatureOid(const char* oid) {
+  if (oid == nullptr) return nullptr;
+  const std::string text = oid;
+  if (text == "1.2.840.113549.1.1.5") return EVP_sha1();
+  if (text == "1.2.840.113549.1.1.11") return EVP_sha256();
+  if (text == "1.2.840.113549.1.1.12") return EVP_sha384();
+  if (text == "1.2.840.113549.1.1.13") return EVP_sha512();
+  return nullptr;
+}
+
+bool isPrintable(const Bytes& value) {
+  static constexpr std::string_view kExtra = " '()+,-./:=?";
+  return std::all_of(value.begin(), value.end(), [](std::uint8_t c) {
+    return std::isalnum(c) != 0 || kExtra.find(static_cast<char>(c)) != std::string_view::npos;
+  });
+}
+
+template <typename T>
+using Table = std::map<Handle, std::unique_ptr<T>>;
+
+class LinuxPlatform final : public CryptoPlatform {
+ public:
+  std::uint32_t lastError() override { return tlsLastError; }
+  void setLastError(std::uint32_t code) override { tlsLastError = code; }
+
+  bool enumProviders(std::uint32_t index, std::uint32_t* type, char* name,
+                     std::uint32_t* size) override {
+    if (index >= kProviders.size()) return failWith(win::ERROR_NO_MORE_ITEMS);
+    const ProviderEntry& entry = kProviders[index];
+    const std::string text = entry.name;
+    Bytes value(text.begin(), text.end());
+    value.push_back(0);
+    *type = entry.type;
+    return deliver(value, reinterpret_cast<std::uint8_t*>(name), size);
+  }
+
+  bool acquireContext(Handle* provider, const char* container, const char* providerName,
+                      std::uint32_t type, std::uint32_t flags) override {
+    *provider = 0;
+    if (type == 0) return failWith(win::NTE_BAD_PROV_TYPE);
+    const ProviderEntry* entry = findProvider(providerName, type);
+    if (entry == nullptr) {
+      return failWith(providerName == nullptr || *providerName == '\0' ? NTE_PROV_TYPE_NOT_DEF
+                                                                        : win::NTE_KEYSET_NOT_DEF);
+    }
+    if (entry->type != type) return failWith(win::NTE_PROV_TYPE_NO_MATCH);
+    const std::uint32_t action = flags & ~CRYPT_SILENT;
+    if (action != 0 && action != win::CRYPT_NEWKEYSET && action != win::CRYPT_VERIFYCONTEXT &&
+        action != CRYPT_DELETEKEYSET) {
+      return failWith(win::NTE_BAD_FLAGS);
+    }
+    auto object = std::make_unique<ProviderObject>();
+    object->provider = entry;
+    if (action == win::CRYPT_VERIFYCONTEXT) {
+      if (container != nullptr && *container != '\0') return failWith(win::NTE_BAD_FLAGS);
+      object->verifyContext = true;
+      return store(providers_, std::move(object), provider);
+    }
+    const auto paths = dataPaths();
+    if (!paths) return failWith(win::NTE_FAIL);
+    std::string name = container != nullptr ? container : "";
+    if (name.empty()) name = loginName();
+    if (name.size() > kMaxPath || escapeName(name).size() > 240) {
+      return failWith(NTE_BAD_KEYSET_PARAM);
+    }
+    const std::string file = containerFile(*paths, name);
+    struct stat status {};
+    const bool exists = ::stat(file.c_str(), &status) == 0;
+    if (action == CRYPT_DELETEKEYSET) {
+      if (!exists) return failWith(win::NTE_BAD_KEYSET);
+      if (unlink(file.c_str()) != 0) return failWith(errnoCode(errno));
+      return true;  // no context is returned
+    }
+    if (action == win::CRYPT_NEWKEYSET) {
+      if (!makeDirectories(paths->root, 0700) || !makeDirectories(paths->containers, 0700) ||
+          !writeFileAtomically(file, containerText(nullptr, false), WriteMode::CreateNew)) {
+        return false;
+      }
+    } else if (!exists) {
+      return failWith(win::NTE_BAD_KEYSET);
+    }
+    object->containerPath = file;
+    return store(providers_, std::move(object), provider);
+  }
+
+  bool releaseContext(Handle provider) override {
+    return providers_.erase(provider) != 0 || failWith(NTE_BAD_UID);
+  }
+
+  bool getProvParam(Handle provider, std::uint32_t param, std::uint8_t* data,
+                    std::uint32_t* length, std::uint32_t flags) override {
+    ProviderObject* object = find(providers_, provider, NTE_BAD_UID);
+    if (object == nullptr) return false;
+    if (param != win::PP_ENUMCONTAINERS) return failWith(win::NTE_BAD_TYPE);
+    if (data == nullptr) {  // the longest name a container can have
+      *length = kMaxPath + 1;
+      return true;
+    }
+    if (flags == win::CRYPT_FIRST || !object->enumStarted) {
+      const auto paths = dataPaths();
+      object->enumNames = paths ? listContainerNames(*paths) : std::vector<std::string>();
+      object->enumNext = 0;
+      object->enumStarted = true;
+    }
+    if (object->enumNext >= object->enumNames.size()) return failWith(win::ERROR_NO_MORE_ITEMS);
+    const std::string& name = object->enumNames[object->enumNext];
+    Bytes value(name.begin(), name.end());
+    value.push_back(0);
+    if (!deliver(value, data, length)) return false;
+    ++object->enumNext;
+    return true;
+  }
+
+  bool genKey(Handle provider, std::uint32_t algorithm, std::uint32_t flags,
+              Handle* key) override {
+    *key = 0;
+    ProviderObject* object = find(providers_, provider, NTE_BAD_UID);
+    if (object == nullptr) return false;
+    if (algorithm != win::AT_KEYEXCHANGE && algorithm != CALG_RSA_KEYX) {
+      return failWith(win::NTE_BAD_ALGID);
+    }
+    if ((flags & 0xFFFF & ~(win::CRYPT_EXPORTABLE | CRYPT_USER_PROTECTED)) != 0) {
+      return failWith(win::NTE_BAD_FLAGS);
+    }
+    std::uint32_t bits = flags >> 16;
+    if (bits == 0) bits = kDefaultKeyBits;
+    if (bits < 384 || bits > 16384 || bits % 8 != 0) return failWith(win::NTE_BAD_FLAGS);
+
+    PKeyContext context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+    EVP_PKEY* generated = nullptr;
+    if (!context || EVP_PKEY_keygen_init(context.get()) != 1 ||
+        EVP_PKEY_CTX_set_rsa_keygen_bits(context.get(), static_cast<int>(bits)) != 1 ||
+        EVP_PKEY_generate(context.get(), &generated) != 1) {
+      return failWith(win::NTE_FAIL);
+    }
+    PKey pkey(generated);
+    if (object->verifyContext) {
+      object->ephemeralKey.reset(EVP_PKEY_dup(pkey.get()));
+    } else if (!writeFileAtomically(object->containerPath,
+                                    containerText(pkey.get(), (flags & win::CRYPT_EXPORTABLE) != 0),
+                                    WriteMode::Replace)) {
+      return false;
+    }
+    auto keyObject = std::make_unique<KeyObject>();
+    keyObject->key = std::move(pkey);
+    return store(keys_, std::move(keyObject), key);
+  }
+
+  bool getUserKey(Handle provider, std::uint32_t keySpec, Handle* key) override {
+    *key = 0;
+    ProviderObject* object = find(providers_, provider, NTE_BAD_UID);
+    if (object == nullptr) return false;
+    PKey pkey = keySpec == win::AT_KEYEXCHANGE ? containerKey(*object) : nullptr;
+    if (!pkey) return failWith(win::NTE_NO_KEY);
+    auto keyObject = std::make_unique<KeyObject>();
+    keyObject->key = std::move(pkey);
+    return store(keys_, std::move(keyObject), key);
+  }
+
+  bool exportKey(Handle key, std::uint32_t blobType, std::uint8_t* data,
+                 std::uint32_t* length) override {
+    KeyObject* object = find(keys_, key, win::NTE_BAD_KEY);
+    if (object == nullptr) return false;
+    if (blobType != win::PUBLICKEYBLOB) return failWith(win::NTE_BAD_TYPE);
+    BIGNUM* n = nullptr;
+    BIGNUM* e = nullptr;
+    if (EVP_PKEY_get_bn_param(object->key.get(), OSSL_PKEY_PARAM_RSA_N, &n) != 1 ||
+        EVP_PKEY_get_bn_param(object->key.get(), OSSL_PKEY_PARAM_RSA_E, &e) != 1) {
+      BN_free(n);
+      return failWith(win::NTE_BAD_KEY);
+    }
+    BigNum modulus(n), exponent(e);
+    const auto bits = static_cast<std::uint32_t>(EVP_PKEY_get_bits(object->key.get()));
+    const std::size_t modulusBytes = (bits + 7) / 8;
+    // BLOBHEADER {PUBLICKEYBLOB, version 2, reserved 0, CALG_RSA_KEYX}, RSAPUBKEY
+    // {"RSA1", bit length, exponent}, then the modulus least significant byte first.
+    Bytes blob(20 + modulusBytes, 0);
+    blob[0] = win::PUBLICKEYBLOB;
+    blob[1] = 2;
+    putLittleEndian(blob, 4, CALG_RSA_KEYX);
+    putLittleEndian(blob, 8, 0x31415352);
+    putLittleEndian(blob, 12, bits);
+    putLittleEndian(blob, 16, static_cast<std::uint32_t>(BN_get_word(exponent.get())));
+    if (BN_bn2lebinpad(modulus.get(), blob.data() + 20, static_cast<int>(modulusBytes)) < 0) {
+      return failWith(win::NTE_BAD_KEY);
+    }
+    return deliver(blob, data, length);
+  }
+
+  bool setKeyParam(Handle key, std::uint32_t, const std::uint8_t*, std::uint32_t) override {
+    if (find(keys_, key, win::NTE_BAD_KEY) == nullptr) return false;
+    // A software provider keeps no certificate with its keys.
+    return failWith(win::NTE_BAD_TYPE);
+  }
+
+  bool destroyKey(Handle key) override {
+    return keys_.erase(key) != 0 || failWith(win::NTE_BAD_KEY);
+  }
+
+  bool createHash(Handle provider, std::uint32_t algorithm, Handle* hash) override {
+    *hash = 0;
+    ProviderObject* object = find(providers_, provider, NTE_BAD_UID);
+    if (object == nullptr) return false;
+    // The PROV_RSA_FULL providers predate SHA-2.
+    const bool supported = object->provider->type == win::PROV_RSA_AES
+                               ? mdOf(algorithm) != nullptr
+                               : algorithm == win::CALG_SHA1;
+    if (!supported) return failWith(win::NTE_BAD_ALGID);
+    auto hashObject = std::make_unique<HashObject>();
+    hashObject->provider = provider;
+    hashObject->algorithm = algorithm;
+    hashObject->context.reset(EVP_MD_CTX_new());
+    if (!hashObject->context ||
+        EVP_DigestInit_ex(hashObject->context.get(), mdOf(algorithm), nullptr) != 1) {
+      return failWith(win::NTE_FAIL);
+    }
+    return store(hashes_, std::move(hashObject), hash);
+  }
+
+  bool hashData(Handle hash, const std::uint8_t* data, std::uint32_t size) override {
+    HashObject* object = find(hashes_, hash, win::NTE_BAD_HASH);
+    if (object == nullptr) return false;
+    if (object->finished) return failWith(win::NTE_BAD_HASH_STATE);
+    if (EVP_DigestUpdate(object->context.get(), data, size) != 1) return failWith(win::NTE_FAIL);
+    return true;
+  }
+
+  bool setHashParam(Handle hash, std::uint32_t param, const std::uint8_t* data) override {
+    HashObject* object = find(hashes_, hash, win::NTE_BAD_HASH);
+    if (object == nullptr) return false;
+    if (param != win::HP_HASHVAL) return failWith(win::NTE_BAD_TYPE);
+    const auto size = static_cast<std::size_t>(EVP_MD_get_size(mdOf(object->algorithm)));
+    object->value.assign(data, data + size);
+    object->finished = true;
+    return true;
+  }
+
+  bool getHashParam(Handle hash, std::uint32_t param, std::uint8_t* data,
+                    std::uint32_t* length) override {
+    HashObject* object = find(hashes_, hash, win::NTE_BAD_HASH);
+    if (object == nullptr) return false;
+    Bytes value;
+    if (param == HP_ALGID) {
+      value.resize(4);
+      putLittleEndian(value, 0, object->algorithm);
+    } else if (param == win::HP_HASHSIZE) {
+      value.resize(4);
+      putLittleEndian(value, 0, static_cast<std::uint32_t>(EVP_MD_get_size(mdOf(object->algorithm))));
+    } else if (param == win::HP_HASHVAL) {
+      if (data != nullptr && !finish(*object)) return false;
+      value = object->finished ? object->value
+                                : Bytes(static_cast<std::size_t>(
+                                      EVP_MD_get_size(mdOf(object->algorithm))));
+    } else {
+      return failWith(win::NTE_BAD_TYPE);
+    }
+    return deliver(value, data, length);
+  }
+
+  bool signHash(Handle hash, std::uint32_t keySpec, std::uint8_t* signature,
+                std::uint32_t* length) override {
+    HashObject* object = find(hashes_, hash, win::NTE_BAD_HASH);
+    if (object == nullptr) return false;
+    ProviderObject* provider = find(providers_, object->provider, NTE_BAD_UID);
+    if (provider == nullptr) return false;
+    PKey key = keySpec == win::AT_KEYEXCHANGE ? containerKey(*provider) : nullptr;
+    if (!key) return failWith(win::NTE_NO_KEY);
+    const auto size = static_cast<std::uint32_t>(EVP_PKEY_get_size(key.get()));
+    if (signature == nullptr) {
+      *length = size;
+      return true;
+    }
+    if (*length < size) {
+      *length = size;
+      return failWith(win::ERROR_MORE_DATA);
+    }
+    if (!finish(*object)) return false;
+    // PKCS#1 v1.5 over the DigestInfo of the hash value.
+    PKeyContext context(EVP_PKEY_CTX_new(key.get(), nullptr));
+    std::size_t signatureSize = size;
+    Bytes bigEndian(size, 0);
+    if (!context || EVP_PKEY_sign_init(context.get()) != 1 ||
+        EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) != 1 ||
+        EVP_PKEY_CTX_set_signature_md(context.get(), mdOf(object->algorithm)) != 1 ||
+        EVP_PKEY_sign(context.get(), bigEndian.data(), &signatureSize, object->value.data(),
+                      object->value.size()) != 1) {
+      return failWith(win::NTE_FAIL);
+    }
+    // CryptoAPI signatures are little-endian.
+    std::reverse_copy(bigEndian.begin(), bigEndian.begin() + static_cast<long>(signatureSize),
+                      signature);
+    *length = static_cast<std::uint32_t>(signatureSize);
+    return true;
+  }
+
+  bool destroyHash(Handle hash) override {
+    return hashes_.erase(hash) != 0 || failWith(win::NTE_BAD_HASH);
+  }
+
+  bool encodeName(const NameAttribute* attributes, std::uint32_t count, std::uint8_t* out,
+                  std::uint32_t* length) override {
+    Name name(X509_NAME_new());
+    if (!name) return failWith(win::NTE_FAIL);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const NameAttribute& attribute = attributes[i];
+      int type = 0;
+      if (attribute.valueType == win::CERT_RDN_PRINTABLE_STRING) {
+        if (!isPrintable(attribute.value)) return failWith(win::CRYPT_E_INVALID_PRINTABLE_STRING);
+        type = V_ASN1_PRINTABLESTRING;
+      } else if (attribute.valueType == 13) {  // CERT_RDN_UTF8_STRING
+        type = V_ASN1_UTF8STRING;
+      } else {
+        return failWith(E_INVALIDARG);
+      }
+      Object oid(OBJ_txt2obj(attribute.oid.c_str(), 1));
+      if (!oid) return failWith(E_INVALIDARG);
+      NameEntry entry(X509_NAME_ENTRY_create_by_OBJ(nullptr, oid.get(), type,
+                                                     attribute.value.data(),
+                                                     static_cast<int>(attribute.value.size())));
+      // All attributes form one relative distinguished name.
+      if (!entry || X509_NAME_add_entry(name.get(), entry.get(), -1, i == 0 ? 0 : -1) != 1) {
+        return failWith(win::NTE_FAIL);
+      }
+    }
+    const int size = i2d_X509_NAME(name.get(), nullptr);
+    if (size <= 0) return failWith(win::NTE_FAIL);
+    Bytes der(static_cast<std::size_t>(size));
+    std::uint8_t* cursor = der.data();
+    i2d_X509_NAME(name.get(), &cursor);
+    return deliver(der, out, length);
+  }
+
+  bool exportPublicKeyInfo(Handle provider, std::uint32_t keySpec, std::uint8_t* info,
+                           std::uint32_t* length) override {
+    ProviderObject* object = find(providers_, provider, NTE_BAD_UID);
+    if (object == nullptr) return false;
+    PKey key = keySpec == win::AT_KEYEXCHANGE ? containerKey(*object) : nullptr;
+    if (!key) return failWith(win::NTE_NO_KEY);
+    const int size = i2d_PUBKEY(key.get(), nullptr);
+    if (size <= 0) return failWith(win::NTE_FAIL);
+    // The opaque buffer: the DER length (4 bytes, little-endian), then the DER.
+    Bytes value(4 + static_cast<std::size_t>(size));
+    putLittleEndian(value, 0, static_cast<std::uint32_t>(size));
+    std::uint8_t* cursor = value.data() + 4;
+    i2d_PUBKEY(key.get(), &cursor);
+    return deliver(value, info, length);
+  }
+
+  bool signAndEncodeRequest(Handle provider, std::uint32_t keySpec, const RequestInfo& request,
+                            const char* signatureOid, std::uint8_t* out,
+                            std::uint32_t* length) override {
+    ProviderObject* object = find(providers_, provider, NTE_BAD_UID);
+    if (object == nullptr) return false;
+    const EVP_MD* md = mdOfSignatureOid(signatureOid);
+    if (md == nullptr) return failWith(CRYPT_E_UNKNOWN_ALGO);
+    PKey key = keySpec == win::AT_KEYEXCHANGE ? containerKey(*object) : nullptr;
+    if (!key) return failWith(win::NTE_NO_KEY);
+    if (request.publicKeyInfo == nullptr) return failWith(E_INVALIDARG);
+    std::uint32_t infoSize = 0;
+    std::memcpy(&infoSize, request.publicKeyInfo, 4);
+    const std::uint8_t* cursor = request.publicKeyInfo + 4;
+    PKey publicKey(d2i_PUBKEY(nullptr, &cursor, static_cast<long>(infoSize)));
+    cursor = request.subject.data();
+    Name subject(d2i_X509_NAME(nullptr, &cursor, static_cast<long>(request.subject.size())));
+    if (!publicKey || !subject) return failWith(win::CRYPT_E_ASN1_BADTAG);
+    Request req(X509_REQ_new());
+    if (!req || X509_REQ_set_version(req.get(), request.version) != 1 ||
+        X509_REQ_set_subject_name(req.get(), subject.get()) != 1 ||
+        X509_REQ_set_pubkey(req.get(), publicKey.get()) != 1 ||
+        X509_REQ_sign(req.get(), key.get(), md) <= 0) {
+      return failWith(win::NTE_FAIL);
+    }
+    const int size = i2d_X509_REQ(req.get(), nullptr);
+    if (size <= 0) return failWith(win::NTE_FAIL);
+    Bytes der(static_cast<std::size_t>(size));
+    std::uint8_t* write = der.data();
+    i2d_X509_REQ(req.get(), &write);
+    return deliver(der, out, length);
+  }
+
+  Handle openCurrentUserStore(const char16_t* name) override {
+    const auto paths = dataPaths();
+    if (!paths || name == nullptr) return failHandle(win::ERROR_ACCESS_DENIED);
+    const std::string directory = paths->stores + "/" + escapeName(utf16ToUtf8(name));
+    if (!makeDirectories(paths->root, 0700) || !makeDirectories(paths->stores, 0700) ||
+        !makeDirectories(directory, 0700)) {
+      return 0;
+    }
+    auto object = std::make_unique<StoreObject>();
+    object->directory = directory;
+    Handle handle = 0;
+    (void)store(stores_, std::move(object), &handle);
+    return handle;
+  }
+
+  bool closeStore(Handle handle, std::uint32_t) override {
+    return stores_.erase(handle) != 0 || failWith(ERROR_INVALID_HANDLE);
+  }
+
+  Handle findCertificateBySha1(Handle handle, const std::uint8_t* hash,
+                               std::uint32_t size) override {
+    StoreObject* object = find(stores_, handle, ERROR_INVALID_HANDLE);
+    if (object == nullptr) return 0;
+    if (size != 20) return failHandle(win::CRYPT_E_NOT_FOUND);
+    const Bytes wanted(hash, hash + size);
+    const std::string file = object->directory + "/" + hexEncode(wanted) + ".cer";
+    const auto text = readFile(file);
+    auto entry = text ? parseCertificateText(*text) : std::nullopt;
+    if (!entry || sha1Of(entry->der) != wanted) return failHandle(win::CRYPT_E_NOT_FOUND);
+    auto certificate = std::make_unique<CertificateObject>();
+    certificate->entry = std::move(*entry);
+    certificate->file = file;
+    Handle out = 0;
+    (void)store(certificates_, std::move(certificate), &out);
+    return out;
+  }
+
+  Handle createCertificateContext(const std::uint8_t* der, std::uint32_t size) override {
+    const std::uint8_t* cursor = der;
+    Certificate parsed(d2i_X509(nullptr, &cursor, static_cast<long>(size)));
+    if (!parsed) return failHandle(win::CRYPT_E_ASN1_BADTAG);
+    auto certificate = std::make_unique<CertificateObject>();
+    certificate->entry.der.assign(der, cursor);  // the certificate's own encoding
+    Handle out = 0;
+    (void)store(certificates_, std::move(certificate), &out);
+    return out;
+  }
+
+  bool addCertificateToStore(Handle storeHandle, Handle certificate, std::uint32_t disposition,
+                             Handle* added) override {
+    *added = 0;
+    StoreObject* target = find(stores_, storeHandle, ERROR_INVALID_HANDLE);
+    CertificateObject* source = find(certificates_, certificate, E_INVALIDARG);
+    if (target == nullptr || source == nullptr) return false;
+    if (disposition != CERT_STORE_ADD_NEW && disposition != CERT_STORE_ADD_REPLACE_EXISTING &&
+        disposition != win::CERT_STORE_ADD_ALWAYS) {
+      return failWith(E_INVALIDARG);
+    }
+    // One entry per thumbprint: adding the same certificate again replaces its entry.
+    const std::string file =
+        target->directory + "/" + hexEncode(sha1Of(source->entry.der)) + ".cer";
+    struct stat status {};
+    if (disposition == CERT_STORE_ADD_NEW && ::stat(file.c_str(), &status) == 0) {
+      return failWith(CRYPT_E_EXISTS);
+    }
+    auto copy = std::make_unique<CertificateObject>();
+    copy->entry = source->entry;
+    copy->file = file;
+    if (!writeFileAtomically(file, certificateText(copy->entry), WriteMode::Replace)) return false;
+    return store(certificates_, std::move(copy), added);
+  }
+
+  bool getKeyProvInfo(Handle certificate, KeyProvInfo* info, std::uint32_t* size) override {
+    CertificateObject* object = find(certificates_, certificate, E_INVALIDARG);
+    if (object == nullptr) return false;
+    if (!object->entry.record) return failWith(win::CRYPT_E_NOT_FOUND);
+    const KeyProvInfo& record = *object->entry.record;
+    // The size of the Windows record: the structure and both names with their zeros.
+    const auto needed = static_cast<std::uint32_t>(
+        28 + 2 * (record.containerName.size() + 1 + record.providerName.size() + 1));
+    if (info == nullptr) {
+      *size = needed;
+      return true;
+    }
+    if (*size < needed) {
+      *size = needed;
+      return failWith(win::ERROR_MORE_DATA);
+    }
+    *info = record;
+    *size = needed;
+    return true;
+  }
+
+  bool setKeyProvInfo(Handle certificate, const KeyProvInfo& info) override {
+    CertificateObject* object = find(certificates_, certificate, E_INVALIDARG);
+    if (object == nullptr) return false;
+    StoredCertificate updated = object->entry;
+    updated.record = info;
+    if (!object->file.empty() &&
+        !writeFileAtomically(object->file, certificateText(updated), WriteMode::Replace)) {
+      return false;
+    }
+    object->entry = std::move(updated);
+    return true;
+  }
+
+  bool freeCertificateContext(Handle certificate) override {
+    return certificates_.erase(certificate) != 0 || failWith(E_INVALIDARG);
+  }
+
+  bool toWide(const std::string& text, std::u16string* wide) override {
+    return utf8ToUtf16(text, wide) || failWith(ERROR_NO_UNICODE_TRANSLATION);
+  }
+  std::string toNarrow(const std::u16string& wide) override { return utf16ToUtf8(wide); }
+
+ private:
+  template <typename T>
+  bool store(Table<T>& table, std::unique_ptr<T> object, Handle* handle) {
+    const Handle h = nextHandle_++;
+    table.emplace(h, std::move(object));
+    *handle = h;
+    return true;
+  }
+  template <typename T>
+  T* find(Table<T>& table, Handle handle, std::uint32_t error) {
+    const auto it = table.find(handle);
+    if (it == table.end()) {
+      tlsLastError = error;
+      return nullptr;
+    }
+    return it->second.get();
+  }
+  static void putLittleEndian(Bytes& bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+  static std::string loginName() {
+    if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_name != nullptr) {
+      return entry->pw_name;
+    }
+    const char* user = std::getenv("USER");
+    return user != nullptr ? user : "default";
+  }
+  // The container's key exchange key, read from its file each time (another run may
+  // have replaced it).
+  static PKey containerKey(const ProviderObject& object) {
+    if (object.verifyContext) {
+      return object.ephemeralKey ? PKey(EVP_PKEY_dup(object.ephemeralKey.get())) : nullptr;
+    }
+    return loadContainerKey(object.containerPath, nullptr);
+  }
+  static bool finish(HashObject& object) {
+    if (object.finished) return true;
+    unsigned int size = 0;
+    Bytes value(EVP_MAX_MD_SIZE);
+    if (EVP_DigestFinal_ex(object.context.get(), value.data(), &size) != 1) {
+      return failWith(win::NTE_FAIL);
+    }
+    value.resize(size);
+    object.value = std::move(value);
+    object.finished = true;
+    return true;
+  }
+
+  Handle nextHandle_ = 0x1000;
+  Table<ProviderObject> providers_;
+  Table<KeyObject> keys_;
+  Table<HashObject> hashes_;
+  Table<StoreObject> stores_;
+  Table<CertificateObject> certificates_;
+};
+
+}  // namespace
+
+CryptoPlatform& systemPlatform() {
+  static LinuxPlatform platform;
+  return platform;
+}
+
+}  // namespace ankor::capi

@@ -1,0 +1,248 @@
+// CryptoPlatform on Windows: each call forwards to ADVAPI32 or CRYPT32 unchanged.
+// platform.h first: its constants share their names with the macros of wincrypt.h.
+#include "ankor/capi/platform.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdlib>
+#include <cwchar>
+#include <vector>
+
+namespace ankor::capi {
+namespace {
+
+HCRYPTPROV prov(Handle h) { return static_cast<HCRYPTPROV>(h); }
+HCRYPTKEY key(Handle h) { return static_cast<HCRYPTKEY>(h); }
+HCRYPTHASH hash(Handle h) { return static_cast<HCRYPTHASH>(h); }
+HCERTSTORE store(Handle h) { return reinterpret_cast<HCERTSTORE>(h); }
+PCCERT_CONTEXT cert(Handle h) { return reinterpret_cast<PCCERT_CONTEXT>(h); }
+Handle handleOf(const void* p) { return reinterpret_cast<Handle>(p); }
+const wchar_t* wide(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+
+class Win32Platform final : public CryptoPlatform {
+ public:
+  std::uint32_t lastError() override { return GetLastError(); }
+  void setLastError(std::uint32_t code) override { SetLastError(code); }
+
+  bool enumProviders(std::uint32_t index, std::uint32_t* type, char* name,
+                     std::uint32_t* size) override {
+    DWORD t = 0;
+    DWORD s = *size;
+    const BOOL ok = CryptEnumProvidersA(index, nullptr, 0, &t, name, &s);
+    *type = t;
+    *size = s;
+    return ok != FALSE;
+  }
+  bool acquireContext(Handle* provider, const char* container, const char* providerName,
+                      std::uint32_t type, std::uint32_t flags) override {
+    HCRYPTPROV h = 0;
+    const BOOL ok = CryptAcquireContextA(&h, container, providerName, type, flags);
+    *provider = ok ? static_cast<Handle>(h) : 0;
+    return ok != FALSE;
+  }
+  bool releaseContext(Handle provider) override {
+    return CryptReleaseContext(prov(provider), 0) != FALSE;
+  }
+  bool getProvParam(Handle provider, std::uint32_t param, std::uint8_t* data,
+                    std::uint32_t* length, std::uint32_t flags) override {
+    DWORD l = *length;
+    const BOOL ok = CryptGetProvParam(prov(provider), param, data, &l, flags);
+    *length = l;
+    return ok != FALSE;
+  }
+
+  bool genKey(Handle provider, std::uint32_t algorithm, std::uint32_t flags,
+              Handle* k) override {
+    HCRYPTKEY h = 0;
+    const BOOL ok = CryptGenKey(prov(provider), algorithm, flags, &h);
+    *k = ok ? static_cast<Handle>(h) : 0;
+    return ok != FALSE;
+  }
+  bool getUserKey(Handle provider, std::uint32_t keySpec, Handle* k) override {
+    HCRYPTKEY h = 0;
+    const BOOL ok = CryptGetUserKey(prov(provider), keySpec, &h);
+    *k = ok ? static_cast<Handle>(h) : 0;
+    return ok != FALSE;
+  }
+  bool exportKey(Handle k, std::uint32_t blobType, std::uint8_t* data,
+                 std::uint32_t* length) override {
+    DWORD l = *length;
+    const BOOL ok = CryptExportKey(key(k), 0, blobType, 0, data, &l);
+    *length = l;
+    return ok != FALSE;
+  }
+  bool setKeyParam(Handle k, std::uint32_t param, const std::uint8_t* data,
+                   std::uint32_t) override {
+    return CryptSetKeyParam(key(k), param, data, 0) != FALSE;
+  }
+  bool destroyKey(Handle k) override { return CryptDestroyKey(key(k)) != FALSE; }
+
+  bool createHash(Handle provider, std::uint32_t algorithm, Handle* h) override {
+    HCRYPTHASH out = 0;
+    const BOOL ok = CryptCreateHash(prov(provider), algorithm, 0, 0, &out);
+    *h = ok ? static_cast<Handle>(out) : 0;
+    return ok != FALSE;
+  }
+  bool hashData(Handle h, const std::uint8_t* data, std::uint32_t size) override {
+    return CryptHashData(hash(h), data, size, 0) != FALSE;
+  }
+  bool setHashParam(Handle h, std::uint32_t param, const std::uint8_t* data) override {
+    return CryptSetHashParam(hash(h), param, data, 0) != FALSE;
+  }
+  bool getHashParam(Handle h, std::uint32_t param, std::uint8_t* data,
+                    std::uint32_t* length) override {
+    DWORD l = *length;
+    const BOOL ok = CryptGetHashParam(hash(h), param, data, &l, 0);
+    *length = l;
+    return ok != FALSE;
+  }
+  bool signHash(Handle h, std::uint32_t keySpec, std::uint8_t* signature,
+                std::uint32_t* length) override {
+    DWORD l = *length;
+    const BOOL ok = CryptSignHashA(hash(h), keySpec, nullptr, 0, signature, &l);
+    *length = l;
+    return ok != FALSE;
+  }
+  bool destroyHash(Handle h) override { return CryptDestroyHash(hash(h)) != FALSE; }
+
+  bool encodeName(const NameAttribute* attributes, std::uint32_t count, std::uint8_t* out,
+                  std::uint32_t* length) override {
+    std::vector<CERT_RDN_ATTR> attrs(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      attrs[i].pszObjId = const_cast<LPSTR>(attributes[i].oid.c_str());
+      attrs[i].dwValueType = attributes[i].valueType;
+      attrs[i].Value.cbData = static_cast<DWORD>(attributes[i].value.size());
+      attrs[i].Value.pbData = const_cast<BYTE*>(attributes[i].value.data());
+    }
+    CERT_RDN rdn{count, attrs.data()};
+    CERT_NAME_INFO name{1, &rdn};
+    DWORD l = *length;
+    const BOOL ok = CryptEncodeObject(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, X509_NAME, &name,
+                                      out, &l);
+    *length = l;
+    return ok != FALSE;
+  }
+  bool exportPublicKeyInfo(Handle provider, std::uint32_t keySpec, std::uint8_t* info,
+                           std::uint32_t* length) override {
+    DWORD l = *length;
+    const BOOL ok = CryptExportPublicKeyInfo(prov(provider), keySpec,
+                                             X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                             reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(info), &l);
+    *length = l;
+    return ok != FALSE;
+  }
+  bool signAndEncodeRequest(Handle provider, std::uint32_t keySpec, const RequestInfo& request,
+                            const char* signatureOid, std::uint8_t* out,
+                            std::uint32_t* length) override {
+    CERT_REQUEST_INFO info{};
+    info.dwVersion = request.version;
+    info.Subject.cbData = static_cast<DWORD>(request.subject.size());
+    info.Subject.pbData = const_cast<BYTE*>(request.subject.data());
+    info.SubjectPublicKeyInfo =
+        *reinterpret_cast<const CERT_PUBLIC_KEY_INFO*>(request.publicKeyInfo);
+    info.cAttribute = 0;
+    info.rgAttribute = nullptr;
+    CRYPT_ALGORITHM_IDENTIFIER algorithm{};
+    algorithm.pszObjId = const_cast<LPSTR>(signatureOid);
+    DWORD l = *length;
+    const BOOL ok = CryptSignAndEncodeCertificate(
+        prov(provider), keySpec, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+        X509_CERT_REQUEST_TO_BE_SIGNED, &info, &algorithm, nullptr, out, &l);
+    *length = l;
+    return ok != FALSE;
+  }
+
+  Handle openCurrentUserStore(const char16_t* name) override {
+    return handleOf(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                  CERT_SYSTEM_STORE_CURRENT_USER,
+                                  reinterpret_cast<const wchar_t*>(name)));
+  }
+  bool closeStore(Handle s, std::uint32_t flags) override {
+    return CertCloseStore(store(s), flags) != FALSE;
+  }
+  Handle findCertificateBySha1(Handle s, const std::uint8_t* h, std::uint32_t size) override {
+    CRYPT_HASH_BLOB blob{size, const_cast<BYTE*>(h)};
+    return handleOf(CertFindCertificateInStore(store(s), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                               0, CERT_FIND_SHA1_HASH, &blob, nullptr));
+  }
+  Handle createCertificateContext(const std::uint8_t* der, std::uint32_t size) override {
+    return handleOf(
+        CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der, size));
+  }
+  bool addCertificateToStore(Handle s, Handle c, std::uint32_t disposition,
+                             Handle* added) override {
+    PCCERT_CONTEXT out = nullptr;
+    const BOOL ok = CertAddCertificateContextToStore(store(s), cert(c), disposition, &out);
+    *added = ok ? handleOf(out) : 0;
+    return ok != FALSE;
+  }
+  bool getKeyProvInfo(Handle c, KeyProvInfo* info, std::uint32_t* size) override {
+    DWORD s = 0;
+    if (info == nullptr) {
+      const BOOL ok =
+          CertGetCertificateContextProperty(cert(c), CERT_KEY_PROV_INFO_PROP_ID, nullptr, &s);
+      *size = s;
+      return ok != FALSE;
+    }
+    // The record's strings point into the same buffer; 8-byte alignment for the struct.
+    s = *size;
+    std::vector<unsigned long long> buffer(s / sizeof(unsigned long long) + 1, 0);
+    if (!CertGetCertificateContextProperty(cert(c), CERT_KEY_PROV_INFO_PROP_ID, buffer.data(),
+                                           &s)) {
+      return false;
+    }
+    const auto* record = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
+    auto copy = [](const wchar_t* text) {
+      return text == nullptr ? std::u16string()
+                             : std::u16string(reinterpret_cast<const char16_t*>(text));
+    };
+    info->containerName = copy(record->pwszContainerName);
+    info->providerName = copy(record->pwszProvName);
+    info->providerType = record->dwProvType;
+    info->flags = record->dwFlags;
+    info->keySpec = record->dwKeySpec;
+    *size = s;
+    return true;
+  }
+  bool setKeyProvInfo(Handle c, const KeyProvInfo& info) override {
+    CRYPT_KEY_PROV_INFO record{};
+    record.pwszContainerName = const_cast<LPWSTR>(wide(info.containerName));
+    record.pwszProvName = const_cast<LPWSTR>(wide(info.providerName));
+    record.dwProvType = info.providerType;
+    record.dwFlags = info.flags;
+    record.cProvParam = 0;
+    record.rgProvParam = nullptr;
+    record.dwKeySpec = info.keySpec;
+    return CertSetCertificateContextProperty(cert(c), CERT_KEY_PROV_INFO_PROP_ID, 0, &record) !=
+           FALSE;
+  }
+  bool freeCertificateContext(Handle c) override {
+    return CertFreeCertificateContext(cert(c)) != FALSE;
+  }
+
+  bool toWide(const std::string& text, std::u16string* out) override {
+    const int count = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (count <= 0) return false;
+    std::vector<wchar_t> buffer(static_cast<std::size_t>(count), 0);
+    if (MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, buffer.data(), count) <= 0) return false;
+    out->assign(reinterpret_cast<const char16_t*>(buffer.data()));
+    return true;
+  }
+  std::string toNarrow(const std::u16string& text) override {
+    // A zero-filled buffer one byte longer than the name in characters; a character
+    // that the locale cannot convert ends the text there.
+    std::vector<char> buffer(text.size() + 1, 0);
+    (void)std::wcstombs(buffer.data(), wide(text), text.size());
+    return std::string(buffer.data());
+  }
+};
+
+}  // namespace
+
+CryptoPlatform& systemPlatform() {
+  static Win32Platform platform;
+  return platform;
+}
+
+}  // namespace ankor::capi
