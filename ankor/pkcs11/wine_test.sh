@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# ankor.exe under Wine loads a module DLL of the tests from the table's own first
+# location (C:\Windows\SysWOW64\aetpkss1.dll for GD): tokens listing, key generation,
+# public key, signatures checked by openssl, certificate import, signing by
+# thumbprint; and the fileExists and LoadLibrary failures of other codes.
+source "$TARVO_SOURCE_DIR/tests/lib.sh"
+work=$(mktemp -d)
+trap 'rm -rf "$work" "$out_raw"' EXIT
+PIN=1234
+SERIAL=0A1B2C3D
+envelope() { printf '{\n    "%s": %s\n}' "$1" "$2"; }
+success_text() { sed -n 's/^    "success": "\(.*\)"$/\1/p' <<<"$out"; }
+member() { sed -n "s/^ *\"$1\": \"\\{0,1\\}\\([^\"]*\\)\"\\{0,1\\},\\{0,1\\}\$/\\1/p" <<<"$out"; }
+
+# The prefix exists once a program has run in it. In a 32-bit prefix Wine has no
+# SysWOW64 folder; C:\Windows\SysWOW64 is then the plain folder windows/syswow64.
+run_program ankor system info version
+syswow64="$TARVO_BUILD_DIR/wineprefix/drive_c/windows/syswow64"
+mkdir -p "$syswow64"
+cp "$TARVO_BUILD_DIR/tests/ankor_p11_testmodule.dll" "$syswow64/aetpkss1.dll"
+rm -f "$syswow64/aetpkss1.dll.objects" "$syswow64/eTPKCS11.dll"
+printf 'not a library' >"$syswow64/asepkcs.dll"
+
+run_program ankor pkcs11 list tokens GD
+expected_tokens=$(cat <<'JSON'
+{
+    "success": [
+        {
+            "freePrivateMemory": 16384,
+            "freePublicMemory": 32768,
+            "manufacturerId": "Ankor tests",
+            "serial": "0A1B2C3D",
+            "slotDescription": "Ankor test slot",
+            "slotId": "12",
+            "tokenLabel": "Ankor Wine Token",
+            "tokenModel": "Wine module",
+            "type": "GD"
+        }
+    ]
+}
+JSON
+)
+check "tokens listing through the module DLL" "$expected_tokens" "$out"
+
+run_program ankor pkcs11 repo createKeyPair GD "$SERIAL" "Wine key" 2048 "$PIN"
+key_b64=$(success_text)
+key_id=$(base64 -d <<<"$key_b64")
+check "key id" "-$(printf 'Wine key' | base64 -w0)" "${key_id:4}"
+
+run_program ankor pkcs11 repo getPublicKey GD "$SERIAL" "$key_b64"
+modulus_b64=$(success_text)
+check "modulus of a 2048-bit key" 344 "${#modulus_b64}"
+# The public key from modulus and exponent, for openssl.
+printf 'asn1=SEQUENCE:key\n[key]\nn=INTEGER:0x%s\ne=INTEGER:65537\n' \
+  "$(base64 -d <<<"$modulus_b64" | od -An -tx1 | tr -d ' \n')" >"$work/key.cnf"
+openssl asn1parse -genconf "$work/key.cnf" -out "$work/key.der" >/dev/null
+openssl rsa -RSAPublicKey_in -inform DER -in "$work/key.der" -pubout -out "$work/pub.pem" 2>/dev/null
+
+verify_with() {  # KEYARGS HASH SIGNATURE_B64
+  base64 -d <<<"$3" >"$work/sig.bin"
+  openssl dgst "-$2" -binary "$work/data.bin" >"$work/digest.bin"
+  openssl pkeyutl -verify $1 -pkeyopt "digest:$2" -in "$work/digest.bin" \
+    -sigfile "$work/sig.bin" >/dev/null 2>&1 && echo ok || echo bad
+}
+printf 'signed under Wine' >"$work/data.bin"
+data_b64=$(base64 -w0 "$work/data.bin")
+for hash in sha1 sha256 sha512; do
+  run_program ankor pkcs11 crypt signWithKeyId GD "$SERIAL" "$key_b64" "$hash" "$PIN" false "$data_b64"
+  check "signature ($hash) verifies" ok "$(verify_with "-pubin -inkey $work/pub.pem" "$hash" "$(success_text)")"
+done
+run_program ankor pkcs11 crypt signWithKeyId GD "$SERIAL" "$key_b64" sha1 "$PIN" true "$data_b64"
+check "wrong digest length" "$(envelope error '"Tamanho data nao condiz com algoritmo utilizado"')" "$out"
+run_program ankor pkcs11 crypt signWithKeyId GD "$SERIAL" "$key_b64" sha256 9999 false "$data_b64"
+check "wrong PIN" "$(envelope error '"Erro no Login - Pin incorreto"')" "$out"
+
+# A certificate for the key, imported with the 6-attribute template, then used.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.pem" \
+  -subj /CN=AnkorWineCA -days 2 2>/dev/null
+openssl x509 -new -CA "$work/ca.pem" -CAkey "$work/ca.key" -force_pubkey "$work/pub.pem" \
+  -subj "/CN=Wine key" -days 2 -out "$work/cert.pem" 2>/dev/null
+run_program ankor pkcs11 repo importCertificate GD "$SERIAL" "$key_b64" "Wine key" "$PIN" \
+  "$(openssl x509 -in "$work/cert.pem" -outform DER | base64 -w0)"
+check "import" "$(envelope success "\"certificado adicionado com sucesso: $key_b64\"")" "$out"
+thumbprint=$(openssl x509 -in "$work/cert.pem" -noout -fingerprint -sha1 | cut -d= -f2 | tr -d : | tr A-F a-f)
+run_program ankor pkcs11 list certificates GD
+check "certificate thumbprint" "$thumbprint" "$(member thumbprint)"
+run_program ankor pkcs11 list objects GD "$SERIAL" "$PIN"
+expected_objects=$(cat <<JSON
+{
+    "success": [
+        {
+            "certificate": true,
+            "id": "$key_b64",
+            "label": "Wine key",
+            "privateKey": true,
+            "publicKey": true
+        }
+    ]
+}
+JSON
+)
+check "objects: all three kinds under one id" "$expected_objects" "$out"
+run_program ankor pkcs11 crypt sign GD "$thumbprint" sha256 "$PIN" "$data_b64" false
+check "signature by thumbprint verifies against the certificate" ok \
+  "$(verify_with "-certin -inkey $work/cert.pem" sha256 "$(success_text)")"
+
+# Codes whose first location holds no file, or a file that is no library.
+run_program ankor pkcs11 list tokens ET
+check "missing module file" "$(envelope error '"Erro ao inicializar biblioteca fileExists"')" "$out"
+run_program ankor pkcs11 list tokens AT
+check "file that does not load" "$(envelope error '"Erro ao inicializar biblioteca LoadLibrary"')" "$out"
+run_program ankor pkcs11 list tokens ND
+check "ND with missing modules" "$(envelope error '"Erro ao inicializar biblioteca fileExists"')" "$out"
+
+finish
