@@ -1,0 +1,105 @@
+// The Linux source against a fixture sysfs tree and machine-id file in a temporary
+// directory: which block devices count as fixed disks, where their serials come from,
+// and the machine identifier's statuses.
+#include "hostmark/identity_source_linux.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <fstream>
+
+namespace hostmark {
+namespace {
+
+namespace fs = std::filesystem;
+
+class LinuxSourceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("hostmark-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "block");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  void write(const fs::path& relative, const std::string& content, fs::perms mode =
+                                                                       fs::perms::owner_read |
+                                                                       fs::perms::group_read |
+                                                                       fs::perms::others_read) {
+    const fs::path path = root_ / relative;
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+    fs::permissions(path, mode);
+  }
+  // A block device entry: removable flag and, when backed, a device directory.
+  void device(const std::string& name, bool backed, const std::string& removable = "0") {
+    write("block/" + name + "/removable", removable + "\n");
+    if (backed) fs::create_directories(root_ / "block" / name / "device");
+  }
+  std::unique_ptr<IdentitySource> source() {
+    return createLinuxIdentitySource({root_ / "block", root_ / "machine-id"});
+  }
+
+  fs::path root_;
+};
+
+TEST_F(LinuxSourceTest, FixedDisksInNameOrder) {
+  device("vda", true);
+  write("block/vda/serial", "VIRT-1\n");
+  device("nvme0n1", true);
+  write("block/nvme0n1/device/serial", "S3EW NVMe   \n");  // padding is kept
+  device("sda", true);
+  write("block/sda/device/vpd_pg80", std::string("\x00\x80\x00\x08WD-12345", 12));
+  device("sdc", true);  // no serial anywhere: contributes nothing
+  device("sdd", true);
+  write("block/sdd/serial", "ROOT-ONLY\n", fs::perms::owner_read);  // not for every user
+  // Not fixed disks: removable, no backing device, virtual by name, hidden path.
+  device("sdb", true, "1");
+  write("block/sdb/serial", "USB\n");
+  device("loop0", false);
+  device("zram0", true);
+  write("block/zram0/serial", "Z\n");
+  device("nvme0c0n1", true);
+  write("block/nvme0c0n1/hidden", "1\n");
+  write("block/nvme0c0n1/device/serial", "HIDDEN\n");
+
+  const auto src = source();
+  std::vector<IdentityValue> disks;
+  ASSERT_EQ(src->diskSerials(disks), kSuccess);
+  const std::vector<IdentityValue> expected = {"S3EW NVMe   ", "WD-12345", std::nullopt,
+                                               std::nullopt, "VIRT-1"};
+  EXPECT_EQ(disks, expected);
+
+  // The firmware serial number is root-only on Linux and contributes nothing.
+  std::vector<IdentityValue> firmware;
+  ASSERT_EQ(src->firmwareSerials(firmware), kSuccess);
+  EXPECT_TRUE(firmware.empty());
+}
+
+TEST_F(LinuxSourceTest, MachineIdentifier) {
+  std::string value;
+  EXPECT_EQ(source()->machineIdentifier(value), 2u);  // missing, like a missing MachineGuid
+
+  write("machine-id", "0123456789abcdef0123456789abcdef\n");
+  ASSERT_EQ(source()->machineIdentifier(value), kSuccess);
+  EXPECT_EQ(value, "0123456789abcdef0123456789abcdef");
+
+  // 999 bytes fit the bounded buffer; one more does not.
+  write("machine-id", std::string(999, 'm'));
+  ASSERT_EQ(source()->machineIdentifier(value), kSuccess);
+  EXPECT_EQ(value.size(), 999u);
+  write("machine-id", std::string(1000, 'm'));
+  EXPECT_EQ(source()->machineIdentifier(value), static_cast<Status>(EOVERFLOW));
+}
+
+TEST_F(LinuxSourceTest, MissingBlockDirectoryIsAnError) {
+  fs::remove_all(root_ / "block");
+  std::vector<IdentityValue> disks;
+  EXPECT_EQ(source()->diskSerials(disks), static_cast<Status>(ENOENT));
+}
+
+}  // namespace
+}  // namespace hostmark

@@ -1,0 +1,22 @@
+// The Java side of the library: run a computation for a native method of Hostmark and
+// hand the result to the caller's object through setMachineID and setError.
+#pragma once
+
+#include <jni.h>
+
+#include "hostmark/status.h"
+
+namespace hostmark {
+
+// setMachineID(text) then setError(status widened without sign) on callback
+// (GetObjectClass, GetMethodID twice, NewStringUTF, CallVoidMethod twice). Stops at the
+// first failed lookup or pending Java exception, which then reaches the Java caller.
+void deliverToCallback(JNIEnv* env, jobject callback, const char* text, Status status) noexcept;
+
+// One Java entry point: a zeroed 1000-byte buffer, the key's modified UTF-8 characters
+// (GetStringUTFChars, keyed variants only), the computation, then deliverToCallback.
+// A null key is reported as 87 through the callbacks; a null callback gets nothing.
+void runJavaEntry(JNIEnv* env, bool keyed, jstring key, jobject callback,
+                  bool secureProxy) noexcept;
+
+}  // namespace hostmark
