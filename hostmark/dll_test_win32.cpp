@@ -1,18 +1,24 @@
 // Loads TarvoHostmark_V_1_0_1_0.dll by name (from the directory given as argument) and
 // calls both C exports through GetProcAddress with their undecorated names. Checks the
 // buffer contract and the COM apartment rules itself; prints the identifiers for
-// wine_test.sh to compare with what Wine reports. Exit status 0 when every check holds.
+// wine_test.sh to compare with what Wine reports. The four decorated JNI exports are
+// called with a recording JNI function table in place of a JVM. Exit status 0 when every check holds.
 #include <windows.h>
 #include <objbase.h>
+#include <jni.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "hostmark/jni_fake_test.h"
+
 namespace {
 
 using RetrieveMachineId = unsigned int(__stdcall*)(char*, unsigned int);
 using RetrieveMachineIdOt = unsigned int(__stdcall*)(const char*, char*, unsigned int);
+using JavaPlain = void(JNICALL*)(JNIEnv*, jclass, jobject);
+using JavaKeyed = void(JNICALL*)(JNIEnv*, jclass, jstring, jobject);
 
 RetrieveMachineId plain = nullptr;
 RetrieveMachineIdOt keyed = nullptr;
@@ -148,6 +154,30 @@ int main(int argc, char** argv) {
   check(keyed(nullptr, refused.bytes, 0) == 87 && refused.bytes[3] == '\0' &&
             refused.bytes[4] == 'x',
         "null key not refused after zeroing four bytes");
+
+  // The JNI exports by their decorated names: both callbacks, the same identifiers.
+  const std::string keyedKey = callKeyed("key", 0, status);
+  const char* prefix = "_Java_org_tarvo_hostmark_Hostmark_";
+  for (const char* method : {"retrieveMachineID@12", "retrieveMachineIDV1010@12",
+                             "retrieveMachineIDOT@16", "retrieveMachineIDOTV1010@16"}) {
+    const std::string name = std::string(prefix) + method;
+    const bool isKeyed = std::strstr(method, "OT") != nullptr;
+    hostmark::testing::FakeJni jni;
+    if (isKeyed) {
+      const auto entry = lookup<JavaKeyed>(module, name.c_str());
+      check(entry != nullptr, name.c_str());
+      if (entry != nullptr) entry(jni.env(), nullptr, jni.key(), jni.callback());
+    } else {
+      const auto entry = lookup<JavaPlain>(module, name.c_str());
+      check(entry != nullptr, name.c_str());
+      if (entry != nullptr) entry(jni.env(), nullptr, jni.callback());
+    }
+    const std::string received = jni.machineIds.empty() ? "none" : jni.machineIds.front();
+    std::printf("jni %s=%s\n", method, received.c_str());
+    check(received == (isKeyed ? keyedKey : first), "JNI export's identifier");
+    check(jni.errors.size() == 1 && jni.errors[0] == 0, "JNI export's status");
+    check(!isKeyed || jni.calls.back() == "ReleaseStringUTFChars", "JNI key released last");
+  }
 
   runOnThread(multithreadedCaller, "multithreaded caller");
   runOnThread(apartmentCaller, "caller with its own apartment");
