@@ -1,0 +1,160 @@
+#!/usr/bin/env bash
+# Orvask.exe under Wine against the real Windows Installer and GetDriveTypeA: packages
+# built with wixl and installed per machine, drive V: mapped through the prefix's
+# dosdevices with its type set in Wine's drive settings. Reaches 0, 61451, 61461,
+# 61464 and 61474. Changes the test prefix and restores it at the end; CTest runs it
+# alone (RESOURCE_LOCK), and it restarts the prefix's wineserver to apply drive types.
+source "$TARVO_SOURCE_DIR/tests/lib.sh"
+source "$TARVO_SOURCE_DIR/orvask/e2e_lib.sh"
+
+prefix=${TARVO_WINEPREFIX:-$TARVO_BUILD_DIR/wineprefix}
+wine() { "$TARVO_RUNNER" "$@" >/dev/null 2>&1; }
+wine cmd /c exit 0  # creates the prefix on first use
+
+code_alpha='{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000001}'
+code_obrien='{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000002}'
+code_gamma='{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000003}'
+name_alpha='Orvask Test Alpha'
+name_obrien="O'Brien Orvask Test"
+name_gamma='Orvask Test Gamma'
+
+# make_msi CODE NAME VERSION N: builds $orvask_root/N.msi installing one file.
+make_msi() {
+  local dir="$orvask_root/msi$4"
+  mkdir -p "$dir"
+  echo "payload $4" >"$dir/payload.txt"
+  cat >"$dir/p.wxs" <<WXS
+<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="$1" Name="$2" Language="1033" Version="$3" Manufacturer="Tarvo Tests"
+           UpgradeCode="{0F5A1C2E-7B3D-4E8F-9A01-0A1FB000000$4}">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
+    <Media Id="1" Cabinet="p.cab" EmbedCab="yes"/>
+    <Property Id="ARPINSTALLLOCATION" Value="C:\\OrvaskTest\\$4"/>
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="ProgramFilesFolder">
+        <Directory Id="INSTALLDIR" Name="OrvaskTest$4">
+          <Component Id="C$4" Guid="{0F5A1C2E-7B3D-4E8F-9A01-0A1FC000000$4}">
+            <File Id="F$4" Source="payload.txt"/>
+          </Component>
+        </Directory>
+      </Directory>
+    </Directory>
+    <Feature Id="Main" Level="1"><ComponentRef Id="C$4"/></Feature>
+  </Product>
+</Wix>
+WXS
+  (cd "$dir" && wixl -o "$orvask_root/$4.msi" p.wxs)
+}
+install_msi() { wine msiexec /i "$orvask_root/$1.msi" /qn ALLUSERS=1; }
+uninstall() { wine msiexec /x "$1" /qn || true; }
+
+# drive TYPE: "none" unmaps V:, otherwise maps it with that Wine drive type. The drive
+# manager reads its settings when the session starts, hence the restart.
+vdir="$orvask_root/vdrive"
+mkdir -p "$vdir"
+drive() {
+  if [ "$1" = none ]; then
+    rm -f "$prefix/dosdevices/v:"
+    wine reg delete 'HKLM\Software\Wine\Drives' /v v: /f || true
+  else
+    ln -sfn "$vdir" "$prefix/dosdevices/v:"
+    wine reg add 'HKLM\Software\Wine\Drives' /v v: /t REG_SZ /d "$1" /f
+  fi
+  WINEPREFIX=$prefix wineserver -k || true
+  WINEPREFIX=$prefix wineserver -w || true
+}
+
+restore() {
+  for code in "$code_alpha" "$code_obrien" "$code_gamma"; do uninstall "$code"; done
+  drive none
+}
+restore
+trap 'restore; rm -rf "$orvask_root" "$out_raw"' EXIT
+
+make_msi "$code_alpha" "$name_alpha" 1.0.0 1
+make_msi "$code_obrien" "$name_obrien" 2.1.0 2
+make_msi "$code_gamma" "$name_gamma" 3.0.0 3
+install_msi 1
+install_msi 2
+today=$(date +%Y%m%d)
+
+fresh_dir
+schema
+sql "INSERT INTO TBBlackList (Name, ProductCode) VALUES ('not installed', '{00000000-0000-0000-0000-000000000000}');"
+drive_failed=$(document 61451 "Drive [V:] nao esta mapeado ou esta em estado de erro.")$'\n'
+
+orvask VerifyMachine
+check "V: not mapped" "$drive_failed" "$out"
+for type in cdrom floppy ramdisk; do
+  drive "$type"
+  orvask VerifyMachine
+  check "V: as $type" "$drive_failed" "$out"
+done
+check "white list untouched while the drive fails" 0 "$(sql "SELECT COUNT(*) FROM TBWhiteList")"
+
+drive hd
+orvask VerifyMachine
+check "first run lists both products" "$(printf '%s' '{
+	"success" : 
+	{
+		"error" : 
+		{
+			"id" : 61474,
+			"message" : "Novo(s) software(s) instalado(s)."
+		},
+		"softwares" : 
+		[
+			{
+				"dtInstall" : "TODAY",
+				"name" : "Orvask Test Alpha",
+				"path" : "C:\\OrvaskTest\\1",
+				"uuid" : "{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000001}"
+			},
+			{
+				"dtInstall" : "TODAY",
+				"name" : "O'"'"'Brien Orvask Test",
+				"path" : "C:\\OrvaskTest\\2",
+				"uuid" : "{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000002}"
+			}
+		]
+	}
+}' | sed "s/TODAY/$today/")"$'\n' "$out"
+check "first run stores both products" "$name_alpha|1.0.0|$code_alpha|C:\\OrvaskTest\\1|$today
+$name_obrien|2.1.0|$code_obrien|C:\\OrvaskTest\\2|$today" \
+  "$(sql "SELECT Name, Version, ProductCode, Path, Date FROM TBWhiteList ORDER BY ProductCode")"
+
+orvask VerifyMachine
+check "second run passes" "$(document 0 "Maquina liberada para uso.")"$'\n' "$out"
+
+drive network
+orvask VerifyMachine
+check "V: as a network drive passes" 0 "$(verdict_id)"
+
+# Gamma installed, Alpha removed: Gamma alone is new, Alpha leaves the white list.
+install_msi 3
+uninstall "$code_alpha"
+orvask VerifyMachine
+check "new product verdict" 61474 "$(verdict_id)"
+check "only the new product is listed" "$code_gamma" "$(sed -n 's/.*"uuid" : "\(.*\)"/\1/p' <<<"$out")"
+check "white list follows the machine" "$code_obrien
+$code_gamma" "$(sql "SELECT ProductCode FROM TBWhiteList ORDER BY ProductCode")"
+orvask VerifyMachine
+check "then passes again" 0 "$(verdict_id)"
+
+# Black-listing the product with an apostrophe: reported before the drive is examined.
+orvask UpdateBlackList "$(b64 '{"content":[{"name":"O'\''Brien Orvask Test","productcode":"'"$code_obrien"'","version":"2.1.0"}]}')"
+check "update" 61465 "$(verdict_id)"
+drive none
+orvask VerifyMachine
+check "black-listed product found without V:" 61464 "$(verdict_id)"
+check "the listed product keeps its apostrophe" "1" "$(grep -c "\"name\" : \"O'Brien Orvask Test\"" <<<"$out")"
+check "black list stores the name unchanged" "$name_obrien" "$(sql "SELECT Name FROM TBBlackList WHERE ProductCode = '$code_obrien'")"
+check "and matches it by product code" 1 "$(grep -c '"uuid"' <<<"$out")"
+
+sql "DELETE FROM TBBlackList;"
+drive cdrom
+orvask VerifyMachine
+check "empty black list comes first" "$(document 61461 "BlackList vazia.")"$'\n' "$out"
+
+finish
