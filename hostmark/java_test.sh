@@ -54,4 +54,17 @@ shown=$("$JAVA" -Djava.library.path="$TARVO_BIN" -cp "$HOSTMARK_CLASSES" org.tar
 set -e
 check "Hostmark main" "$expected" "$shown"
 
+# Every local user gets the same identifier: as root, run it again as nobody.
+as_nobody() { setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null &&
+   as_nobody test -r "$TARVO_BIN/libTarvoHostmark_V_1_0_1_0.so" -a -r "$HOSTMARK_CLASSES" 2>/dev/null; then
+  set +e
+  shown=$(as_nobody "$JAVA" -Djava.library.path="$TARVO_BIN" -cp "$HOSTMARK_CLASSES" \
+    org.tarvo.hostmark.Hostmark 2>&1)
+  set -e
+  check "identifier as user nobody" "$expected" "$shown"
+else
+  echo "note: not run as root (or build not readable by nobody): same-identifier-as-nobody check not made"
+fi
+
 finish
