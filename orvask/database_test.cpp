@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include <sqlite3.h>
@@ -107,6 +108,27 @@ TEST_F(Database, DeleteRemovesExactlyTheCodes) {
             kDbDone);
   EXPECT_EQ(queryRows(db, "SELECT ProductCode FROM TBWhiteList ORDER BY ProductCode"),
             (std::vector<std::string>{"B", "c"}));
+}
+
+// The file change counter in the database header: one step per committed write transaction.
+std::uint32_t changeCounter(const std::string& db) {
+  std::ifstream file(db, std::ios::binary);
+  unsigned char header[28] = {};
+  file.read(reinterpret_cast<char*>(header), sizeof header);
+  return (std::uint32_t{header[24]} << 24) | (std::uint32_t{header[25]} << 16) | (std::uint32_t{header[26]} << 8) |
+         header[27];
+}
+
+// A batch is one transaction: one commit (and one disk sync) for all its rows.
+TEST_F(Database, BatchIsOneTransaction) {
+  SoftwareMap many;
+  for (int i = 0; i < 50; ++i) addSoftware(many, record("{" + std::to_string(i) + "}", "n"));
+  const std::uint32_t before = changeCounter(db);
+  ASSERT_EQ(access.InsertList(kInsertWhiteList, many), kDbDone);
+  EXPECT_EQ(changeCounter(db), before + 1);
+  EXPECT_EQ(access.DeleteList(kDeleteWhiteList, many), kDbDone);
+  EXPECT_EQ(changeCounter(db), before + 2);
+  EXPECT_TRUE(queryRows(db, "SELECT * FROM TBWhiteList").empty());
 }
 
 // Holds a write lock on the file for `holdFor`, from its own connection.

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Two Orvask processes updating the black list and verifying against the same database
+# at the same time lose no row and leave a sound database; on Linux a process killed in
+# the middle of a batch leaves the database as before the batch.
+# On Linux the white list takes part when a private mount namespace can put a disk at
+# the drive mount point (argument 1); under Wine V: is mapped as a hard disk.
+point=${1:-}
+if [ "$TARVO_PLATFORM" = linux ] && [ -n "$point" ] && [ -z "${ORVASK_IN_NAMESPACE:-}" ]; then
+  if [ "$(dirname "$point")" != / ] && [ -d "$(dirname "$point")" ] && unshare -m --propagation private true 2>/dev/null; then
+    ORVASK_IN_NAMESPACE=1 exec unshare -m --propagation private bash "$0" "$@"
+  fi
+  echo "NOTE: no private mount namespace; the drive check fails and only the black list is written concurrently"
+fi
+
+source "$TARVO_SOURCE_DIR/tests/lib.sh"
+source "$TARVO_SOURCE_DIR/orvask/e2e_lib.sh"
+
+expect_white_list=no
+if [ "$TARVO_PLATFORM" = linux ] && [ -n "${ORVASK_IN_NAMESPACE:-}" ]; then
+  mount -t tmpfs orvask-test "$(dirname "$point")"
+  mkdir -p "$point"
+  mount --bind "$TARVO_BUILD_DIR" "$point"
+  expect_white_list=yes
+elif [ "$TARVO_PLATFORM" = win32 ]; then
+  prefix=${TARVO_WINEPREFIX:-$TARVO_BUILD_DIR/wineprefix}
+  vdir=$(mktemp -d "$orvask_root/v.XXXXXX")
+  set_drive() {  # the drive manager reads its settings when the session starts
+    "$TARVO_RUNNER" reg "$@" >/dev/null 2>&1 || true
+    WINEPREFIX=$prefix wineserver -k || true
+    WINEPREFIX=$prefix wineserver -w || true
+  }
+  ln -sfn "$vdir" "$prefix/dosdevices/v:"
+  set_drive add 'HKLM\Software\Wine\Drives' /v v: /t REG_SZ /d hd /f
+  trap 'rm -f "$prefix/dosdevices/v:"; set_drive delete "HKLM\Software\Wine\Drives" /v v: /f; rm -rf "$orvask_root" "$out_raw"' EXIT
+fi
+
+fresh_dir
+schema
+rounds=8
+per_batch=40
+
+# worker ID: alternates an update of its own entries with a verification; every
+# answer goes to $work/answers.ID, one verdict id per line ("error" when unreadable).
+worker() {
+  local id=$1 round i json answer program sep
+  program=$(exe Orvask)
+  for ((round = 0; round < rounds; round++)); do
+    json='{"content":['
+    sep=""
+    for ((i = 0; i < per_batch; i++)); do
+      json+="$sep{\"name\":\"W$id O'Neil $round.$i\",\"productcode\":\"{W$id-$round-$i}\",\"version\":\"$round\"}"
+      sep=,
+    done
+    json+=']}'
+    for args in "UpdateBlackList $(b64 "$json")" "VerifyMachine"; do
+      # shellcheck disable=SC2086
+      if [ -n "${TARVO_RUNNER:-}" ]; then
+        answer=$(cd "$work" && "$TARVO_RUNNER" "$program" $args | tr -d '\r')
+      else
+        answer=$(cd "$work" && "$program" $args)
+      fi
+      sed -n 's/^\t\t\t"id" : \([0-9]*\),$/\1/p' <<<"$answer" | grep . || echo "unreadable: $answer"
+    done >>"$work/answers.$id"
+  done
+}
+
+worker 1 &
+first=$!
+worker 2 &
+second=$!
+wait "$first"
+wait "$second"
+
+check "integrity" ok "$(sql "PRAGMA integrity_check;")"
+check "every black-list row arrived" $((2 * rounds * per_batch)) "$(sql "SELECT COUNT(DISTINCT ProductCode) FROM TBBlackList")"
+check "no black-list row twice" $((2 * rounds * per_batch)) "$(sql "SELECT COUNT(*) FROM TBBlackList")"
+check "names intact" 1 "$(sql "SELECT COUNT(*) FROM TBBlackList WHERE Name = 'W2 O''Neil 7.39' AND ProductCode = '{W2-7-39}'")"
+for id in 1 2; do
+  check "worker $id: every update answered 61465" "$rounds" "$(grep -cx 61465 "$work/answers.$id" || true)"
+  check "worker $id: every run answered" "$((2 * rounds))" "$(grep -cE '^[0-9]+$' "$work/answers.$id" || true)"
+done
+verdicts=$(grep -vx 61465 "$work/answers.1" "$work/answers.2" | cut -d: -f2 | sort -u | tr '\n' ' ')
+if [ "$expect_white_list" = yes ]; then
+  installed=$(dpkg-query -W -f='${db:Status-Status} ${Package}:${Architecture}\n' | awk '$1 == "installed" {print $2}' | sort)
+  check "verdicts while both write" "0 61474 " "$verdicts"
+  # Two first runs at once may both store a product; it still counts as one entry.
+  check "white list holds every package" "$installed" "$(sql "SELECT DISTINCT ProductCode FROM TBWhiteList" | LC_ALL=C sort)"
+elif [ "$TARVO_PLATFORM" = win32 ]; then
+  check "verdicts (nothing installed, V: a hard disk)" "61474 " "$verdicts"
+else
+  check "verdicts (drive not mounted)" "61451 " "$verdicts"
+fi
+
+if [ "$TARVO_PLATFORM" = linux ]; then
+  # Kill an update inside its transaction: a reader holds the database, so the batch
+  # has written its rows and waits to commit when it is killed. Nothing of it may remain.
+  fresh_dir
+  schema
+  sql "INSERT INTO TBBlackList (Name, ProductCode) VALUES ('kept', '{KEPT}');"
+  big=$(python3 -c 'import json,base64;print(base64.b64encode(json.dumps({"content":[{"name":"n%d"%i,"productcode":"{C%05d}"%i,"version":"1"} for i in range(1500)]}).encode()).decode())')
+  { echo 'BEGIN;'; echo 'SELECT COUNT(*) FROM TBBlackList;'; sleep 4; echo 'COMMIT;'; } | sqlite3 "$work/Orvask.db" >/dev/null &
+  reader=$!
+  sleep 0.5
+  (cd "$work" && exec "$(exe Orvask)" UpdateBlackList "$big" >/dev/null) &
+  victim=$!
+  killed=no
+  for ((i = 0; i < 300; i++)); do
+    if [ -e "$work/Orvask.db-journal" ] && kill -0 "$victim" 2>/dev/null; then
+      sleep 0.3
+      kill -9 "$victim" 2>/dev/null && killed=yes
+      break
+    fi
+    sleep 0.01
+  done
+  wait "$victim" 2>/dev/null || true
+  wait "$reader" || true
+  check "the update was killed inside its transaction" yes "$killed"
+  check "killed mid-batch: database as before" "{KEPT}" "$(sql "SELECT ProductCode FROM TBBlackList")"
+  check "integrity after the kill" ok "$(sql "PRAGMA integrity_check;")"
+  orvask UpdateBlackList "$(b64 '{"content":[{"name":"after","productcode":"{AFTER}"}]}')"
+  check "usable after the kill" 1 "$(sql "SELECT COUNT(*) FROM TBBlackList WHERE ProductCode = '{AFTER}'")"
+fi
+
+finish
