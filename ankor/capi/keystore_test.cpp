@@ -1,0 +1,426 @@
+#include "ankor/capi/keystore.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ankor/capi/fake_platform.h"
+
+namespace ankor::capi {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::ThrowsMessage;
+
+const std::string kAes = "Microsoft Enhanced RSA and AES Cryptographic Provider";
+const std::string kBase = "Microsoft Base Cryptographic Provider v1.0";
+const std::string kCard = "Microsoft Base Smart Card Crypto Provider";
+const std::string kAthena = "Athena ASECard Crypto CSP";
+
+// A well-formed PUBLICKEYBLOB header with a 4-byte modulus.
+Bytes rsaBlob() {
+  return {6, 2, 0, 0, 0x00, 0xA4, 0, 0, 'R', 'S', 'A', '1', 32, 0, 0, 0, 1, 0, 1, 0, 9, 8, 7, 6};
+}
+
+struct Fixture : ::testing::Test {
+  FakePlatform platform;
+  CapiKeyStore store{platform};
+  void SetUp() override { platform.publicKeyBlob = rsaBlob(); }
+  void TearDown() override { EXPECT_EQ(platform.openHandles, 0) << "a handle was not released"; }
+};
+
+// ---- listCSPs -------------------------------------------------------------------
+
+using ListCSPs = Fixture;
+
+TEST_F(ListCSPs, CompactArrayInEnumerationOrder) {
+  platform.providers = {{kBase, 1}, {kAes, 24}};
+  EXPECT_EQ(store.listCSPs(),
+            R"([{"cspname":"Microsoft Base Cryptographic Provider v1.0","csptype":1},)"
+            R"({"cspname":"Microsoft Enhanced RSA and AES Cryptographic Provider","csptype":24}])");
+}
+
+TEST_F(ListCSPs, NoProviderGivesNull) { EXPECT_EQ(store.listCSPs(), "null"); }
+
+// A failing name call with ERROR_NO_MORE_ITEMS skips that index; any other code fails.
+TEST_F(ListCSPs, FailingNameCall) {
+  platform.providers = {{"A", 1}, {"B", 24}};
+  platform.failOn("enumProviders", win::ERROR_NO_MORE_ITEMS, 2);
+  EXPECT_EQ(store.listCSPs(), R"([{"cspname":"B","csptype":24}])");
+
+  FakePlatform other;
+  other.providers = {{"A", 1}};
+  other.failOn("enumProviders", win::ERROR_MORE_DATA, 2);
+  CapiKeyStore failing(other);
+  EXPECT_THAT([&] { failing.listCSPs(); },
+              ThrowsMessage<std::runtime_error>("listCSPs - CryptEnumProviders"));
+}
+
+// ---- countContainers / listContainers ---------------------------------------------
+
+using Containers = Fixture;
+
+TEST_F(Containers, CountAndListWithVerifyContext) {
+  platform.containers = {"a", "longer-name", "b"};
+  EXPECT_EQ(store.countContainers(kAes, 24), "3");
+  EXPECT_EQ(store.listContainers(kAes, 24),
+            R"([{"name":"a"},{"name":"longer-name"},{"name":"b"}])");
+  const auto& acquire = platform.acquires.front();
+  EXPECT_EQ(acquire.container, "<null>");
+  EXPECT_EQ(acquire.provider, kAes);
+  EXPECT_EQ(acquire.type, 24u);
+  EXPECT_EQ(acquire.flags, win::CRYPT_VERIFYCONTEXT);
+}
+
+TEST_F(Containers, NoContainerGivesZeroAndNull) {
+  EXPECT_EQ(store.countContainers(kAes, 24), "0");
+  EXPECT_EQ(store.listContainers(kAes, 24), "null");
+}
+
+// The exact Athena name is replaced, in the call and in messages; a longer name is not.
+TEST_F(Containers, AthenaAliasOnEquality) {
+  platform.failOn("acquireContext", win::NTE_KEYSET_NOT_DEF, 0);
+  EXPECT_EQ(store.countContainers(kAthena, 1),
+            R"({"error":"countContainers - CryptAcquireContext. providerName: )" + kCard +
+                R"( - providerType: 1"})");
+  EXPECT_EQ(platform.acquires.back().provider, kCard);
+  (void)store.countContainers(kAthena + " 2", 1);
+  EXPECT_EQ(platform.acquires.back().provider, kAthena + " 2");
+}
+
+// Failures: counted as error text, listed as raised failures with the same message.
+TEST_F(Containers, FailureMessages) {
+  const struct {
+    const char* call;
+    std::uint32_t error;
+    std::string provider;
+    int type;
+    std::string message;
+  } cases[] = {
+      {"acquireContext", win::NTE_BAD_PROV_TYPE, kAes, 0,
+       "countContainers - CryptAcquireContext. providerName: " + kAes + " - providerType: 0"},
+      {"getProvParam(FIRST)", win::ERROR_ACCESS_DENIED, kBase, -7,
+       "countContainers - CryptGetProvParam (CRYPT_FIRST). providerName: " + kBase +
+           " - providerType: -7"},
+      {"none", 0, "", 24, "countContainers - providerName is null"},
+  };
+  for (const auto& c : cases) {
+    FakePlatform p;
+    p.containers = {"a"};
+    p.failOn(c.call, c.error, 0);  // every call: counted, then listed
+    CapiKeyStore s(p);
+    EXPECT_EQ(s.countContainers(c.provider, c.type), R"({"error":")" + c.message + R"("})");
+    EXPECT_THAT([&] { s.listContainers(c.provider, c.type); },
+                ThrowsMessage<std::runtime_error>(c.message));
+    EXPECT_EQ(p.openHandles, 0) << c.call;
+  }
+}
+
+// The first failing CRYPT_NEXT ends the enumeration, whatever its error.
+TEST_F(Containers, FailingNextEndsTheEnumeration) {
+  platform.containers = {"a", "b", "c"};
+  platform.failOn("getProvParam(NEXT)", win::ERROR_ACCESS_DENIED, 0);
+  EXPECT_EQ(store.countContainers(kAes, 24), "1");
+  EXPECT_EQ(store.listContainers(kAes, 24), R"([{"name":"a"}])");
+}
+
+// A provider that leaves the length at the last name's size must not cut the
+// enumeration short at a longer name: the length is given afresh to each call.
+TEST_F(Containers, LongerNameAfterShorterIsCounted) {
+  platform.containers = {"a", std::string(999, 'x')};
+  EXPECT_EQ(store.countContainers(kAes, 24), "2");
+}
+
+// ---- createKeyPair -------------------------------------------------------------------
+
+using CreateKeyPair = Fixture;
+
+TEST_F(CreateKeyPair, NewKeyReturnsTheBlobInBase64) {
+  EXPECT_EQ(store.createKeyPair(kAes, 2048, "c1", false, true, 24, "Ana", false),
+            base64Encode(rsaBlob()));
+  const auto& acquire = platform.acquires.front();
+  EXPECT_EQ(acquire.container, "c1");
+  EXPECT_EQ(acquire.provider, kAes);
+  EXPECT_EQ(acquire.flags, win::CRYPT_NEWKEYSET);
+  EXPECT_THAT(platform.genKeyFlags, ElementsAre(0x08000000u | win::CRYPT_EXPORTABLE));
+}
+
+// Key length rounded down to a multiple of 1024 in the upper 16 bits.
+TEST_F(CreateKeyPair, KeyLengthFlags) {
+  const struct {
+    int keyLength;
+    bool exportable;
+    std::uint32_t flags;
+  } cases[] = {
+      {2048, false, 2048u << 16}, {3000, false, 2048u << 16}, {1536, true, (1024u << 16) | 1},
+      {1000, false, 0},           {0, true, 1},                {4096, false, 4096u << 16},
+  };
+  for (const auto& c : cases) {
+    FakePlatform p;
+    p.publicKeyBlob = rsaBlob();
+    CapiKeyStore s(p);
+    (void)s.createKeyPair(kAes, c.keyLength, "c", false, c.exportable, 24, "", false);
+    EXPECT_THAT(p.genKeyFlags, ElementsAre(c.flags)) << c.keyLength;
+  }
+}
+
+// An existing key: opened without generating, whatever keyLength says.
+TEST_F(CreateKeyPair, UseExistingKeyOpensTheContainer) {
+  EXPECT_EQ(store.createKeyPair(kAes, 4096, "c1", true, false, 24, "", false),
+            base64Encode(rsaBlob()));
+  EXPECT_EQ(platform.acquires.front().flags, 0u);
+  EXPECT_EQ(platform.count("getUserKey"), 1);
+  EXPECT_TRUE(platform.genKeyFlags.empty());
+}
+
+TEST_F(CreateKeyPair, AthenaAliasOnContainment) {
+  (void)store.createKeyPair(kAthena + " x", 1024, "c", false, false, 1, "", false);
+  EXPECT_EQ(platform.acquires.front().provider, kCard);
+}
+
+TEST_F(CreateKeyPair, FailuresBecomeErrorText) {
+  const struct {
+    const char* call;
+    int occurrence;
+    bool useExisting;
+    const char* message;
+  } cases[] = {
+      {"acquireContext", 1, false, "createKeyPair - CryptAcquireContext"},
+      {"acquireContext", 1, true, "createKeyPair - CryptAcquireContext"},
+      {"genKey", 1, false, "createKeyPair - CryptGenKey"},
+      {"getUserKey", 1, true, "createKeyPair - CryptGetUserKey"},
+      {"exportKey", 1, false, "createKeyPair - CryptExportKey"},
+      {"exportKey", 2, true, "createKeyPair - CryptExportKey"},
+  };
+  for (const auto& c : cases) {
+    FakePlatform p;
+    p.publicKeyBlob = rsaBlob();
+    p.failOn(c.call, win::NTE_EXISTS, c.occurrence);
+    CapiKeyStore s(p);
+    EXPECT_EQ(s.createKeyPair(kAes, 1024, "c", c.useExisting, false, 24, "", false),
+              R"({"error":")" + std::string(c.message) + R"("})")
+        << c.call << c.occurrence;
+    EXPECT_EQ(p.openHandles, 0) << c.call;
+  }
+  EXPECT_EQ(store.createKeyPair("", 1024, "", false, false, 24, "", false),
+            R"({"error":"createKeyPair - providerName is null"})");
+  EXPECT_EQ(store.createKeyPair(kAes, 1024, "", false, false, 24, "", false),
+            R"({"error":"createKeyPair - containerName is null"})");
+  EXPECT_TRUE(platform.calls.empty());
+}
+
+// The blob is checked after encoding: its type byte, then the RSA1 magic.
+TEST_F(CreateKeyPair, BlobChecks) {
+  Bytes wrongType = rsaBlob();
+  wrongType[0] = 7;
+  Bytes wrongMagic = rsaBlob();
+  wrongMagic[11] = '2';
+  const struct {
+    Bytes blob;
+    std::string message;
+  } cases[] = {
+      {wrongType, "createKeyPair - Invalid public key blob"},
+      {wrongMagic, "createKeyPair - Invalid public key type"},
+      {Bytes{6, 2, 0}, "createKeyPair - Invalid public key type"},  // too short for the magic
+      {Bytes{},
+       "createKeyPair - Error encoding publicKey into base64: publicKeyBlob: 0 - b64PubKey: "},
+  };
+  for (const auto& c : cases) {
+    FakePlatform p;
+    p.publicKeyBlob = c.blob;
+    CapiKeyStore s(p);
+    EXPECT_EQ(s.createKeyPair(kAes, 1024, "c", false, false, 24, "", false),
+              R"({"error":")" + c.message + R"("})");
+  }
+}
+
+// With makeRequest the request replaces the key result, also after a failed key step,
+// and the request is built from the words as given (before the alias rule).
+TEST_F(CreateKeyPair, MakeRequestReturnsTheRequest) {
+  EXPECT_EQ(store.createKeyPair(kAes, 2048, "c1", false, true, 24, "Ana", true),
+            base64Encode(platform.request));
+  platform.failOn("genKey", win::NTE_FAIL);
+  EXPECT_EQ(store.createKeyPair(kAes, 2048, "c1", false, true, 24, "Ana", true),
+            base64Encode(platform.request));
+  EXPECT_EQ(store.createKeyPair(kAes, 2048, "c1", false, true, 24, "", true),
+            R"({"error":"generateCSR - DN is null"})");
+}
+
+// ---- generateCSR -----------------------------------------------------------------------
+
+using GenerateCSR = Fixture;
+
+TEST_F(GenerateCSR, SubjectKeyAndSignatureAlgorithm) {
+  EXPECT_EQ(store.generateCSR("CN=Ana,O=X", kAes, "c1", 24), base64Encode(platform.request));
+  ASSERT_EQ(platform.encodedAttributes.size(), 1u);
+  const NameAttribute& cn = platform.encodedAttributes[0];
+  EXPECT_EQ(cn.oid, "2.5.4.3");
+  EXPECT_EQ(cn.valueType, win::CERT_RDN_PRINTABLE_STRING);
+  EXPECT_EQ(std::string(cn.value.begin(), cn.value.end()), "CN=Ana,O=X");  // not parsed
+  EXPECT_EQ(platform.requestSubject, platform.nameDer);
+  EXPECT_EQ(platform.requestPublicKeyInfo, platform.publicKeyInfo);
+  EXPECT_EQ(platform.requestSignatureOid, "1.2.840.113549.1.1.11");
+  EXPECT_THAT(platform.requestKeySpecs, ElementsAre(1u, 1u));
+}
+
+// Smart cards are opened by name and type; every other provider through the AES one.
+TEST_F(GenerateCSR, ProviderChoice) {
+  const struct {
+    std::string provider;
+    int type;
+    std::string opened;
+    std::uint32_t openedType;
+  } cases[] = {
+      {kBase, 1, kAes, 24},
+      {"Some Other CSP", 7, kAes, 24},
+      {"SafeSign Standard Cryptographic Service Provider", 1,
+       "SafeSign Standard Cryptographic Service Provider", 1},
+      {kAthena + " v2", 1, kCard, 1},
+  };
+  for (const auto& c : cases) {
+    FakePlatform p;
+    CapiKeyStore s(p);
+    (void)s.generateCSR("Ana", c.provider, "c1", c.type);
+    ASSERT_EQ(p.acquires.size(), 1u);
+    EXPECT_EQ(p.acquires[0].provider, c.opened) << c.provider;
+    EXPECT_EQ(p.acquires[0].type, c.openedType) << c.provider;
+    EXPECT_EQ(p.acquires[0].container, "c1");
+    EXPECT_EQ(p.acquires[0].flags, 0u);
+  }
+}
+
+TEST_F(GenerateCSR, FailuresBecomeErrorText) {
+  const struct {
+    const char* call;
+    int occurrence;
+    std::string provider;
+    const char* message;
+  } cases[] = {
+      {"encodeName", 1, kAes,
+       "generateCSR The first call to CryptEncodeObject failed. A public/private key pair may "
+       "not exit in the container."},
+      {"encodeName", 2, kAes, "generateCSR The second call to CryptEncodeObject failed. "},
+      {"acquireContext", 1, kCard, "generateCSR CryptAcquireContext failed 1."},
+      {"acquireContext", 1, kAes, "generateCSR CryptAcquireContext failed 2."},
+      {"exportPublicKeyInfo", 1, kAes,
+       "generateCSR The first call to CryptExportPublickKeyInfo failed.  The probable cause is "
+       "that  There is no key pair in the key container."},
+      {"exportPublicKeyInfo", 2, kAes,
+       "generateCSR The second call to CryptExportPublicKeyInfo failed. "},
+      {"signAndEncodeRequest", 1, kAes, "generateCSR First call to CryptSignandEncode failed. "},
+      {"signAndEncodeRequest", 2, kAes,
+       "generateCSR The second call to CryptSignAndEncode failed. "},
+  };
+  for (const auto& c : cases) {
+    FakePlatform p;
+    p.failOn(c.call, win::NTE_BAD_KEYSET, c.occurrence);
+    CapiKeyStore s(p);
+    EXPECT_EQ(s.generateCSR("Ana", c.provider, "c1", 24),
+              R"({"error":")" + std::string(c.message) + R"("})")
+        << c.call << c.occurrence;
+    EXPECT_EQ(p.openHandles, 0) << c.call;
+  }
+}
+
+// Checked in this order, before any platform call.
+TEST_F(GenerateCSR, EmptyWords) {
+  EXPECT_EQ(store.generateCSR("", "", "", 24), R"({"error":"generateCSR - DN is null"})");
+  EXPECT_EQ(store.generateCSR("Ana", "", "", 24),
+            R"({"error":"generateCSR - Provider name is null"})");
+  EXPECT_EQ(store.generateCSR("Ana", kAes, "", 24),
+            R"({"error":"generateCSR - Container name is null"})");
+  EXPECT_TRUE(platform.calls.empty());
+}
+
+// ---- acceptPKCS7 --------------------------------------------------------------------------
+
+using AcceptPKCS7 = Fixture;
+
+const std::string kCertificate = base64Encode(Bytes{0x30, 0x03, 0x01, 0x01, 0xFF});
+
+TEST_F(AcceptPKCS7, StorePathBindsTheContainer) {
+  EXPECT_EQ(store.acceptPKCS7(kCertificate, kAes, "c1", 24), R"({"result":"ok"})");
+  EXPECT_EQ(platform.createdCertificate, base64Decode(kCertificate));
+  EXPECT_EQ(platform.addDisposition, win::CERT_STORE_ADD_ALWAYS);
+  ASSERT_TRUE(platform.setRecord.has_value());
+  EXPECT_EQ(platform.setRecord->containerName, u"c1");
+  EXPECT_EQ(platform.setRecord->providerName, u"Microsoft Enhanced RSA and AES Cryptographic Provider");
+  EXPECT_EQ(platform.setRecord->providerType, 24u);
+  EXPECT_EQ(platform.setRecord->flags, 0u);
+  EXPECT_EQ(platform.setRecord->keySpec, 1u);
+  EXPECT_TRUE(platform.acquires.empty());
+}
+
+// Store path: "Microsoft" but not the Microsoft smart-card provider; token path otherwise.
+TEST_F(AcceptPKCS7, PathChoice) {
+  const struct {
+    std::string provider;
+    bool storePath;
+  } cases[] = {
+      {kAes, true},
+      {kBase, true},
+      {"My Microsoft thing", true},
+      {kCard, false},
+      {kCard + " 2", false},
+      {"SafeSign Standard Cryptographic Service Provider", false},
+      {"Micro", false},  // shorter than "Microsoft"
+      {"microsoft enhanced", false},
+      {kAthena, false},  // no alias here
+  };
+  for (const auto& c : cases) {
+    FakePlatform p;
+    CapiKeyStore s(p);
+    EXPECT_EQ(s.acceptPKCS7(kCertificate, c.provider, "c1", 1), R"({"result":"ok"})");
+    EXPECT_EQ(p.count("openCurrentUserStore"), c.storePath ? 1 : 0) << c.provider;
+    if (!c.storePath) {
+      ASSERT_EQ(p.acquires.size(), 1u);
+      EXPECT_EQ(p.acquires[0].provider, c.provider);
+      EXPECT_EQ(p.acquires[0].flags, 0u);
+      EXPECT_EQ(p.keyParamData, base64Decode(kCertificate));  // handed over unchanged
+    }
+    EXPECT_EQ(p.openHandles, 0) << c.provider;
+  }
+}
+
+TEST_F(AcceptPKCS7, FailureMessages) {
+  const struct {
+    const char* call;
+    int occurrence;
+    std::string provider;
+    const char* message;
+  } cases[] = {
+      {"acquireContext", 1, kCard,
+       "acceptPKCS7 - Erro recuperando Contexto criptografico. Valide o nome do container e o "
+       "Provider"},
+      {"getUserKey", 1, kCard, "acceptPKCS7 - CryptGetUserKey"},
+      {"setKeyParam", 1, kCard, "acceptPKCS7 - Operacao cancelada ou token bloqueado"},
+      {"openCurrentUserStore", 1, kAes, "acceptPKCS7 - CertOpenStore"},
+      {"createCertificateContext", 1, kAes, "acceptPKCS7 - CertCreateCertificateContext"},
+      {"toWide", 1, kAes, "acceptPKCS7 - MultiByteToWideChar - w_container"},
+      {"toWide", 2, kAes, "acceptPKCS7 - MultiByteToWideChar - w_provider"},
+      {"addCertificateToStore", 1, kAes, "acceptPKCS7 - CertAddCertificateContextToStore"},
+      {"setKeyProvInfo", 1, kAes, "acceptPKCS7 - CertSetCertificateContextProperty"},
+  };
+  for (const auto& c : cases) {
+    FakePlatform p;
+    p.failOn(c.call, win::ERROR_ACCESS_DENIED, c.occurrence);
+    CapiKeyStore s(p);
+    EXPECT_THAT([&] { s.acceptPKCS7(kCertificate, c.provider, "c1", 1); },
+                ThrowsMessage<std::runtime_error>(c.message))
+        << c.call << c.occurrence;
+    EXPECT_EQ(p.openHandles, 0) << c.call;
+  }
+}
+
+TEST_F(AcceptPKCS7, EmptyWordsInOrder) {
+  EXPECT_THAT([&] { store.acceptPKCS7("", "", "", 24); },
+              ThrowsMessage<std::runtime_error>("acceptPKCS7 - Provider name is null"));
+  EXPECT_THAT([&] { store.acceptPKCS7("", kAes, "", 24); },
+              ThrowsMessage<std::runtime_error>("acceptPKCS7 - Container name is null"));
+  EXPECT_THAT([&] { store.acceptPKCS7("", kAes, "c1", 24); },
+              ThrowsMessage<std::runtime_error>("acceptPKCS7 - PKCS#7 data is null"));
+  EXPECT_TRUE(platform.calls.empty());
+}
+
+}  // namespace
+}  // namespace ankor::capi

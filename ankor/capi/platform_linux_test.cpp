@@ -1,0 +1,386 @@
+// The Linux back-end against OpenSSL and the file system: the call semantics the
+// operations rely on, the storage layout and its permissions.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ankor/capi/digest.h"
+#include "ankor/capi/platform.h"
+
+namespace ankor::capi {
+namespace {
+
+namespace fs = std::filesystem;
+const char* kAes = "Microsoft Enhanced RSA and AES Cryptographic Provider";
+const char* kBase = "Microsoft Base Cryptographic Provider v1.0";
+
+struct LinuxPlatform : ::testing::Test {
+  CryptoPlatform& p = systemPlatform();
+  std::string home;
+
+  void SetUp() override {
+    char pattern[] = "/tmp/ankor-capi-XXXXXX";
+    home = mkdtemp(pattern);
+    setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
+  }
+  void TearDown() override {
+    fs::remove_all(home);
+    unsetenv("XDG_DATA_HOME");
+  }
+
+  ProviderContext open(const std::string& container, std::uint32_t flags = 0,
+                       const char* provider = kAes, std::uint32_t type = 24) {
+    ProviderContext context(p);
+    EXPECT_TRUE(p.acquireContext(context.out(), container.c_str(), provider, type, flags))
+        << container << " error " << std::hex << p.lastError();
+    return context;
+  }
+  // A new container with a fresh key of the given size; returns its public key blob.
+  Bytes newKey(const std::string& container, std::uint32_t bits) {
+    ProviderContext context = open(container, win::CRYPT_NEWKEYSET);
+    CryptKey key(p);
+    EXPECT_TRUE(p.genKey(context.get(), win::AT_KEYEXCHANGE, bits << 16, key.out()));
+    return exportBlob(key);
+  }
+  Bytes exportBlob(const CryptKey& key) {
+    std::uint32_t size = 0;
+    EXPECT_TRUE(p.exportKey(key.get(), win::PUBLICKEYBLOB, nullptr, &size));
+    Bytes blob(size);
+    EXPECT_TRUE(p.exportKey(key.get(), win::PUBLICKEYBLOB, blob.data(), &size));
+    return blob;
+  }
+  std::vector<std::string> enumerate(Handle context) {
+    std::vector<std::string> names;
+    std::uint8_t buffer[300];
+    for (std::uint32_t flags = win::CRYPT_FIRST;; flags = win::CRYPT_NEXT) {
+      std::uint32_t length = sizeof buffer;
+      if (!p.getProvParam(context, win::PP_ENUMCONTAINERS, buffer, &length, flags)) {
+        EXPECT_EQ(p.lastError(), win::ERROR_NO_MORE_ITEMS);
+        return names;
+      }
+      names.emplace_back(reinterpret_cast<const char*>(buffer));
+    }
+  }
+  std::string containersDir() const { return home + "/data/ankor/containers"; }
+};
+
+// An RSA public key rebuilt from a PUBLICKEYBLOB: "RSA1", bits, exponent, modulus LE.
+EVP_PKEY* keyFromBlob(const Bytes& blob) {
+  const std::uint32_t bits = blob[12] | blob[13] << 8 | blob[14] << 16 | blob[15] << 24;
+  const std::uint32_t e = blob[16] | blob[17] << 8 | blob[18] << 16 | blob[19] << 24;
+  BIGNUM* n = BN_lebin2bn(blob.data() + 20, static_cast<int>(bits / 8), nullptr);
+  BIGNUM* exponent = BN_new();
+  BN_set_word(exponent, e);
+  RSA* rsa = RSA_new();
+  RSA_set0_key(rsa, n, exponent, nullptr);
+  EVP_PKEY* key = EVP_PKEY_new();
+  EVP_PKEY_assign_RSA(key, rsa);
+  return key;
+}
+
+TEST_F(LinuxPlatform, ProvidersUnderTheirWindowsNames) {
+  std::vector<std::pair<std::string, std::uint32_t>> seen;
+  for (std::uint32_t i = 0;; ++i) {
+    std::uint32_t type = 0, size = 0;
+    if (!p.enumProviders(i, &type, nullptr, &size)) {
+      EXPECT_EQ(p.lastError(), win::ERROR_NO_MORE_ITEMS);
+      break;
+    }
+    std::string name(size, '\0');
+    ASSERT_TRUE(p.enumProviders(i, &type, name.data(), &size));
+    seen.emplace_back(name.c_str(), type);
+  }
+  const std::vector<std::pair<std::string, std::uint32_t>> expected = {
+      {kBase, 1}, {"Microsoft Enhanced Cryptographic Provider v1.0", 1}, {kAes, 24}};
+  EXPECT_EQ(seen, expected);
+  std::uint32_t type = 0, size = 4;
+  char small[4];
+  EXPECT_FALSE(p.enumProviders(0, &type, small, &size));
+  EXPECT_EQ(p.lastError(), win::ERROR_MORE_DATA);
+  EXPECT_EQ(size, std::string(kBase).size() + 1);
+}
+
+TEST_F(LinuxPlatform, AcquireContextErrors) {
+  (void)newKey("exists", 512);
+  const struct {
+    const char* container;
+    const char* provider;
+    std::uint32_t type;
+    std::uint32_t flags;
+    std::uint32_t error;
+  } cases[] = {
+      {"missing", kAes, 24, 0, win::NTE_BAD_KEYSET},
+      {"exists", kAes, 24, win::CRYPT_NEWKEYSET, win::NTE_EXISTS},
+      {"exists", "Athena ASECard Crypto CSP", 24, 0, win::NTE_KEYSET_NOT_DEF},
+      {"exists", kAes, 0, 0, win::NTE_BAD_PROV_TYPE},
+      {"exists", kAes, 1, 0, win::NTE_PROV_TYPE_NO_MATCH},
+      {"exists", kAes, 24, 0x20, win::NTE_BAD_FLAGS},
+      {"exists", kAes, 24, win::CRYPT_VERIFYCONTEXT, win::NTE_BAD_FLAGS},
+  };
+  for (const auto& c : cases) {
+    Handle handle = 7;
+    EXPECT_FALSE(p.acquireContext(&handle, c.container, c.provider, c.type, c.flags));
+    EXPECT_EQ(p.lastError(), c.error) << c.container << " " << c.provider << " " << c.flags;
+    EXPECT_EQ(handle, 0u);
+  }
+}
+
+// One set of containers for all the software providers, in name order; names of any
+// bytes survive the file names; files only the owner can read.
+TEST_F(LinuxPlatform, ContainersAreSharedListedAndPrivate) {
+  const std::vector<std::string> names = {"b/../x", "a b", "\xC3\xA9quipe", "Zeta", "%41"};
+  for (const auto& name : names) {
+    ProviderContext context = open(name, win::CRYPT_NEWKEYSET, kBase, 1);
+  }
+  ProviderContext verify(p);
+  ASSERT_TRUE(p.acquireContext(verify.out(), nullptr, kAes, 24, win::CRYPT_VERIFYCONTEXT));
+  std::vector<std::string> sorted = names;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(enumerate(verify.get()), sorted);
+
+  struct stat status {};
+  ASSERT_EQ(stat(containersDir().c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0700u);
+  for (const auto& entry : fs::directory_iterator(containersDir())) {
+    ASSERT_EQ(stat(entry.path().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u) << entry.path();
+    EXPECT_EQ(entry.path().parent_path(), containersDir());  // no "/" escaped the directory
+  }
+
+  std::uint8_t buffer[2];
+  std::uint32_t length = sizeof buffer;
+  EXPECT_FALSE(p.getProvParam(verify.get(), win::PP_ENUMCONTAINERS, buffer, &length,
+                              win::CRYPT_FIRST));
+  EXPECT_EQ(p.lastError(), win::ERROR_MORE_DATA);
+  EXPECT_EQ(length, sorted[0].size() + 1);
+}
+
+// The blob is the container's key: header, RSA1, bit length, exponent, modulus LE.
+TEST_F(LinuxPlatform, KeyGenerationAndPublicKeyBlob) {
+  const Bytes blob = newKey("k", 2048);
+  ASSERT_EQ(blob.size(), 20u + 256u);
+  EXPECT_EQ(Bytes(blob.begin(), blob.begin() + 20),
+            (Bytes{6, 2, 0, 0, 0x00, 0xA4, 0, 0, 'R', 'S', 'A', '1', 0, 8, 0, 0, 1, 0, 1, 0}));
+
+  ProviderContext context = open("k");
+  CryptKey key(p);
+  ASSERT_TRUE(p.getUserKey(context.get(), win::AT_KEYEXCHANGE, key.out()));
+  EXPECT_EQ(exportBlob(key), blob);  // persisted across contexts
+
+  CryptKey missing(p);
+  EXPECT_FALSE(p.getUserKey(context.get(), 2, missing.out()));  // no signature key
+  EXPECT_EQ(p.lastError(), win::NTE_NO_KEY);
+
+  // No length bits: the provider's default, 1024.
+  EXPECT_EQ(newKey("default", 0).size(), 20u + 128u);
+  for (const std::uint32_t bits : {100u, 16392u, 1001u}) {
+    ProviderContext c = open("bad" + std::to_string(bits), win::CRYPT_NEWKEYSET);
+    CryptKey k(p);
+    EXPECT_FALSE(p.genKey(c.get(), win::AT_KEYEXCHANGE, bits << 16, k.out()));
+    EXPECT_EQ(p.lastError(), win::NTE_BAD_FLAGS) << bits;
+    CryptKey none(p);
+    EXPECT_FALSE(p.getUserKey(c.get(), win::AT_KEYEXCHANGE, none.out()));  // empty container
+    EXPECT_EQ(p.lastError(), win::NTE_NO_KEY);
+  }
+}
+
+// Signatures come least significant byte first and verify, reversed, as PKCS#1 v1.5;
+// a digest set as the hash value gives the same signature as hashing the data.
+TEST_F(LinuxPlatform, SignHashIsLittleEndianPkcs1) {
+  const Bytes blob = newKey("s", 1024);
+  ProviderContext context = open("s");
+  const std::string data = "to be signed";
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
+
+  auto signWith = [&](bool asDigest) {
+    CryptHash hash(p);
+    EXPECT_TRUE(p.createHash(context.get(), win::CALG_SHA_256, hash.out()));
+    if (asDigest) {
+      const Bytes digest = *computeSha256(bytes, data.size());
+      EXPECT_TRUE(p.setHashParam(hash.get(), win::HP_HASHVAL, digest.data()));
+      EXPECT_FALSE(p.hashData(hash.get(), bytes, 1));
+      EXPECT_EQ(p.lastError(), win::NTE_BAD_HASH_STATE);
+    } else {
+      EXPECT_TRUE(p.hashData(hash.get(), bytes, static_cast<std::uint32_t>(data.size())));
+    }
+    std::uint32_t size = 0;
+    EXPECT_TRUE(p.signHash(hash.get(), win::AT_KEYEXCHANGE, nullptr, &size));
+    Bytes signature(size);
+    EXPECT_TRUE(p.signHash(hash.get(), win::AT_KEYEXCHANGE, signature.data(), &size));
+    return signature;
+  };
+  const Bytes fromData = signWith(false);
+  EXPECT_EQ(signWith(true), fromData);
+
+  Bytes bigEndian(fromData.rbegin(), fromData.rend());
+  EVP_PKEY* key = keyFromBlob(blob);
+  EVP_MD_CTX* verify = EVP_MD_CTX_new();
+  ASSERT_EQ(EVP_DigestVerifyInit(verify, nullptr, EVP_sha256(), nullptr, key), 1);
+  EXPECT_EQ(EVP_DigestVerify(verify, bigEndian.data(), bigEndian.size(), bytes, data.size()), 1);
+  EVP_MD_CTX_free(verify);
+  EVP_PKEY_free(key);
+
+  // The PROV_RSA_FULL providers know SHA-1 only.
+  ProviderContext base = open("s", 0, kBase, 1);
+  CryptHash hash(p);
+  EXPECT_FALSE(p.createHash(base.get(), win::CALG_SHA_256, hash.out()));
+  EXPECT_EQ(p.lastError(), win::NTE_BAD_ALGID);
+}
+
+TEST_F(LinuxPlatform, NameEncodingIsPrintableStringDer) {
+  auto encode = [&](const std::string& text, Bytes* der) {
+    NameAttribute cn{"2.5.4.3", win::CERT_RDN_PRINTABLE_STRING, Bytes(text.begin(), text.end())};
+    std::uint32_t size = 0;
+    if (!p.encodeName(&cn, 1, nullptr, &size)) return false;
+    der->resize(size);
+    return p.encodeName(&cn, 1, der->data(), &size);
+  };
+  Bytes der;
+  ASSERT_TRUE(encode("Ana", &der));
+  EXPECT_EQ(der, (Bytes{0x30, 0x0E, 0x31, 0x0C, 0x30, 0x0A, 0x06, 0x03, 0x55, 0x04, 0x03, 0x13,
+                        0x03, 'A', 'n', 'a'}));
+  EXPECT_TRUE(encode("Ana Silva: 1 (x) +,-./=?'", &der));
+  for (const std::string bad : {"ana@x", "Jos\xC3\xA9", "a_b", "a*b"}) {
+    EXPECT_FALSE(encode(bad, &der)) << bad;
+    EXPECT_EQ(p.lastError(), win::CRYPT_E_INVALID_PRINTABLE_STRING);
+  }
+}
+
+TEST_F(LinuxPlatform, RequestIsSignedByTheContainerKey) {
+  const Bytes blob = newKey("r", 1024);
+  ProviderContext context = open("r");
+  NameAttribute cn{"2.5.4.3", win::CERT_RDN_PRINTABLE_STRING, Bytes{'A', 'n', 'a'}};
+  std::uint32_t nameSize = 0;
+  ASSERT_TRUE(p.encodeName(&cn, 1, nullptr, &nameSize));
+  Bytes name(nameSize);
+  ASSERT_TRUE(p.encodeName(&cn, 1, name.data(), &nameSize));
+  std::uint32_t infoSize = 0;
+  ASSERT_TRUE(p.exportPublicKeyInfo(context.get(), win::AT_KEYEXCHANGE, nullptr, &infoSize));
+  Bytes info(infoSize);
+  ASSERT_TRUE(p.exportPublicKeyInfo(context.get(), win::AT_KEYEXCHANGE, info.data(), &infoSize));
+  const RequestInfo request{0, name, info.data()};
+  std::uint32_t size = 0;
+  ASSERT_TRUE(p.signAndEncodeRequest(context.get(), 1, request, "1.2.840.113549.1.1.11",
+                                     nullptr, &size));
+  Bytes der(size);
+  ASSERT_TRUE(p.signAndEncodeRequest(context.get(), 1, request, "1.2.840.113549.1.1.11",
+                                     der.data(), &size));
+  const std::uint8_t* cursor = der.data();
+  X509_REQ* req = d2i_X509_REQ(nullptr, &cursor, static_cast<long>(der.size()));
+  ASSERT_NE(req, nullptr);
+  EVP_PKEY* key = keyFromBlob(blob);
+  EXPECT_EQ(X509_REQ_verify(req, key), 1);
+  EXPECT_EQ(X509_REQ_get_signature_nid(req), NID_sha256WithRSAEncryption);
+  EVP_PKEY_free(key);
+  X509_REQ_free(req);
+
+  EXPECT_FALSE(p.signAndEncodeRequest(context.get(), 1, request, "1.2.3", nullptr, &size));
+}
+
+// A self-signed certificate for the store tests.
+Bytes selfSigned() {
+  EVP_PKEY* key = EVP_RSA_gen(1024);
+  X509* cert = X509_new();
+  X509_set_version(cert, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+  X509_gmtime_adj(X509_getm_notBefore(cert), 0);
+  X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
+  X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>("T"), -1, -1, 0);
+  X509_set_issuer_name(cert, X509_get_subject_name(cert));
+  X509_set_pubkey(cert, key);
+  X509_sign(cert, key, EVP_sha256());
+  Bytes der(static_cast<std::size_t>(i2d_X509(cert, nullptr)));
+  std::uint8_t* cursor = der.data();
+  i2d_X509(cert, &cursor);
+  X509_free(cert);
+  EVP_PKEY_free(key);
+  return der;
+}
+
+TEST_F(LinuxPlatform, StoreKeepsOneEntryPerThumbprintWithItsRecord) {
+  const Bytes der = selfSigned();
+  const Bytes thumbprint = *computeSha1(der.data(), der.size());
+  KeyProvInfo record{u"c\u00e91 x", u"Microsoft Enhanced RSA and AES Cryptographic Provider", 24,
+                     0, 1};
+  for (int round = 0; round < 2; ++round) {  // adding twice succeeds both times
+    CertStore store(p, p.openCurrentUserStore(u"MY"));
+    ASSERT_TRUE(store);
+    CertificateContext created(p, p.createCertificateContext(
+                                      der.data(), static_cast<std::uint32_t>(der.size())));
+    ASSERT_TRUE(created);
+    CertificateContext added(p);
+    ASSERT_TRUE(p.addCertificateToStore(store.get(), created.get(), win::CERT_STORE_ADD_ALWAYS,
+                                        added.out()));
+    ASSERT_TRUE(p.setKeyProvInfo(added.get(), record));
+  }
+  const std::string storeDir = home + "/data/ankor/stores/MY";
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(storeDir)) {
+    files.push_back(entry.path().filename());
+  }
+  EXPECT_EQ(files, std::vector<std::string>{hexEncode(thumbprint) + ".cer"});  // no temp left
+
+  CertStore store(p, p.openCurrentUserStore(u"MY"));
+  CertificateContext found(p, p.findCertificateBySha1(store.get(), thumbprint.data(), 20));
+  ASSERT_TRUE(found);
+  std::uint32_t size = 0;
+  ASSERT_TRUE(p.getKeyProvInfo(found.get(), nullptr, &size));
+  KeyProvInfo read;
+  ASSERT_TRUE(p.getKeyProvInfo(found.get(), &read, &size));
+  EXPECT_EQ(read.containerName, record.containerName);
+  EXPECT_EQ(read.providerName, record.providerName);
+  EXPECT_EQ(read.providerType, 24u);
+  EXPECT_EQ(read.keySpec, 1u);
+
+  Bytes other = thumbprint;
+  other[0] ^= 1;
+  EXPECT_EQ(p.findCertificateBySha1(store.get(), other.data(), 20), 0u);
+  EXPECT_EQ(p.lastError(), win::CRYPT_E_NOT_FOUND);
+
+  // A certificate added without a record has none.
+  const Bytes second = selfSigned();
+  CertificateContext created(p, p.createCertificateContext(
+                                    second.data(), static_cast<std::uint32_t>(second.size())));
+  CertificateContext added(p);
+  ASSERT_TRUE(p.addCertificateToStore(store.get(), created.get(), win::CERT_STORE_ADD_ALWAYS,
+                                      added.out()));
+  EXPECT_FALSE(p.getKeyProvInfo(added.get(), nullptr, &size));
+  EXPECT_EQ(p.lastError(), win::CRYPT_E_NOT_FOUND);
+}
+
+TEST_F(LinuxPlatform, CertificateContextNeedsOneDerCertificate) {
+  const std::string pem = "-----BEGIN CERTIFICATE-----";
+  const Bytes garbage(pem.begin(), pem.end());
+  EXPECT_EQ(p.createCertificateContext(garbage.data(), static_cast<std::uint32_t>(garbage.size())),
+            0u);
+  EXPECT_EQ(p.lastError(), win::CRYPT_E_ASN1_BADTAG);
+  EXPECT_EQ(p.createCertificateContext(nullptr, 0), 0u);
+}
+
+// Without XDG_DATA_HOME (or with a relative one) the data go to ~/.local/share/ankor.
+TEST_F(LinuxPlatform, DataDirectoryFallsBackToHome) {
+  const std::string savedHome = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  setenv("HOME", home.c_str(), 1);
+  setenv("XDG_DATA_HOME", "relative/dir", 1);
+  { ProviderContext context = open("h", win::CRYPT_NEWKEYSET); }
+  EXPECT_TRUE(fs::exists(home + "/.local/share/ankor/containers/h.key"));
+  unsetenv("XDG_DATA_HOME");
+  { ProviderContext context = open("h"); }
+  setenv("HOME", savedHome.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace ankor::capi
