@@ -97,7 +97,9 @@ if [ "$TARVO_PLATFORM" = linux ]; then
   fresh_dir
   schema
   sql "INSERT INTO TBBlackList (Name, ProductCode) VALUES ('kept', '{KEPT}');"
-  big=$(python3 -c 'import json,base64;print(base64.b64encode(json.dumps({"content":[{"name":"n%d"%i,"productcode":"{C%05d}"%i,"version":"1"} for i in range(1500)]}).encode()).decode())')
+  big='{"content":['
+  for ((i = 0; i < 1500; i++)); do big+="$([ "$i" = 0 ] || echo ,){\"name\":\"n$i\",\"productcode\":\"{C$i}\",\"version\":\"1\"}"; done
+  big=$(b64 "$big]}")
   { echo 'BEGIN;'; echo 'SELECT COUNT(*) FROM TBBlackList;'; sleep 4; echo 'COMMIT;'; } | sqlite3 "$work/Orvask.db" >/dev/null &
   reader=$!
   sleep 0.5
