@@ -25,8 +25,9 @@ seconds() {  # seconds COMMAND... : wall time of the command
   awk -v s="$start" -v e="$end" 'BEGIN {printf "%.3f", e - s}'
 }
 
-# The same rows with the sqlite3 shell, one transaction per list.
-shell_insert() {  # shell_insert TABLE PREFIX
+# The same rows with the sqlite3 shell, one transaction, into a fresh database.
+shell_insert() {  # shell_insert TABLE PREFIX RUN
+  local db="$work/shell-$3.db"
   {
     echo "BEGIN;"
     for ((i = 0; i < count; i++)); do
@@ -34,21 +35,34 @@ shell_insert() {  # shell_insert TABLE PREFIX
     done
     echo "COMMIT;"
   } >"$work/$1.sql"
-  sqlite3 "$work/shell.db" "CREATE TABLE IF NOT EXISTS $1 (ID INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT, Version TEXT, ProductCode TEXT, Path TEXT, Date TEXT);"
-  seconds sqlite3 "$work/shell.db" ".read $work/$1.sql"
+  sqlite3 "$db" "CREATE TABLE $1 (ID INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT, Version TEXT, ProductCode TEXT, Path TEXT, Date TEXT);"
+  echo "shell_$1 $(seconds sqlite3 "$db" ".read $work/$1.sql")"
 }
 
-echo "== Orvask benchmark, $count products/entries, $(nproc) cores"
+runs=${RUNS:-5}
+echo "== Orvask benchmark, $count products/entries, $(nproc) cores, median of $runs runs"
 echo "-- Linux (Release build, $build)"
-mkdir -p "$work/linux"
-"$build/bin/orvask_bench" "$count" "$work/linux" | tee "$work/linux.txt"
-white=$(shell_insert TBWhiteList W)
-black=$(shell_insert TBBlackList B)
-echo "sqlite3 shell, $count white-list rows in one transaction: $white"
-echo "sqlite3 shell, $count black-list rows in one transaction: $black"
-awk -v w="$white" -v b="$black" '
-  $1 == "first_verification" {printf "first verification / shell insert:  %.2fx\n", $2 / w}
-  $1 == "blacklist_update"   {printf "black-list update / shell insert:   %.2fx\n", $2 / b}' "$work/linux.txt"
+for ((run = 0; run < runs; run++)); do
+  mkdir -p "$work/linux-$run"
+  "$build/bin/orvask_bench" "$count" "$work/linux-$run"
+  shell_insert TBWhiteList W "$run"
+  shell_insert TBBlackList B "$run"
+done >"$work/linux.txt"
+# median NAME: the middle value of the runs of one measurement
+median() { awk -v n="$1" '$1 == n {print $2}' "$work/linux.txt" | sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+first=$(median first_verification)
+second=$(median second_verification)
+update=$(median blacklist_update)
+white=$(median shell_TBWhiteList)
+black=$(median shell_TBBlackList)
+echo "first verification (empty white list):  $first s"
+echo "second verification (full white list):  $second s"
+echo "black-list update:                      $update s"
+echo "sqlite3 shell, same white-list rows:    $white s"
+echo "sqlite3 shell, same black-list rows:    $black s"
+awk -v f="$first" -v u="$update" -v w="$white" -v b="$black" 'BEGIN {
+  printf "first verification / shell insert:      %.2fx\n", f / w
+  printf "black-list update / shell insert:       %.2fx\n", u / b }'
 
 if [ "${WIN32:-0}" = 1 ] && [ -x build/orvask-win32/wine-run ]; then
   echo "-- win32 under Wine (build/orvask-win32)"
