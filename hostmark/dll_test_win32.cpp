@@ -2,12 +2,15 @@
 // calls both C exports through GetProcAddress with their undecorated names. Checks the
 // buffer contract and the COM apartment rules itself; prints the identifiers for
 // wine_test.sh to compare with what Wine reports. The four decorated JNI exports are
-// called with a recording JNI function table in place of a JVM. Exit status 0 when every check holds.
+// called with a recording JNI function table in place of a JVM.
+// With "expect STATUS" after the directory, every export must fail with that status
+// instead (wine_registry_test.sh breaks the registry value of a private prefix). Exit status 0 when every check holds.
 #include <windows.h>
 #include <objbase.h>
 #include <jni.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -117,6 +120,37 @@ void runOnThread(LPTHREAD_START_ROUTINE routine, const char* what) {
   check(code == 0, what);
 }
 
+// Every export fails with the expected status and hands out no identifier.
+void expectFailure(HMODULE module, unsigned int expected) {
+  Buffer buffer;
+  unsigned int status = plain(buffer.bytes, 0);
+  std::printf("plain status=%u\n", status);
+  check(status == expected, "plain export's status");
+  check(buffer.bytes[0] == '\0' && buffer.guardIntact(), "failed plain call wrote to the buffer");
+
+  Buffer keyedBuffer;
+  std::memset(keyedBuffer.bytes, 'x', 44);
+  status = keyed("key", keyedBuffer.bytes, 1);
+  std::printf("keyed status=%u\n", status);
+  check(status == expected, "keyed export's status");
+  check(std::memcmp(keyedBuffer.bytes, "\0\0\0\0xxxx", 8) == 0 && keyedBuffer.guardIntact(),
+        "failed keyed call: first four bytes zero, the rest untouched");
+
+  for (const char* method : {"retrieveMachineID@12", "retrieveMachineIDOTV1010@16"}) {
+    const std::string name = std::string("_Java_org_tarvo_hostmark_Hostmark_") + method;
+    hostmark::testing::FakeJni jni;
+    if (std::strstr(method, "OT") != nullptr) {
+      const auto entry = lookup<JavaKeyed>(module, name.c_str());
+      if (entry != nullptr) entry(jni.env(), nullptr, jni.key(), jni.callback());
+    } else {
+      const auto entry = lookup<JavaPlain>(module, name.c_str());
+      if (entry != nullptr) entry(jni.env(), nullptr, jni.callback());
+    }
+    check(jni.machineIds == std::vector<std::string>{""}, "JNI export's empty identifier");
+    check(jni.errors == std::vector<jlong>{static_cast<jlong>(expected)}, "JNI export's status");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -131,6 +165,13 @@ int main(int argc, char** argv) {
   if (plain == nullptr || keyed == nullptr) {
     std::printf("FAIL: GetProcAddress of the undecorated names\n");
     return 1;
+  }
+
+  if (argc > 3 && std::strcmp(argv[2], "expect") == 0) {
+    expectFailure(module, static_cast<unsigned int>(std::strtoul(argv[3], nullptr, 0)));
+    FreeLibrary(module);
+    std::printf("failures=%d\n", failures);
+    return failures == 0 ? 0 : 1;
   }
 
   unsigned int status = 0;

@@ -53,9 +53,10 @@ class FileDescriptor {
   int fd_;
 };
 
-// Reads at most limit bytes of a file (open, read); status is errno on failure, and
-// kValueTooLong when the file holds more than limit bytes.
-Status readFile(const fs::path& path, std::size_t limit, std::string& content) {
+// Reads a file of at most limit bytes (open, read); status is errno on failure, and
+// kValueTooLong when the file holds more, unless only its first limit bytes are wanted.
+Status readFile(const fs::path& path, std::size_t limit, std::string& content,
+                bool prefixOnly = false) {
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) return static_cast<Status>(errno);
   std::string data(limit + 1, '\0');
@@ -69,7 +70,10 @@ Status readFile(const fs::path& path, std::size_t limit, std::string& content) {
     if (n == 0) break;
     used += static_cast<std::size_t>(n);
   }
-  if (used > limit) return kValueTooLong;
+  if (used > limit) {
+    if (!prefixOnly) return kValueTooLong;
+    used = limit;
+  }
   data.resize(used);
   content = std::move(data);
   return kSuccess;
@@ -152,14 +156,17 @@ class LinuxIdentitySource final : public IdentitySource {
 
   Status firmwareSerials(std::vector<IdentityValue>&) override { return kSuccess; }
 
-  // The first line of the machine-id file; a missing file gives ENOENT, which is 2.
+  // The first line of the machine-id file, at most 999 characters as on Windows; a
+  // missing file gives ENOENT, which is 2.
   Status machineIdentifier(std::string& value) override {
     std::string content;
-    if (const Status s = readFile(paths_.machineId, kValueBufferSize - 1, content);
+    if (const Status s = readFile(paths_.machineId, kValueBufferSize, content, true);
         s != kSuccess) {
       return s;
     }
-    value = content.substr(0, content.find('\n'));
+    std::string line = content.substr(0, content.find('\n'));
+    if (line.size() >= kValueBufferSize) return kValueTooLong;
+    value = std::move(line);
     return kSuccess;
   }
 

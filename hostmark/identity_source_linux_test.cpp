@@ -87,11 +87,16 @@ TEST_F(LinuxSourceTest, MachineIdentifier) {
   ASSERT_EQ(source()->machineIdentifier(value), kSuccess);
   EXPECT_EQ(value, "0123456789abcdef0123456789abcdef");
 
-  // 999 bytes fit the bounded buffer; one more does not.
-  write("machine-id", std::string(999, 'm'));
+  // Only the first line counts; 999 characters fit the bounded buffer, 1000 do not.
+  write("machine-id", "first\n" + std::string(3000, 's'));
+  ASSERT_EQ(source()->machineIdentifier(value), kSuccess);
+  EXPECT_EQ(value, "first");
+  write("machine-id", std::string(999, 'm') + "\n");
   ASSERT_EQ(source()->machineIdentifier(value), kSuccess);
   EXPECT_EQ(value.size(), 999u);
-  write("machine-id", std::string(1000, 'm'));
+  write("machine-id", std::string(1000, 'm') + "\n");
+  EXPECT_EQ(source()->machineIdentifier(value), static_cast<Status>(EOVERFLOW));
+  write("machine-id", std::string(5000, 'm'));
   EXPECT_EQ(source()->machineIdentifier(value), static_cast<Status>(EOVERFLOW));
 }
 

@@ -178,8 +178,9 @@ class WmiIdentitySource final : public IdentitySource {
   }
 
   // RegOpenKeyExA with KEY_READ | KEY_WOW64_64KEY (the 64-bit view also from this
-  // 32-bit library), then RegQueryValueExA for the size and into a bounded buffer: a
-  // value longer than 999 bytes gives ERROR_MORE_DATA instead of overrunning it.
+  // 32-bit library), then RegQueryValueExA for the size and into a bounded 1000-byte
+  // buffer: a value longer than 999 characters gives ERROR_MORE_DATA instead of
+  // overrunning it.
   Status machineIdentifier(std::string& value) override {
     RegistryKey key;
     LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Cryptography", 0,
@@ -189,11 +190,15 @@ class WmiIdentitySource final : public IdentitySource {
     result = RegQueryValueExA(key.get(), "MachineGuid", nullptr, nullptr, nullptr, &size);
     if (result != ERROR_SUCCESS) return static_cast<Status>(result);
     std::array<char, kValueBufferSize> buffer{};
-    DWORD capacity = kValueBufferSize - 1;
+    DWORD capacity = kValueBufferSize;
     result = RegQueryValueExA(key.get(), "MachineGuid", nullptr, nullptr,
                               reinterpret_cast<BYTE*>(buffer.data()), &capacity);
     if (result != ERROR_SUCCESS) return static_cast<Status>(result);
-    value.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
+    // 999 characters and their zero fill the buffer; a value stored without its zero
+    // that fills it all is one character too long as well.
+    const std::size_t length = strnlen(buffer.data(), buffer.size());
+    if (length == buffer.size()) return ERROR_MORE_DATA;
+    value.assign(buffer.data(), length);
     return kSuccess;
   }
 
