@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# The real ankor against the real CryptoAPI: the OpenSSL port on Linux (in a temporary
+# XDG_DATA_HOME), Wine's rsaenh and crypt32 under Wine (unique container names per run).
+# openssl checks the requests and signatures and plays the certificate authority.
+source "$TARVO_SOURCE_DIR/tests/lib.sh"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work" "$out_raw"' EXIT
+export XDG_DATA_HOME="$work/xdg"
+AES="Microsoft Enhanced RSA and AES Cryptographic Provider"
+BASE="Microsoft Base Cryptographic Provider v1.0"
+run_id="$$-$RANDOM"
+container="e2e-$run_id"
+
+# The envelope's "success" text, or "ERROR: <error>".
+result() {
+  python3 -c 'import json, sys
+d = json.loads(sys.stdin.read())
+sys.stdout.write(d["success"] if "success" in d else "ERROR: %s" % d["error"])' <<<"$out"
+}
+ankor() { run_program ankor "$@"; }
+b64file() { base64 -w0 "$1"; }
+unb64() { printf '%s' "$1" | base64 -d >"$2"; }
+json_field() { python3 -c 'import json, sys; print(json.loads(sys.argv[1])[sys.argv[2]])' "$@"; }
+
+# ---- listing ----------------------------------------------------------------------
+ankor capi list csp
+check "listCSPs names the AES provider with type 24" yes \
+  "$(python3 -c 'import json, sys
+l = json.loads(sys.argv[1]); print("yes" if {"cspname": sys.argv[2], "csptype": 24} in l else l)' \
+     "$(result)" "$AES")"
+ankor capi list countContainer "$AES" 24
+containers_before=$(result)
+
+# ---- key pair and request -------------------------------------------------------------
+ankor capi repo createKeyPair "$AES" 24 "$container" false true 2048 unused "Ana Silva" true
+request=$(result)
+ankor capi repo createKeyPair "$AES" 24 "$container" true false 1024 unused "" false
+blob=$(result)
+unb64 "$blob" "$work/key.blob"
+openssl rsa -pubin -inform MSBLOB -in "$work/key.blob" -pubout -out "$work/key.pem" 2>/dev/null
+check "PUBLICKEYBLOB is a 2048-bit RSA key" "Public-Key: (2048 bit)" \
+  "$(openssl pkey -pubin -in "$work/key.pem" -noout -text | head -n1)"
+check "PUBLICKEYBLOB header" "0602000000a4000052534131" "$(head -c 12 "$work/key.blob" | od -An -tx1 | tr -d ' \n')"
+
+if [ "$TARVO_PLATFORM" = win32 ]; then
+  # Wine 8's crypt32 has no encoder for X509_CERT_REQUEST_TO_BE_SIGNED (the lookup of
+  # an installable encoder fails with ERROR_FILE_NOT_FOUND), so
+  # CryptSignAndEncodeCertificate fails and the request cannot be made under Wine.
+  check "request under Wine: CryptSignAndEncodeCertificate unsupported" \
+    '{"error":"generateCSR First call to CryptSignandEncode failed. "}' "$request"
+  # The CA then certifies the exported key directly.
+  openssl req -new -newkey rsa:1024 -nodes -keyout "$work/other.key" -subj "/CN=Ana Silva" \
+    -out "$work/req.pem" 2>/dev/null
+  force_key=(-force_pubkey "$work/key.pem")
+else
+  unb64 "$request" "$work/req.der"
+  openssl req -inform DER -in "$work/req.der" -out "$work/req.pem"
+  check "request verifies" "Certificate request self-signature verify OK" \
+    "$(openssl req -in "$work/req.pem" -verify -noout 2>&1)"
+  check "request subject is the common name alone" "CN=Ana Silva" \
+    "$(openssl req -in "$work/req.pem" -noout -subject -nameopt RFC2253 | sed 's/^subject=//')"
+  check "subject is a PrintableString" 1 \
+    "$(openssl asn1parse -inform DER -in "$work/req.der" | grep -c 'PRINTABLESTRING *:Ana Silva')"
+  check "request signature is sha256WithRSAEncryption" 1 \
+    "$(openssl req -in "$work/req.pem" -noout -text | grep -c 'Signature Algorithm: sha256WithRSAEncryption')"
+  check "request key is the PUBLICKEYBLOB key" "$(openssl pkey -pubin -in "$work/key.pem" -outform DER | od -An -tx1)" \
+    "$(openssl req -in "$work/req.pem" -noout -pubkey | openssl pkey -pubin -outform DER | od -An -tx1)"
+  # Any software provider reaches the same container through the AES provider.
+  ankor capi repo generateCSR "$BASE" 1 "$container" "Ana Silva"
+  unb64 "$(result)" "$work/req2.der"
+  check "generateCSR through the Base provider verifies" "Certificate request self-signature verify OK" \
+    "$(openssl req -inform DER -in "$work/req2.der" -verify -noout 2>&1)"
+  force_key=()
+fi
+
+# ---- certificate from a throw-away CA, installed in the MY store --------------------------
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.pem" \
+  -subj "/CN=ankor test CA $run_id" -days 1 2>/dev/null
+openssl x509 -req -in "$work/req.pem" "${force_key[@]}" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
+  -set_serial "0x$(openssl rand -hex 8)" -days 1 -outform DER -out "$work/cert.der" 2>/dev/null
+openssl x509 -inform DER -in "$work/cert.der" -pubkey -noout >"$work/cert-key.pem"
+thumbprint=$(openssl x509 -inform DER -in "$work/cert.der" -noout -fingerprint -sha1 \
+  | sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
+
+for attempt in first second; do  # installing the same certificate again succeeds too
+  ankor capi repo importCertificate "$AES" 24 "$container" "$(b64file "$work/cert.der")"
+  check "importCertificate ($attempt time)" '{"result":"ok"}' "$(result)"
+done
+
+ankor capi list listContainer "$AES" 24
+check "listContainer sees the container" yes \
+  "$(python3 -c 'import json, sys; print("yes" if {"name": sys.argv[2]} in json.loads(sys.argv[1]) else "no")' \
+     "$(result)" "$container")"
+ankor capi list countContainer "$AES" 24
+check "countContainer counts it" "$((containers_before + 1))" "$(result)"
+
+# ---- signing by thumbprint ------------------------------------------------------------------
+printf 'data to sign, run %s' "$run_id" >"$work/data"
+for alg in sha1 sha256 sha512; do
+  ankor capi crypt sign "$thumbprint" "$alg" "$(b64file "$work/data")" false
+  unb64 "$(result)" "$work/sig"
+  check "sign $alg data verifies" "Verified OK" \
+    "$(openssl dgst -"$alg" -verify "$work/cert-key.pem" -signature "$work/sig" "$work/data")"
+  openssl dgst -"$alg" -binary "$work/data" >"$work/digest"
+  ankor capi crypt sign "$thumbprint" "$alg" "$(b64file "$work/digest")" true
+  unb64 "$(result)" "$work/sig"
+  check "sign $alg digest verifies" "Signature Verified Successfully" \
+    "$(openssl pkeyutl -verify -pubin -inkey "$work/cert-key.pem" -pkeyopt digest:"$alg" \
+         -in "$work/digest" -sigfile "$work/sig")"
+done
+
+openssl dgst -sha256 -binary "$work/data" >"$work/digest"
+list=$(printf '[{"value":"%s","hashedData":false,"id":1},{"value":"%s","hashedData":true,"id":"two"},{"value":"%s","hashedData":false}]' \
+  "$(b64file "$work/data")" "$(b64file "$work/digest")" "$(b64file "$work/data")")
+ankor capi crypt signList "$thumbprint" sha256 "$(printf '%s' "$list" | base64 -w0)"
+signed=$(result)
+check "signList ids and data" "1 two None" \
+  "$(python3 -c 'import json, sys; print(*[i["id"] for i in json.loads(sys.argv[1])])' "$signed")"
+for index in 0 1 2; do
+  unb64 "$(python3 -c 'import json, sys; print(json.loads(sys.argv[1])[int(sys.argv[2])]["signed"])' "$signed" "$index")" "$work/sig"
+  check "signList item $index verifies" "Verified OK" \
+    "$(openssl dgst -sha256 -verify "$work/cert-key.pem" -signature "$work/sig" "$work/data")"
+done
+
+# ---- edge cases -------------------------------------------------------------------------------
+upper=$(printf '%s' "$thumbprint" | tr 'a-f' 'A-F')
+missing="missing-$run_id"
+if [ "$TARVO_PLATFORM" = win32 ]; then
+  # Wine's CryptEncodeObject does not check the PrintableString character set, so such
+  # a name only fails at the request step that Wine cannot do.
+  not_printable='{"error":"generateCSR First call to CryptSignandEncode failed. "}'
+else
+  not_printable='{"error":"generateCSR The first call to CryptEncodeObject failed. A public/private key pair may not exit in the container."}'
+fi
+while IFS='|' read -r expected words; do
+  eval "set -- $words"
+  ankor "$@"
+  check "$words" "$expected" "$(result)"
+done <<CASES
+ERROR: Err CertFindCertificateInStore|capi crypt sign $upper sha256 "$(b64file "$work/data")" false
+{"error":"createKeyPair - CryptAcquireContext"}|capi repo createKeyPair "$AES" 24 "$container" false true 2048 x "" false
+{"error":"createKeyPair - CryptAcquireContext"}|capi repo createKeyPair "$AES" 24 "$missing" true true 2048 x "" false
+{"error":"generateCSR CryptAcquireContext failed 2."}|capi repo generateCSR "$BASE" 1 "$missing" "Ana"
+{"error":"countContainers - providerName is null"}|capi list countContainer "" 24
+ERROR: countContainers - providerName is null|capi list listContainer "" 24
+{"error":"createKeyPair - containerName is null"}|capi repo createKeyPair "$AES" 24 "" false true 2048 x "" false
+{"error":"countContainers - CryptAcquireContext. providerName: Microsoft Base Smart Card Crypto Provider - providerType: 1"}|capi list countContainer "Athena ASECard Crypto CSP" 1
+{"error":"countContainers - CryptAcquireContext. providerName: Athena ASECard Crypto CSP v2 - providerType: 1"}|capi list countContainer "Athena ASECard Crypto CSP v2" 1
+{"error":"countContainers - CryptAcquireContext. providerName: $AES - providerType: 0"}|capi list countContainer "$AES" abc
+$not_printable|capi repo generateCSR "$AES" 24 "$container" "Jos\$(printf '\303\251') Silva"
+$not_printable|capi repo generateCSR "$AES" 24 "$container" "ana@example.org"
+ERROR: acceptPKCS7 - CertCreateCertificateContext|capi repo importCertificate "$AES" 24 "$container" "$(openssl x509 -inform DER -in "$work/cert.der" | base64 -w0)"
+ERROR: Err digest length - expected 32 bytes, got 20|capi crypt sign $thumbprint sha256 "$(openssl dgst -sha1 -binary "$work/data" | base64 -w0)" true
+ERROR: [json.exception.type_error.302] type must be boolean, but is string|capi crypt signList $thumbprint sha1 "$(printf '[{"value":"eA==","hashedData":"no"}]' | base64 -w0)"
+CASES
+
+# Key length: whole multiples of 1024 bits; below 1024 the provider's default.
+for pair in 1536:1024 3000:2048 1000:1024; do
+  ankor capi repo createKeyPair "$AES" 24 "$container-${pair%%:*}" false false "${pair%%:*}" x "" false
+  unb64 "$(result)" "$work/k.blob"
+  check "keyLength ${pair%%:*} gives ${pair##*:} bits" "Public-Key: (${pair##*:} bit)" \
+    "$(openssl rsa -pubin -inform MSBLOB -in "$work/k.blob" -noout -text 2>/dev/null | head -n1)"
+done
+
+# A certificate bound to a container that does not exist: the key cannot be opened.
+openssl req -x509 -newkey rsa:1024 -nodes -keyout "$work/lone.key" -subj "/CN=lone $run_id" \
+  -days 1 -outform DER -out "$work/lone.der" 2>/dev/null
+ankor capi repo importCertificate "$AES" 24 "$missing" "$(b64file "$work/lone.der")"
+lone=$(openssl x509 -inform DER -in "$work/lone.der" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
+ankor capi crypt sign "$lone" sha256 "$(b64file "$work/data")" false
+check "missing container" "ERROR: Err CryptAcquireContext2 - conjunto de chave nao encontrada = Err 2148073494" "$(result)"
+
+if [ "$TARVO_PLATFORM" = linux ]; then
+  check "container file is private" 600 "$(stat -c %a "$XDG_DATA_HOME/ankor/containers/$container.key")"
+  check "store entry is private" 600 "$(stat -c %a "$XDG_DATA_HOME/ankor/stores/MY/$thumbprint.cer")"
+fi
+
+finish
