@@ -19,8 +19,13 @@ expect_white_list=no
 if [ "$TARVO_PLATFORM" = linux ] && [ -n "${ORVASK_IN_NAMESPACE:-}" ]; then
   mount -t tmpfs orvask-test "$(dirname "$point")"
   mkdir -p "$point"
-  mount --bind "$TARVO_BUILD_DIR" "$point"
-  expect_white_list=yes
+  major=$(findmnt -n -o MAJ:MIN --target "$TARVO_BUILD_DIR" | head -n1 | cut -d: -f1 | tr -d ' ')
+  if [ "${major:-0}" != 0 ] || [ "$(findmnt -n -o FSTYPE --target "$TARVO_BUILD_DIR" | head -n1)" = btrfs ]; then
+    mount --bind "$TARVO_BUILD_DIR" "$point"
+    expect_white_list=yes
+  else
+    echo "NOTE: the build directory is not on a disk; the drive check fails and only the black list is written concurrently"
+  fi
 elif [ "$TARVO_PLATFORM" = win32 ]; then
   prefix=${TARVO_WINEPREFIX:-$TARVO_BUILD_DIR/wineprefix}
   vdir=$(mktemp -d "$orvask_root/v.XXXXXX")

@@ -7,12 +7,12 @@
 namespace orvask {
 
 SqliteConnection::~SqliteConnection() {
-  if (db_ != nullptr) sqlite3_close(db_);
+  if (db_ != nullptr) sqlite3_close_v2(db_);
 }
 
 SqliteConnection& SqliteConnection::operator=(SqliteConnection&& other) noexcept {
   if (this != &other) {
-    if (db_ != nullptr) sqlite3_close(db_);
+    if (db_ != nullptr) sqlite3_close_v2(db_);
     db_ = other.db_;
     other.db_ = nullptr;
   }
