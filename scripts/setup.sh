@@ -16,6 +16,7 @@ PACKAGES=(
   openjdk-17-jdk-headless
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32 wixl
+  python3
 )
 
 # Source entries for `apt-get source`, derived from the machine's own binary entries.
