@@ -74,7 +74,8 @@ class Variant {
   Variant() noexcept { VariantInit(&value_); }
   Variant(const Variant&) = delete;  // a copy would clear the value twice
   Variant& operator=(const Variant&) = delete;
-  Variant(Variant&&) = delete;  // lives on the collecting loop's stack only
+  Variant(Variant&& other) noexcept : value_(other.value_) { VariantInit(&other.value_); }
+  Variant& operator=(Variant&&) = delete;
   ~Variant() { VariantClear(&value_); }
   VARIANT* out() noexcept { return &value_; }
   const VARIANT& get() const noexcept { return value_; }

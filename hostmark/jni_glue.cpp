@@ -1,6 +1,7 @@
 #include "hostmark/jni_glue.h"
 
 #include <array>
+#include <utility>
 
 #include "hostmark/fingerprint.h"
 
@@ -14,7 +15,9 @@ class StringChars {
       : env_(env), string_(string), chars_(env->GetStringUTFChars(string, nullptr)) {}
   StringChars(const StringChars&) = delete;  // a copy would release twice
   StringChars& operator=(const StringChars&) = delete;
-  StringChars(StringChars&&) = delete;  // lives on the entry point's stack only
+  StringChars(StringChars&& other) noexcept
+      : env_(other.env_), string_(other.string_), chars_(std::exchange(other.chars_, nullptr)) {}
+  StringChars& operator=(StringChars&&) = delete;
   ~StringChars() {
     if (chars_ != nullptr) env_->ReleaseStringUTFChars(string_, chars_);
   }
