@@ -149,7 +149,11 @@ bool readBlackListInput(std::string_view base64, SoftwareMap& entries) {
   Json::Value root;
   std::string errors;
   const std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
-  if (!reader->parse(json.data(), json.data() + json.size(), &root, &errors)) return false;
+  try {
+    if (!reader->parse(json.data(), json.data() + json.size(), &root, &errors)) return false;
+  } catch (const Json::Exception&) {
+    return false;  // the reader throws instead of failing when nesting exceeds its limit
+  }
   // Shapes that cannot hold the list end the command like unreadable input.
   if (!root.isObject() && !root.isNull()) return false;
   const Json::Value& content = root["content"];

@@ -292,7 +292,7 @@ TEST(BlackListInput, ReadsEntries) {
 
 // Input that is not JSON, or JSON of a shape that cannot hold the list, is refused whole.
 TEST(BlackListInput, RefusesUnreadableShapes) {
-  const char* cases[] = {
+  const std::string cases[] = {
       "not json",
       "",
       "[1,2]",
@@ -303,8 +303,9 @@ TEST(BlackListInput, RefusesUnreadableShapes) {
       R"({"content":[{"name":["A"],"productcode":"{1}"}]})",
       R"({"content":[{"name":"A","productcode":{"x":1}}]})",
       R"({"content":[{"name":"A","productcode":"{1}","version":[]}]})",
+      "{\"content\":" + std::string(5000, '[') + std::string(5000, ']') + "}",  // nesting beyond the reader's limit
   };
-  for (const char* json : cases) {
+  for (const std::string& json : cases) {
     SoftwareMap entries = mapOf({"kept"});
     EXPECT_FALSE(readBlackListInput(base64(json), entries)) << json;
     EXPECT_EQ(keys(entries), std::vector<std::string>{"kept"}) << json;

@@ -115,6 +115,7 @@ bad_inputs=(
   "$(b64 '{"content":[{"name":["X"],"productcode":"{X}"}]}')"
   "$(b64 '{"content":[{"name":"X","productcode":{"a":1}}]}')"
   "$(b64 '{"content":[7]}')"
+  "$(b64 "{\"content\":$(printf '%.0s[' {1..3000})")"
 )
 for input in "${bad_inputs[@]}"; do
   orvask UpdateBlackList "$input"

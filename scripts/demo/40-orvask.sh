@@ -39,7 +39,7 @@ mkdir -p "$orvask_demo_dir/linux" "$orvask_demo_dir/windows"
 sqlite3 "$orvask_demo_dir/linux/Orvask.db" "$orvask_demo_schema"
 orvask_demo linux "$orvask_demo_dir/linux" Version
 orvask_demo linux "$orvask_demo_dir/linux" UpdateBlackList "$orvask_demo_list"
-if [ "$(id -u)" = 0 ] && unshare -m --propagation private true 2>/dev/null; then
+if [ "$(id -u)" = 0 ] && [ -d /media ] && unshare -m --propagation private true 2>/dev/null; then
   echo "(in a private mount namespace: the build directory's disk is mounted at /media/v)"
   export orvask_demo_root orvask_demo_dir
   export -f orvask_demo
