@@ -27,7 +27,7 @@ check "Wine reports a MachineGuid" 1 "$([ -n "$guid" ] && echo 1 || echo 0)"
 digest=$(printf '%s' "$disks$bios$guid" | sha1sum | cut -c1-40 | tr a-f A-F)
 expected="${digest:0:8}-${digest:8:8}-${digest:16:8}-${digest:24:8}-${digest:32:8}"
 
-bin_windows=$(winepath_dir() { printf 'Z:%s' "${1//\//\\}"; }; winepath_dir "$TARVO_BIN")
+bin_windows="Z:${TARVO_BIN//\//\\}"
 set +e
 "$TARVO_RUNNER" "$HOSTMARK_DLL_TEST" "$bin_windows" >"$out_raw"
 status=$?
