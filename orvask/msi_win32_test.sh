@@ -14,13 +14,19 @@ wine cmd /c exit 0  # creates the prefix on first use
 code_alpha='{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000001}'
 code_obrien='{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000002}'
 code_gamma='{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000003}'
+code_user='{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000004}'
 name_alpha='Orvask Test Alpha'
 name_obrien="O'Brien Orvask Test"
-name_gamma='Orvask Test Gamma'
+name_gamma="Orvask Test Gamma $(printf 'g%.0s' {1..290})"
 
-# make_msi CODE NAME VERSION N: builds $orvask_root/N.msi installing one file.
+# make_msi CODE NAME VERSION N [perUser]: builds $orvask_root/N.msi installing one
+# file, per machine (or, with perUser, for the current user only).
 make_msi() {
-  local dir="$orvask_root/msi$4"
+  local dir="$orvask_root/msi$4" scope=perMachine folder=ProgramFilesFolder keypath=""
+  if [ "${5:-}" = perUser ]; then
+    scope=perUser folder=LocalAppDataFolder
+    keypath="<RegistryValue Root=\"HKCU\" Key=\"Software\\OrvaskTest$4\" Name=\"installed\" Type=\"integer\" Value=\"1\" KeyPath=\"yes\"/><RemoveFolder Id=\"RF$4\" On=\"uninstall\"/>"
+  fi
   mkdir -p "$dir"
   echo "payload $4" >"$dir/payload.txt"
   cat >"$dir/p.wxs" <<WXS
@@ -28,14 +34,14 @@ make_msi() {
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
   <Product Id="$1" Name="$2" Language="1033" Version="$3" Manufacturer="Tarvo Tests"
            UpgradeCode="{0F5A1C2E-7B3D-4E8F-9A01-0A1FB000000$4}">
-    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="$scope"/>
     <Media Id="1" Cabinet="p.cab" EmbedCab="yes"/>
     <Property Id="ARPINSTALLLOCATION" Value="C:\\OrvaskTest\\$4"/>
     <Directory Id="TARGETDIR" Name="SourceDir">
-      <Directory Id="ProgramFilesFolder">
+      <Directory Id="$folder">
         <Directory Id="INSTALLDIR" Name="OrvaskTest$4">
           <Component Id="C$4" Guid="{0F5A1C2E-7B3D-4E8F-9A01-0A1FC000000$4}">
-            <File Id="F$4" Source="payload.txt"/>
+            $keypath<File Id="F$4" Source="payload.txt"/>
           </Component>
         </Directory>
       </Directory>
@@ -47,6 +53,7 @@ WXS
   (cd "$dir" && wixl -o "$orvask_root/$4.msi" p.wxs)
 }
 install_msi() { wine msiexec /i "$orvask_root/$1.msi" /qn ALLUSERS=1; }
+install_for_user() { wine msiexec /i "$orvask_root/$1.msi" /qn; }
 uninstall() { wine msiexec /x "$1" /qn || true; }
 
 # drive TYPE: "none" unmaps V:, otherwise maps it with that Wine drive type. The drive
@@ -66,7 +73,7 @@ drive() {
 }
 
 restore() {
-  for code in "$code_alpha" "$code_obrien" "$code_gamma"; do uninstall "$code"; done
+  for code in "$code_alpha" "$code_obrien" "$code_gamma" "$code_user"; do uninstall "$code"; done
   drive none
 }
 restore
@@ -75,13 +82,18 @@ trap 'restore; rm -rf "$orvask_root" "$out_raw"' EXIT
 make_msi "$code_alpha" "$name_alpha" 1.0.0 1
 make_msi "$code_obrien" "$name_obrien" 2.1.0 2
 make_msi "$code_gamma" "$name_gamma" 3.0.0 3
+make_msi "$code_user" "Orvask Test Per User" 1.0.0 4 perUser
 install_msi 1
 install_msi 2
+install_for_user 4
+check "the per-user package is installed" 1 "$(find "$prefix/drive_c/users" -path '*OrvaskTest4/payload.txt' | wc -l)"
 today=$(date +%Y%m%d)
 
 fresh_dir
 schema
-sql "INSERT INTO TBBlackList (Name, ProductCode) VALUES ('not installed', '{00000000-0000-0000-0000-000000000000}');"
+# Black-listed: a product that is not installed, and one installed for the user only
+# (not part of the machine's inventory).
+sql "INSERT INTO TBBlackList (Name, ProductCode) VALUES ('not installed', '{00000000-0000-0000-0000-000000000000}'), ('per user', '$code_user');"
 drive_failed=$(document 61451 "Drive [V:] nao esta mapeado ou esta em estado de erro.")$'\n'
 
 orvask VerifyMachine
@@ -137,6 +149,7 @@ uninstall "$code_alpha"
 orvask VerifyMachine
 check "new product verdict" 61474 "$(verdict_id)"
 check "only the new product is listed" "$code_gamma" "$(sed -n 's/.*"uuid" : "\(.*\)"/\1/p' <<<"$out")"
+check "a name longer than 255 characters is read in full" "$name_gamma" "$(sed -n 's/.*"name" : "\(.*\)",/\1/p' <<<"$out")"
 check "white list follows the machine" "$code_obrien
 $code_gamma" "$(sql "SELECT ProductCode FROM TBWhiteList ORDER BY ProductCode")"
 orvask VerifyMachine
