@@ -142,6 +142,15 @@ lower-case code lists nothing|success|[]|pkcs11 list certificates gd
 unknown group after loading|error|"Tipo de sub-comando nao encontrado"|pkcs11 lists tokens GD
 CASES
 
+# A label of exactly 18 bytes is kept whole; an empty one gives "XXXX-".
+for label in ABCDEFGHIJKLMNOPQR ""; do
+  ankor pkcs11 repo createKeyPair GD "$serial" "$label" 1024 "$PIN"
+  check "key id for a ${#label}-byte label" "-$(printf %s "$label" | base64 -w0)" "$(base64 -d <<<"$(success_text)" | cut -c5-)"
+done
+ankor pkcs11 list objects GD "$serial" "$PIN"
+check "key pairs without certificate listed beside the one with" "false false true" \
+  "$(member certificate | sort | tr '\n' ' ' | sed 's/ $//')"
+
 # ND loads all seven codes in table order. With every code naming SoftHSM2, GD
 # initialises it and the six others, finding it initialised, add nothing.
 for code in ET BR OB EP DX; do export ANKOR_PKCS11_MODULE_$code=$SOFTHSM; done

@@ -10,7 +10,7 @@ PIN=1234
 SERIAL=0A1B2C3D
 envelope() { printf '{\n    "%s": %s\n}' "$1" "$2"; }
 success_text() { sed -n 's/^    "success": "\(.*\)"$/\1/p' <<<"$out"; }
-member() { sed -n "s/^ *\"$1\": \"\\{0,1\\}\\([^\"]*\\)\"\\{0,1\\},\\{0,1\\}\$/\\1/p" <<<"$out"; }
+member() { sed -nE "s/^ *\"$1\": (\"(.*)\"|([^\",]*)),?\$/\\2\\3/p" <<<"$out"; }
 
 # The prefix exists once a program has run in it. In a 32-bit prefix Wine has no
 # SysWOW64 folder; C:\Windows\SysWOW64 is then the plain folder windows/syswow64.
@@ -20,6 +20,9 @@ mkdir -p "$syswow64"
 cp "$TARVO_BUILD_DIR/tests/ankor_p11_testmodule.dll" "$syswow64/aetpkss1.dll"
 rm -f "$syswow64/aetpkss1.dll.objects" "$syswow64/eTPKCS11.dll"
 printf 'not a library' >"$syswow64/asepkcs.dll"
+# ET's module only at its second location, which is never tried.
+cp "$TARVO_BUILD_DIR/tests/ankor_p11_testmodule.dll" \
+  "$TARVO_BUILD_DIR/wineprefix/drive_c/windows/system32/eTPKCS11.dll"
 
 run_program ankor pkcs11 list tokens GD
 expected_tokens=$(cat <<'JSON'
@@ -106,7 +109,7 @@ check "signature by thumbprint verifies against the certificate" ok \
 
 # Codes whose first location holds no file, or a file that is no library.
 run_program ankor pkcs11 list tokens ET
-check "missing module file" "$(envelope error '"Erro ao inicializar biblioteca fileExists"')" "$out"
+check "module file at the second location only" "$(envelope error '"Erro ao inicializar biblioteca fileExists"')" "$out"
 run_program ankor pkcs11 list tokens AT
 check "file that does not load" "$(envelope error '"Erro ao inicializar biblioteca LoadLibrary"')" "$out"
 run_program ankor pkcs11 list tokens ND

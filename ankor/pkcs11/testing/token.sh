@@ -30,4 +30,4 @@ ankor() { LD_PRELOAD=$preload run_program ankor "$@"; }
 success_text() { sed -n 's/^    "success": "\(.*\)"$/\1/p' <<<"$out"; }
 envelope() { printf '{\n    "%s": %s\n}' "$1" "$2"; }
 # member NAME: the values of a member in the records of $out, one per line.
-member() { sed -n "s/^ *\"$1\": \"\\{0,1\\}\\([^\"]*\\)\"\\{0,1\\},\\{0,1\\}\$/\\1/p" <<<"$out"; }
+member() { sed -nE "s/^ *\"$1\": (\"(.*)\"|([^\",]*)),?\$/\\2\\3/p" <<<"$out"; }
