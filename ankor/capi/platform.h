@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "ankor/front/encoding.h"
@@ -179,6 +180,18 @@ class CryptoPlatform {
   // wcstombs in the program's locale; characters it cannot convert end the text.
   virtual std::string toNarrow(const std::u16string& wide) = 0;
 };
+
+// True when every byte is in the PrintableString set (letters, digits, space and
+// ' ( ) + , - . / : = ?), which CryptEncodeObject enforces for CERT_RDN_PRINTABLE_STRING.
+inline bool isPrintableStringValue(const Bytes& value) {
+  for (const std::uint8_t c : value) {
+    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!alnum && std::string_view(" '()+,-./:=?").find(static_cast<char>(c)) == std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
 
 // The back-end of this build (ADVAPI32/CRYPT32 on win32, the OpenSSL port on Linux).
 CryptoPlatform& systemPlatform();

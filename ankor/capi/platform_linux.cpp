@@ -511,13 +511,6 @@ const EVP_MD* mdOfSignatureOid(const char* oid) {
   return nullptr;
 }
 
-bool isPrintable(const Bytes& value) {
-  static constexpr std::string_view kExtra = " '()+,-./:=?";
-  return std::all_of(value.begin(), value.end(), [](std::uint8_t c) {
-    return std::isalnum(c) != 0 || kExtra.find(static_cast<char>(c)) != std::string_view::npos;
-  });
-}
-
 template <typename T>
 using Table = std::map<Handle, std::unique_ptr<T>>;
 
@@ -808,7 +801,7 @@ class LinuxPlatform final : public CryptoPlatform {
       const NameAttribute& attribute = attributes[i];
       int type = 0;
       if (attribute.valueType == win::CERT_RDN_PRINTABLE_STRING) {
-        if (!isPrintable(attribute.value)) return failWith(win::CRYPT_E_INVALID_PRINTABLE_STRING);
+        if (!isPrintableStringValue(attribute.value)) return failWith(win::CRYPT_E_INVALID_PRINTABLE_STRING);
         type = V_ASN1_PRINTABLESTRING;
       } else if (attribute.valueType == 13) {  // CERT_RDN_UTF8_STRING
         type = V_ASN1_UTF8STRING;

@@ -4,8 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <openssl/core_names.h>
 #include <openssl/evp.h>
-#include <openssl/rsa.h>
+#include <openssl/param_build.h>
 #include <openssl/x509.h>
 
 #include <gtest/gtest.h>
@@ -83,10 +84,19 @@ EVP_PKEY* keyFromBlob(const Bytes& blob) {
   BIGNUM* n = BN_lebin2bn(blob.data() + 20, static_cast<int>(bits / 8), nullptr);
   BIGNUM* exponent = BN_new();
   BN_set_word(exponent, e);
-  RSA* rsa = RSA_new();
-  RSA_set0_key(rsa, n, exponent, nullptr);
-  EVP_PKEY* key = EVP_PKEY_new();
-  EVP_PKEY_assign_RSA(key, rsa);
+  OSSL_PARAM_BLD* build = OSSL_PARAM_BLD_new();
+  OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_N, n);
+  OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_E, exponent);
+  OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(build);
+  EVP_PKEY_CTX* context = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
+  EVP_PKEY* key = nullptr;
+  EVP_PKEY_fromdata_init(context);
+  EVP_PKEY_fromdata(context, &key, EVP_PKEY_PUBLIC_KEY, params);
+  EVP_PKEY_CTX_free(context);
+  OSSL_PARAM_free(params);
+  OSSL_PARAM_BLD_free(build);
+  BN_free(n);
+  BN_free(exponent);
   return key;
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cwchar>
 #include <vector>
@@ -19,6 +20,83 @@ HCERTSTORE store(Handle h) { return reinterpret_cast<HCERTSTORE>(h); }
 PCCERT_CONTEXT cert(Handle h) { return reinterpret_cast<PCCERT_CONTEXT>(h); }
 Handle handleOf(const void* p) { return reinterpret_cast<Handle>(p); }
 const wchar_t* wide(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+
+void appendDerLength(std::vector<BYTE>& der, std::size_t length) {
+  if (length < 0x80) {
+    der.push_back(static_cast<BYTE>(length));
+    return;
+  }
+  BYTE bytes[sizeof(std::size_t)];
+  int count = 0;
+  for (std::size_t rest = length; rest != 0; rest >>= 8) bytes[count++] = static_cast<BYTE>(rest);
+  der.push_back(static_cast<BYTE>(0x80 | count));
+  while (count > 0) der.push_back(bytes[--count]);
+}
+
+// CryptEncodeObject in its two-call form into a vector.
+bool encodeObject(LPCSTR structType, const void* value, std::vector<BYTE>& der) {
+  DWORD size = 0;
+  if (!CryptEncodeObject(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, structType, value, nullptr,
+                         &size)) {
+    return false;
+  }
+  der.assign(size, 0);
+  if (!CryptEncodeObject(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, structType, value, der.data(),
+                         &size)) {
+    return false;
+  }
+  der.resize(size);
+  return true;
+}
+
+// A PKCS#10 request from CertificationRequestInfo encoded here (version, subject,
+// SubjectPublicKeyInfo, no attributes), CryptSignCertificate and the X509_CERT
+// encoder for the signed structure; the two-call convention of the caller is kept.
+bool signRequestInPieces(HCRYPTPROV provider, DWORD keySpec, const CERT_REQUEST_INFO& info,
+                         CRYPT_ALGORITHM_IDENTIFIER& algorithm, std::uint8_t* out,
+                         std::uint32_t* length) {
+  std::vector<BYTE> publicKey;
+  if (!encodeObject(X509_PUBLIC_KEY_INFO, &info.SubjectPublicKeyInfo, publicKey)) return false;
+  std::vector<BYTE> body = {0x02, 0x01, static_cast<BYTE>(info.dwVersion)};
+  body.insert(body.end(), info.Subject.pbData, info.Subject.pbData + info.Subject.cbData);
+  body.insert(body.end(), publicKey.begin(), publicKey.end());
+  body.push_back(0xA0);  // attributes [0], an empty set
+  body.push_back(0x00);
+  std::vector<BYTE> toBeSigned = {0x30};
+  appendDerLength(toBeSigned, body.size());
+  toBeSigned.insert(toBeSigned.end(), body.begin(), body.end());
+
+  DWORD signatureSize = 0;
+  if (!CryptSignCertificate(provider, keySpec, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                            toBeSigned.data(), static_cast<DWORD>(toBeSigned.size()), &algorithm,
+                            nullptr, nullptr, &signatureSize)) {
+    return false;
+  }
+  std::vector<BYTE> signature(signatureSize, 0);
+  if (!CryptSignCertificate(provider, keySpec, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                            toBeSigned.data(), static_cast<DWORD>(toBeSigned.size()), &algorithm,
+                            nullptr, signature.data(), &signatureSize)) {
+    return false;
+  }
+  CERT_SIGNED_CONTENT_INFO signedInfo{};
+  signedInfo.ToBeSigned.cbData = static_cast<DWORD>(toBeSigned.size());
+  signedInfo.ToBeSigned.pbData = toBeSigned.data();
+  signedInfo.SignatureAlgorithm = algorithm;
+  signedInfo.Signature.cbData = signatureSize;
+  signedInfo.Signature.pbData = signature.data();
+  signedInfo.Signature.cUnusedBits = 0;
+  std::vector<BYTE> request;
+  if (!encodeObject(X509_CERT, &signedInfo, request)) return false;
+  const auto needed = static_cast<std::uint32_t>(request.size());
+  if (out != nullptr && *length < needed) {
+    *length = needed;
+    SetLastError(ERROR_MORE_DATA);
+    return false;
+  }
+  if (out != nullptr) std::copy(request.begin(), request.end(), out);
+  *length = needed;
+  return true;
+}
 
 class Win32Platform final : public CryptoPlatform {
  public:
@@ -110,6 +188,12 @@ class Win32Platform final : public CryptoPlatform {
                   std::uint32_t* length) override {
     std::vector<CERT_RDN_ATTR> attrs(count);
     for (std::uint32_t i = 0; i < count; ++i) {
+      // Windows refuses such a value; Wine's encoder would write it unchecked.
+      if (attributes[i].valueType == CERT_RDN_PRINTABLE_STRING &&
+          !isPrintableStringValue(attributes[i].value)) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_INVALID_PRINTABLE_STRING));
+        return false;
+      }
       attrs[i].pszObjId = const_cast<LPSTR>(attributes[i].oid.c_str());
       attrs[i].dwValueType = attributes[i].valueType;
       attrs[i].Value.cbData = static_cast<DWORD>(attributes[i].value.size());
@@ -150,6 +234,11 @@ class Win32Platform final : public CryptoPlatform {
         prov(provider), keySpec, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
         X509_CERT_REQUEST_TO_BE_SIGNED, &info, &algorithm, nullptr, out, &l);
     *length = l;
+    if (!ok && GetLastError() == ERROR_FILE_NOT_FOUND) {
+      // No encoder for X509_CERT_REQUEST_TO_BE_SIGNED (Wine's crypt32): the same request
+      // through the pieces that exist, still signed by the container's key.
+      return signRequestInPieces(prov(provider), keySpec, info, algorithm, out, length);
+    }
     return ok != FALSE;
   }
 
