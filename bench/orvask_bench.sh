@@ -10,7 +10,7 @@ count=${1:-10000}
 build=build/orvask-bench
 
 if [ ! -f "$build/build.ninja" ]; then
-  cmake --preset linux -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+  cmake --preset linux -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
 cmake --build "$build" --target orvask_bench >/dev/null
 

@@ -96,7 +96,7 @@ std::string resultDocument(int code, const SoftwareMap& found, const SoftwareMap
   error["id"] = code;
   error["message"] = message;
   Json::Value success(Json::objectValue);
-  success["error"] = error;
+  success["error"] = std::move(error);
   const SoftwareMap* listed = code == kBlackListedFound ? &found : code == kNewSoftwareFound ? &notFound : nullptr;
   if (listed != nullptr && !listed->empty()) {
     Json::Value softwares(Json::arrayValue);
@@ -106,12 +106,12 @@ std::string resultDocument(int code, const SoftwareMap& found, const SoftwareMap
       item["uuid"] = record.ProductCode;
       item["path"] = record.Path;
       item["dtInstall"] = record.Date;
-      softwares.append(item);
+      softwares.append(std::move(item));
     }
-    success["softwares"] = softwares;
+    success["softwares"] = std::move(softwares);
   }
   Json::Value root(Json::objectValue);
-  root["success"] = success;
+  root["success"] = std::move(success);
   return Json::writeString(Json::StreamWriterBuilder(), root);
 }
 
