@@ -3,7 +3,7 @@
 # configured mount point (argument 1) left unmounted, a tmpfs on it, and a bind mount
 # of a directory on a disk; with the disk mounted, the white list on the real dpkg
 # inventory: first run lists and stores every package, the next passes, a product that
-# is no longer installed leaves the list.
+# is no longer installed leaves the list. Also a read-only current directory (no log).
 point=${1:?mount point}
 if [ -z "${ORVASK_IN_NAMESPACE:-}" ]; then
   parent=$(dirname "$point")
@@ -29,6 +29,17 @@ fresh_dir
 schema
 sql "INSERT INTO TBBlackList (Name, ProductCode) VALUES ('not installed', 'no-such-package:none');"
 drive_failed=$(document 61451 "Drive [V:] nao esta mapeado ou esta em estado de erro.")$'\n'
+
+# A read-only current directory: no log can be created, the program answers as usual.
+mount --bind "$work" "$work"
+mount -o remount,bind,ro "$work"
+orvask Version
+check "read-only directory: Version" "Version!"$'\n' "$out"
+check "read-only directory: status" 0 "$status"
+orvask VerifyMachine
+check "read-only directory: the lists are still read" "$drive_failed" "$out"
+check "read-only directory: no log" no "$([ -e "$work/OrvaskApp.log" ] && echo yes || echo no)"
+umount "$work"
 
 orvask VerifyMachine
 check "not a mount point" "$drive_failed" "$out"
