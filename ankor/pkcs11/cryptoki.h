@@ -9,6 +9,8 @@
 #include <p11-kit/pkcs11.h>
 #if ANKOR_PKCS11_PACKED
 #pragma pack(pop)
+// CK_INFO's flags follow a 2-byte version and a 32-byte text: packed, no padding.
+static_assert(sizeof(CK_INFO) == 2 + 32 + sizeof(CK_FLAGS) + 32 + 2, "Cryptoki packing");
 #endif
 
 // A module that lacks a function answers as if the call had failed with this code.
