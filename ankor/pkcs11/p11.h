@@ -18,8 +18,8 @@
 
 namespace ankor::pkcs11 {
 
-// The failure without a message: Part of the front end's contract is that it is
-// not a std::exception, so an operation's own handler reports "error": null.
+// The failure without a message. It is deliberately not a std::exception, so the
+// front end reports it as "error": null inside an operation's own handler.
 struct NoSessionOpen {
   const char* text = "NO SESSION OPEN";
 };
