@@ -54,3 +54,23 @@ openssl pkeyutl -verify -certin -inkey "$p11_dir/cert.pem" -pkeyopt digest:sha25
   -in "$p11_dir/digest.bin" -sigfile "$p11_dir/signature.bin"
 rm -rf "$p11_dir"
 unset SOFTHSM2_CONF ANKOR_PKCS11_MODULE_GD ANKOR_PKCS11_MODULE_AT
+
+echo
+echo "== ankor.exe under Wine: the module table's own path, C:\\Windows\\SysWOW64\\aetpkss1.dll,"
+echo "   holding the tests' module DLL (keys in Wine's CryptoAPI)"
+p11_prefix=build/win32/wineprefix
+windows ankor system info version >/dev/null  # the prefix exists once a program ran
+mkdir -p "$p11_prefix/drive_c/windows/syswow64"
+cp build/win32/tests/ankor_p11_testmodule.dll "$p11_prefix/drive_c/windows/syswow64/aetpkss1.dll"
+rm -f "$p11_prefix/drive_c/windows/syswow64/aetpkss1.dll.objects"
+p11_wshow() {  # like p11_show, for ankor.exe
+  printf '\n$ wine ankor.exe'; printf ' %q' "$@"; printf '\n'
+  p11_out=$(windows ankor "$@" | tr -d '\r')
+  printf '%s\n' "$p11_out"
+}
+p11_wshow pkcs11 list tokens GD
+p11_wshow pkcs11 repo createKeyPair GD 0A1B2C3D "Wine key" 2048 1234
+p11_key=$(p11_success)
+p11_wshow pkcs11 crypt signWithKeyId GD 0A1B2C3D "$p11_key" sha256 1234 false "$p11_data"
+p11_wshow pkcs11 list tokens ET
+rm -f "$p11_prefix/drive_c/windows/syswow64/aetpkss1.dll.objects"
