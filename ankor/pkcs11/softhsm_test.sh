@@ -94,7 +94,10 @@ ankor pkcs11 repo importCertificate GD "$serial" "$key_b64" "ABCDEFGHIJKLMNOPQR"
 check "6-attribute import refused by SoftHSM2" "$(envelope error '"Erro na importação do certificado: 208"')" "$out"
 ankor pkcs11 repo importCertificate AT "$serial" "$key_b64" "ABCDEFGHIJKLMNOPQR" "$PIN" "$cert_b64"
 check "AT import" "$(envelope success "\"certificado adicionado com sucesso: $key_b64\"")" "$out"
-check "pkcs11-tool sees the certificate with the key's id" 1 \
+objects=$(tool -O --login --pin "$PIN")
+check "pkcs11-tool: key pair and certificate share the id" 3 "$(grep -c "ID: *$key_hex" <<<"$objects")"
+check "pkcs11-tool: and the label" 3 "$(grep -c 'label: *ABCDEFGHIJKLMNOPQR$' <<<"$objects")"
+check "pkcs11-tool: one of them a certificate" 1 \
   "$(tool -O --type cert | grep -c "ID: *$key_hex")"
 
 thumbprint=$(openssl x509 -in "$work/cert.pem" -noout -fingerprint -sha1 | cut -d= -f2 | tr -d : | tr A-F a-f)
@@ -121,12 +124,14 @@ JSON
 check "objects listing: one id, all three flags" "$expected_objects" "$out"
 
 # Signing by thumbprint, verified against the certificate.
+check "the certificate holds the token's public key" "$(cat "$work/pub.pem")" \
+  "$(openssl x509 -in "$work/cert.pem" -noout -pubkey)"
 for hash in sha1 sha256 sha512; do
   ankor pkcs11 crypt sign AT "$thumbprint" "$hash" "$PIN" "$data_b64" false
-  check "sign by thumbprint $hash" ok "$(verify_with "-certin -inkey $work/cert.pem" "$hash" "$work/data.bin" "$(success_text)")"
+  check "sign by thumbprint $hash data" ok "$(verify_with "-certin -inkey $work/cert.pem" "$hash" "$work/data.bin" "$(success_text)")"
+  ankor pkcs11 crypt sign AT "$thumbprint" "$hash" "$PIN" "$(openssl dgst "-$hash" -binary "$work/data.bin" | base64 -w0)" true
+  check "sign by thumbprint $hash digest" ok "$(verify_with "-certin -inkey $work/cert.pem" "$hash" "$work/data.bin" "$(success_text)")"
 done
-ankor pkcs11 crypt sign AT "$thumbprint" sha1 "$PIN" "$sha1_digest" true
-check "sign by thumbprint, digest given" ok "$(verify_with "-certin -inkey $work/cert.pem" sha1 "$work/data.bin" "$(success_text)")"
 
 while IFS='|' read -r description member value words; do
   # shellcheck disable=SC2086
