@@ -40,7 +40,11 @@ class SystemLoader final : public Loader {
  public:
   bool exists(const std::string& path) override { return fileExists(path); }
   std::unique_ptr<Library> load(const std::string& path) override {
+    // A module that fails to load must not open a system error box: nobody would
+    // answer it in a windowless child process of the host.
+    const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     HMODULE handle = LoadLibraryA(path.c_str());
+    SetErrorMode(previous);
     if (handle == nullptr) return nullptr;
     return std::make_unique<SharedLibrary>(handle);
   }
