@@ -10,8 +10,13 @@ modules="$TARVO_BUILD_DIR/tests"
 export ANKOR_PKCS11_MODULE_GD=$modules/libankor_p11_forward.so
 export ANKOR_PKCS11_MODULE_AT=$modules/libankor_p11_forward.so
 export ANKOR_FAULT_RECORD=$work/calls
-# recorded: the calls since the last look, logins left out unless asked for.
-recorded() { grep ${1:--v} C_Login "$work/calls" 2>/dev/null; rm -f "$work/calls"; }
+# recorded [GREP OPTIONS]: the calls since the last look; without options, all but
+# the logins, initialisations and finalisations.
+recorded() {
+  if [ $# -eq 0 ]; then set -- -vE 'C_Login|C_Initialize|C_Finalize'; fi
+  grep "$@" "$work/calls" 2>/dev/null || true
+  rm -f "$work/calls"
+}
 
 # fault VARIABLE=VALUE... -- ARGS: runs ankor with the faults set for that run only.
 fault() {
@@ -101,12 +106,19 @@ check "one certificate listed once per token that holds it" 7 "$(grep -c '"thumb
 export ANKOR_PKCS11_MODULE_AT=$modules/libankor_p11_forward.so
 recorded >/dev/null
 
+# The modules are finalised at the end of every run, also when the group word or
+# the login fails.
+ankor pkcs11 lists tokens GD
+check "unknown group: loaded and released" $'C_Initialize\nC_Finalize' "$(recorded -E 'C_Initialize|C_Finalize')"
+fault ANKOR_FAULT_LOGIN=0xA0 -- pkcs11 list objects GD "$serial" "$PIN"
+check "failed login: released" $'C_Initialize\nC_Login user=1 pinLength=4\nC_Finalize' "$(recorded -e .)"
+
 # What reaches the module: PIN presence and length only for "ND" and empty PINs,
 # the templates in their order, the exact DigestInfo signed.
 for pin in ND "" 1234; do
   ankor pkcs11 list objects GD "$serial" "$pin"
 done
-check "logins for ND, empty and 1234" $'C_Login user=1 pin=null\nC_Login user=1 pin=null\nC_Login user=1 pinLength=4' "$(recorded -e)"
+check "logins for ND, empty and 1234" $'C_Login user=1 pin=null\nC_Login user=1 pin=null\nC_Login user=1 pinLength=4' "$(recorded -e C_Login)"
 
 ulong() { printf '%016x' "$1" | fold -w2 | tac | tr -d '\n'; }  # CK_ULONG, little-endian
 bool=01

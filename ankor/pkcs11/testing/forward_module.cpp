@@ -6,8 +6,9 @@
 //                               GENERATE (C_GenerateKeyPair), CREATE (C_CreateObject)
 //   ANKOR_FAULT_FREE_PUBLIC=n   C_GetTokenInfo reports n bytes of free public memory
 //   ANKOR_FAULT_SERIAL=text     C_GetTokenInfo reports this serial number
-//   ANKOR_FAULT_RECORD=file     appends one line per login, key generation, object
-//                               creation and signature with what the caller sent
+//   ANKOR_FAULT_RECORD=file     appends one line per initialisation, finalisation,
+//                               login, key generation, object creation and
+//                               signature with what the caller sent
 //   ANKOR_FAULT_SCOPE=text      faults apply only to copies of this module whose file
 //                               name contains text (copies share one real module, so
 //                               a second C_Initialize of it counts as success)
@@ -100,13 +101,17 @@ std::string describe(const CK_ATTRIBUTE* attributes, CK_ULONG count) {
 }  // namespace
 
 EXPORT CK_RV C_Initialize(void* args) {
+  record("C_Initialize");
   if (auto rv = setting("INITIALIZE")) return *rv;
   auto f = real<CK_C_Initialize>("C_Initialize");
   const CK_RV rv = f ? f(args) : CKR_GENERAL_ERROR;
   return rv == CKR_CRYPTOKI_ALREADY_INITIALIZED ? CKR_OK : rv;
 }
 
-EXPORT CK_RV C_Finalize(void* reserved) { FORWARD(C_Finalize, reserved); }
+EXPORT CK_RV C_Finalize(void* reserved) {
+  record("C_Finalize");
+  FORWARD(C_Finalize, reserved);
+}
 
 EXPORT CK_RV C_GetSlotList(CK_BBOOL present, CK_SLOT_ID* list, CK_ULONG* count) {
   FORWARD(C_GetSlotList, present, list, count);
