@@ -117,6 +117,8 @@ done
 upper=$(printf '%s' "$thumbprint" | tr 'a-f' 'A-F')
 missing="missing-$run_id"
 not_printable='{"error":"generateCSR The first call to CryptEncodeObject failed. A public/private key pair may not exit in the container."}'
+# importCertificate for a smart-card or other non-Microsoft provider takes the token
+# path, which opens that provider: neither target has one here.
 while IFS='|' read -r expected words; do
   eval "set -- $words"
   ankor "$@"
@@ -136,6 +138,9 @@ $not_printable|capi repo generateCSR "$AES" 24 "$container" "Jos\$(printf '\303\
 $not_printable|capi repo generateCSR "$AES" 24 "$container" "ana@example.org"
 ERROR: acceptPKCS7 - CertCreateCertificateContext|capi repo importCertificate "$AES" 24 "$container" "$(openssl x509 -inform DER -in "$work/cert.der" | base64 -w0)"
 ERROR: Err digest length - expected 32 bytes, got 20|capi crypt sign $thumbprint sha256 "$(openssl dgst -sha1 -binary "$work/data" | base64 -w0)" true
+ERROR: acceptPKCS7 - Erro recuperando Contexto criptografico. Valide o nome do container e o Provider|capi repo importCertificate "Microsoft Base Smart Card Crypto Provider" 1 "$container" "$(b64file "$work/cert.der")"
+ERROR: acceptPKCS7 - Erro recuperando Contexto criptografico. Valide o nome do container e o Provider|capi repo importCertificate "SafeSign Standard Cryptographic Service Provider" 1 "$container" "$(b64file "$work/cert.der")"
+[]|capi crypt signList $thumbprint sha1 "$(printf '[]' | base64 -w0)"
 ERROR: [json.exception.type_error.302] type must be boolean, but is string|capi crypt signList $thumbprint sha1 "$(printf '[{"value":"eA==","hashedData":"no"}]' | base64 -w0)"
 CASES
 
