@@ -1,5 +1,10 @@
 #include "ankor/capi/digest.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "ankor/capi/digest_steps.h"
+
 namespace ankor {
 
 std::size_t digestLength(DigestAlgorithm algorithm) {
@@ -11,4 +16,50 @@ std::size_t digestLength(DigestAlgorithm algorithm) {
   return 0;
 }
 
+std::optional<Bytes> computeDigest(DigestAlgorithm algorithm, const std::uint8_t* data,
+                                   std::size_t size) {
+  return capi::computeDigestOn(capi::systemPlatform(), algorithm, data, size);
+}
+
+namespace capi {
+
+std::optional<Bytes> computeDigestOn(CryptoPlatform& platform, DigestAlgorithm algorithm,
+                                     const std::uint8_t* data, std::size_t size) {
+  ProviderContext context(platform);
+  if (!platform.acquireContext(context.out(), nullptr, nullptr, win::PROV_RSA_AES,
+                               win::CRYPT_VERIFYCONTEXT)) {
+    return std::nullopt;
+  }
+  CryptHash hash(platform);
+  if (!platform.createHash(context.get(), static_cast<std::uint32_t>(algorithm), hash.out())) {
+    return std::nullopt;
+  }
+  // One call for any input that fits the call's 32-bit length, which is every input
+  // on the 32-bit target.
+  constexpr std::size_t kChunk = std::size_t{1} << 30;
+  std::size_t offset = 0;
+  do {
+    const std::size_t part = std::min(size - offset, kChunk);
+    if (!platform.hashData(hash.get(), data + offset, static_cast<std::uint32_t>(part))) {
+      return std::nullopt;
+    }
+    offset += part;
+  } while (offset < size);
+  std::uint8_t sizeBytes[4] = {};
+  std::uint32_t sizeLength = sizeof sizeBytes;
+  if (!platform.getHashParam(hash.get(), win::HP_HASHSIZE, sizeBytes, &sizeLength)) {
+    return std::nullopt;
+  }
+  std::uint32_t digestSize = 0;
+  std::memcpy(&digestSize, sizeBytes, sizeof digestSize);
+  Bytes digest(digestSize, 0);
+  std::uint32_t valueLength = digestSize;
+  if (!platform.getHashParam(hash.get(), win::HP_HASHVAL, digest.data(), &valueLength)) {
+    return std::nullopt;
+  }
+  digest.resize(std::min<std::size_t>(valueLength, digest.size()));
+  return digest;
+}
+
+}  // namespace capi
 }  // namespace ankor

@@ -1,6 +1,10 @@
 #include "ankor/capi/digest.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include "ankor/capi/digest_steps.h"
+#include "ankor/capi/fake_platform.h"
 
 #include <string>
 
@@ -27,6 +31,33 @@ TEST(ComputeDigest, KnownVectors) {
   EXPECT_EQ(digestLength(DigestAlgorithm::Sha1), 20u);
   EXPECT_EQ(digestLength(DigestAlgorithm::Sha256), 32u);
   EXPECT_EQ(digestLength(DigestAlgorithm::Sha512), 64u);
+}
+
+// The CryptoAPI steps: a verify context of the default PROV_RSA_AES provider, and
+// nothing (no partial digest) when any step fails.
+TEST(ComputeDigest, StepsAndFailures) {
+  const std::uint8_t data[] = {1, 2, 3};
+  capi::FakePlatform platform;
+  const auto digest = capi::computeDigestOn(platform, DigestAlgorithm::Sha512, data, 3);
+  ASSERT_TRUE(digest.has_value());
+  EXPECT_EQ(*digest, platform.digestValue);
+  ASSERT_EQ(platform.acquires.size(), 1u);
+  EXPECT_EQ(platform.acquires[0].provider, "<null>");
+  EXPECT_EQ(platform.acquires[0].container, "<null>");
+  EXPECT_EQ(platform.acquires[0].type, 24u);
+  EXPECT_EQ(platform.acquires[0].flags, 0xF0000000u);
+  EXPECT_THAT(platform.hashAlgorithms, ::testing::ElementsAre(0x800Eu));
+  EXPECT_THAT(platform.hashedData, ::testing::ElementsAre(Bytes{1, 2, 3}));
+  EXPECT_EQ(platform.openHandles, 0);
+
+  for (const char* call : {"acquireContext", "createHash", "hashData", "getHashParam(SIZE)",
+                           "getHashParam(VALUE)"}) {
+    capi::FakePlatform failing;
+    failing.failOn(call, 0x80090020);
+    EXPECT_FALSE(capi::computeDigestOn(failing, DigestAlgorithm::Sha1, data, 3).has_value())
+        << call;
+    EXPECT_EQ(failing.openHandles, 0) << call;
+  }
 }
 
 }  // namespace

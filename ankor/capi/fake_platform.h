@@ -27,6 +27,7 @@ class FakePlatform final : public CryptoPlatform {
   Bytes publicKeyInfo = {0xAA, 0xBB, 0xCC};
   Bytes request = {0x30, 0x03, 0x02, 0x01, 0x00};
   Bytes signature = {0x01, 0x02, 0x03};  // least significant byte first, as the platform gives it
+  Bytes digestValue = Bytes(20, 0xD1);       // what getHashParam(HP_HASHVAL) gives
   std::optional<KeyProvInfo> storedRecord;  // the record of the certificate found by thumbprint
 
   // Record --------------------------------------------------------------------------
@@ -133,8 +134,19 @@ class FakePlatform final : public CryptoPlatform {
     hashValues.emplace_back(data, data + size);
     return !fails("setHashParam");
   }
-  bool getHashParam(Handle, std::uint32_t, std::uint8_t*, std::uint32_t*) override {
-    return fail(win::NTE_BAD_TYPE);
+  bool getHashParam(Handle, std::uint32_t param, std::uint8_t* data,
+                    std::uint32_t* length) override {
+    if (fails(param == win::HP_HASHSIZE ? "getHashParam(SIZE)" : "getHashParam(VALUE)")) {
+      return false;
+    }
+    if (param == win::HP_HASHSIZE) {
+      const auto size = static_cast<std::uint32_t>(digestValue.size());
+      return deliverBytes(Bytes{static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
+                                static_cast<std::uint8_t>(size >> 16),
+                                static_cast<std::uint8_t>(size >> 24)},
+                          data, length);
+    }
+    return deliverBytes(digestValue, data, length);
   }
   bool signHash(Handle, std::uint32_t keySpec, std::uint8_t* out, std::uint32_t* length) override {
     signKeySpecs.push_back(keySpec);

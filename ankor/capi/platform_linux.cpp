@@ -30,7 +30,6 @@
 #include <string_view>
 #include <vector>
 
-#include "ankor/capi/digest.h"
 #include "ankor/capi/platform.h"
 
 namespace ankor::capi {
@@ -455,7 +454,12 @@ std::optional<StoredCertificate> parseCertificateText(const std::string& text) {
 }
 
 Bytes sha1Of(const Bytes& data) {
-  return computeDigest(DigestAlgorithm::Sha1, data.data(), data.size()).value_or(Bytes());
+  Bytes digest(20, 0);
+  unsigned int size = 0;
+  if (EVP_Digest(data.data(), data.size(), digest.data(), &size, EVP_sha1(), nullptr) != 1) {
+    return Bytes();
+  }
+  return digest;
 }
 
 // ---- Objects behind the handles -----------------------------------------------------
