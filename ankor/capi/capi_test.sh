@@ -38,6 +38,8 @@ ankor capi repo createKeyPair "$AES" 24 "$container" false true 2048 unused "Ana
 request=$(result)
 ankor capi repo createKeyPair "$AES" 24 "$container" true false 1024 unused "" false
 blob=$(result)
+ankor capi repo createKeyPair "$AES" 24 "$(printf '%s' "$container" | tr 'a-z' 'A-Z')" true false 1024 unused "" false
+check "container names ignore letter case" "$blob" "$(result)"
 unb64 "$blob" "$work/key.blob"
 openssl rsa -pubin -inform MSBLOB -in "$work/key.blob" -pubout -out "$work/key.pem" 2>/dev/null
 check "PUBLICKEYBLOB is a 2048-bit RSA key" "Public-Key: (2048 bit)" \

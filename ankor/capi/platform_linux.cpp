@@ -341,17 +341,28 @@ bool writeFileAtomically(const std::string& path, const std::string& content, Wr
 }
 
 // ---- Key containers ----------------------------------------------------------------
-// A container file: "ankor-container 1", "exportable 0|1", then the key exchange key
-// as an unencrypted PKCS#8 PEM block (absent while the container has no key).
+// A container file: "ankor-container 1", "name <escaped name as created>",
+// "exportable 0|1", then the key exchange key as an unencrypted PKCS#8 PEM block
+// (absent while the container has no key). Names are matched without regard to ASCII
+// letter case, as the Windows software providers match them: the file is named after
+// the lower-cased name.
 
 constexpr const char* kContainerMagic = "ankor-container 1";
 
-std::string containerFile(const Paths& paths, const std::string& name) {
-  return paths.containers + "/" + escapeName(name) + ".key";
+std::string foldCase(std::string name) {
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return name;
 }
 
-std::string containerText(EVP_PKEY* key, bool exportable) {
-  std::string text = std::string(kContainerMagic) + "\nexportable " + (exportable ? "1" : "0") + "\n";
+std::string containerFile(const Paths& paths, const std::string& name) {
+  return paths.containers + "/" + escapeName(foldCase(name)) + ".key";
+}
+
+std::string containerText(EVP_PKEY* key, bool exportable, const std::string& name) {
+  std::string text = std::string(kContainerMagic) + "\nname " + escapeName(name) +
+                     "\nexportable " + (exportable ? "1" : "0") + "\n";
   if (key != nullptr) {
     Bio bio(BIO_new(BIO_s_mem()));
     if (bio && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr)) {
@@ -375,6 +386,16 @@ PKey loadContainerKey(const std::string& file, bool* exportable) {
   return PKey(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
 }
 
+// The name a container was created with, from its file.
+std::optional<std::string> storedContainerName(const std::string& file) {
+  const auto text = readFile(file);
+  if (!text || text->rfind(kContainerMagic, 0) != 0) return std::nullopt;
+  const std::size_t at = text->find("\nname ");
+  if (at == std::string::npos) return std::nullopt;
+  const std::size_t start = at + 6;
+  return unescapeName(text->substr(start, text->find('\n', start) - start));
+}
+
 std::vector<std::string> listContainerNames(const Paths& paths) {
   std::vector<std::string> names;
   DIR* dir = opendir(paths.containers.c_str());
@@ -385,7 +406,9 @@ std::vector<std::string> listContainerNames(const Paths& paths) {
         file.compare(file.size() - 4, 4, ".key") != 0) {
       continue;
     }
-    if (auto name = unescapeName(file.substr(0, file.size() - 4))) names.push_back(*name);
+    auto name = storedContainerName(paths.containers + "/" + file);
+    if (!name) name = unescapeName(file.substr(0, file.size() - 4));
+    if (name) names.push_back(*name);
   }
   closedir(dir);
   std::sort(names.begin(), names.end());
@@ -468,6 +491,7 @@ struct ProviderObject {
   const ProviderEntry* provider = nullptr;
   bool verifyContext = false;
   std::string containerPath;  // empty for a verify context
+  std::string containerName;  // as the container was created
   std::vector<std::string> enumNames;
   std::size_t enumNext = 0;
   bool enumStarted = false;
@@ -573,13 +597,14 @@ class LinuxPlatform final : public CryptoPlatform {
     }
     if (action == win::CRYPT_NEWKEYSET) {
       if (!makeDirectories(paths->root, 0700) || !makeDirectories(paths->containers, 0700) ||
-          !writeFileAtomically(file, containerText(nullptr, false), WriteMode::CreateNew)) {
+          !writeFileAtomically(file, containerText(nullptr, false, name), WriteMode::CreateNew)) {
         return false;
       }
     } else if (!exists) {
       return failWith(win::NTE_BAD_KEYSET);
     }
     object->containerPath = file;
+    object->containerName = storedContainerName(file).value_or(name);
     return store(providers_, std::move(object), provider);
   }
 
@@ -637,7 +662,8 @@ class LinuxPlatform final : public CryptoPlatform {
     if (object->verifyContext) {
       object->ephemeralKey.reset(EVP_PKEY_dup(pkey.get()));
     } else if (!writeFileAtomically(object->containerPath,
-                                    containerText(pkey.get(), (flags & win::CRYPT_EXPORTABLE) != 0),
+                                    containerText(pkey.get(), (flags & win::CRYPT_EXPORTABLE) != 0,
+                                                  object->containerName),
                                     WriteMode::Replace)) {
       return false;
     }

@@ -181,6 +181,22 @@ TEST_F(LinuxPlatform, ContainersAreSharedListedAndPrivate) {
   EXPECT_EQ(length, sorted[0].size() + 1);
 }
 
+// Container names match without regard to ASCII letter case; listing gives the name
+// as created.
+TEST_F(LinuxPlatform, ContainerNamesIgnoreLetterCase) {
+  const Bytes blob = newKey("MyKey", 512);
+  ProviderContext lower = open("mykey");
+  CryptKey key(p);
+  ASSERT_TRUE(p.getUserKey(lower.get(), win::AT_KEYEXCHANGE, key.out()));
+  EXPECT_EQ(exportBlob(key), blob);
+  Handle again = 0;
+  EXPECT_FALSE(p.acquireContext(&again, "MYKEY", kAes, 24, win::CRYPT_NEWKEYSET));
+  EXPECT_EQ(p.lastError(), win::NTE_EXISTS);
+  CryptKey replaced(p);  // a new key through the other spelling keeps the name
+  ASSERT_TRUE(p.genKey(lower.get(), win::AT_KEYEXCHANGE, 512u << 16, replaced.out()));
+  EXPECT_EQ(enumerate(lower.get()), std::vector<std::string>{"MyKey"});
+}
+
 // The blob is the container's key: header, RSA1, bit length, exponent, modulus LE.
 TEST_F(LinuxPlatform, KeyGenerationAndPublicKeyBlob) {
   const Bytes blob = newKey("k", 2048);
