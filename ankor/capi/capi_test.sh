@@ -163,6 +163,11 @@ ankor capi crypt sign "$lone" sha256 "$(b64file "$work/data")" false
 check "missing container" "ERROR: Err CryptAcquireContext2 - conjunto de chave nao encontrada = Err 2148073494" "$(result)"
 
 if [ "$TARVO_PLATFORM" = linux ]; then
+  # A store entry written by hand in the documented format, without a key-provider record.
+  { echo "ankor-certificate 1"; openssl x509 -inform DER -in "$work/lone.der"; } \
+    >"$XDG_DATA_HOME/ankor/stores/MY/$lone.cer"
+  ankor capi crypt sign "$lone" sha256 "$(b64file "$work/data")" false
+  check "certificate without a key record" "ERROR: Err CertGetCertificateContextProperty" "$(result)"
   check "container file is private" 600 "$(stat -c %a "$XDG_DATA_HOME/ankor/containers/$container.key")"
   check "store entry is private" 600 "$(stat -c %a "$XDG_DATA_HOME/ankor/stores/MY/$thumbprint.cer")"
 fi
