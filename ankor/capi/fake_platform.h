@@ -210,10 +210,17 @@ class FakePlatform final : public CryptoPlatform {
     return !fails("setKeyProvInfo");
   }
   bool freeCertificateContext(Handle) override { return close("freeCertificateContext"); }
-  bool toWide(const std::string& text, std::u16string* wide) override {
-    if (fails("toWide")) return false;
-    wide->assign(text.begin(), text.end());  // ASCII in the tests
-    return true;
+  int toWide(const std::string& text, char16_t* wide, int count) override {
+    if (fails(wide == nullptr ? "toWide(LENGTH)" : "toWide(CONVERT)")) return 0;
+    const int needed = static_cast<int>(text.size()) + 1;
+    if (wide == nullptr) return needed;
+    if (count < needed) {
+      (void)fail(ERROR_INSUFFICIENT_BUFFER_);
+      return 0;
+    }
+    std::copy(text.begin(), text.end(), wide);  // ASCII in the tests
+    wide[text.size()] = 0;
+    return needed;
   }
   std::string toNarrow(const std::u16string& wide) override {
     return std::string(wide.begin(), wide.end());
@@ -271,6 +278,7 @@ class FakePlatform final : public CryptoPlatform {
     return true;
   }
 
+  static constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER_ = 122;
   std::vector<Failure> failures_;
   std::uint32_t lastError_ = 0;
   std::size_t enumIndex_ = 0;

@@ -262,6 +262,17 @@ std::string CapiKeyStore::generateCSR(const std::string& commonName,
       [&] { return generateCSRSteps(commonName, providerName, containerName, providerType); });
 }
 
+// The text in UTF-16 (MultiByteToWideChar: a length call, then the conversion), or the
+// failure with the message of the call that failed.
+std::u16string CapiKeyStore::toWide(const std::string& text, const char* lengthFailure,
+                                    const char* conversionFailure) {
+  const int count = platform_.toWide(text, nullptr, 0);
+  if (count <= 0) fail(lengthFailure);
+  std::u16string wide(static_cast<std::size_t>(count), u'\0');
+  if (platform_.toWide(text, wide.data(), count) <= 0) fail(conversionFailure);
+  return std::u16string(wide.c_str());  // without the terminating zero
+}
+
 std::string CapiKeyStore::acceptPKCS7Steps(const std::string& certificateBase64,
                                            const std::string& providerName,
                                            const std::string& containerName, int providerType) {
@@ -300,12 +311,10 @@ std::string CapiKeyStore::acceptPKCS7Steps(const std::string& certificateBase64,
                                             static_cast<std::uint32_t>(certificate.size())));
   if (!context) fail("acceptPKCS7 - CertCreateCertificateContext");
   KeyProvInfo record;
-  if (!platform_.toWide(containerName, &record.containerName)) {
-    fail("acceptPKCS7 - MultiByteToWideChar - w_container");
-  }
-  if (!platform_.toWide(providerName, &record.providerName)) {
-    fail("acceptPKCS7 - MultiByteToWideChar - w_provider");
-  }
+  record.containerName = toWide(containerName, "acceptPKCS7 - MultiByteToWideChar - w_container",
+                                "acceptPKCS7 - MultiByteToWideChar - w_container");
+  record.providerName = toWide(providerName, "acceptPKCS7 - MultiByteToWideChar - w_provider",
+                               "acceptPKCS7 - Insufficient Memory - w_provider");
   record.providerType = type;
   record.flags = 0;
   record.keySpec = win::AT_KEYEXCHANGE;

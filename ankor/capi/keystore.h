@@ -40,6 +40,8 @@ class CapiKeyStore final : public KeyStore {
   std::string acceptPKCS7Steps(const std::string& certificateBase64,
                                const std::string& providerName, const std::string& containerName,
                                int providerType);
+  std::u16string toWide(const std::string& text, const char* lengthFailure,
+                        const char* conversionFailure);
   // Opens the provider for counting or listing and calls visit for each container name.
   template <typename Visit>
   void forEachContainer(const std::string& providerName, int providerType, Visit&& visit);

@@ -396,8 +396,10 @@ TEST_F(AcceptPKCS7, FailureMessages) {
       {"setKeyParam", 1, kCard, "acceptPKCS7 - Operacao cancelada ou token bloqueado"},
       {"openCurrentUserStore", 1, kAes, "acceptPKCS7 - CertOpenStore"},
       {"createCertificateContext", 1, kAes, "acceptPKCS7 - CertCreateCertificateContext"},
-      {"toWide", 1, kAes, "acceptPKCS7 - MultiByteToWideChar - w_container"},
-      {"toWide", 2, kAes, "acceptPKCS7 - MultiByteToWideChar - w_provider"},
+      {"toWide(LENGTH)", 1, kAes, "acceptPKCS7 - MultiByteToWideChar - w_container"},
+      {"toWide(CONVERT)", 1, kAes, "acceptPKCS7 - MultiByteToWideChar - w_container"},
+      {"toWide(LENGTH)", 2, kAes, "acceptPKCS7 - MultiByteToWideChar - w_provider"},
+      {"toWide(CONVERT)", 2, kAes, "acceptPKCS7 - Insufficient Memory - w_provider"},
       {"addCertificateToStore", 1, kAes, "acceptPKCS7 - CertAddCertificateContextToStore"},
       {"setKeyProvInfo", 1, kAes, "acceptPKCS7 - CertSetCertificateContextProperty"},
   };

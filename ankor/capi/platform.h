@@ -175,8 +175,9 @@ class CryptoPlatform {
   // CertFreeCertificateContext.
   virtual bool freeCertificateContext(Handle certificate) = 0;
 
-  // MultiByteToWideChar(CP_ACP, 0, text, -1, ...): the text with its terminating zero.
-  [[nodiscard]] virtual bool toWide(const std::string& text, std::u16string* wide) = 0;
+  // MultiByteToWideChar(CP_ACP, 0, text, -1, wide, count): the characters of the text
+  // with its terminating zero, written when wide is not null; 0 on failure.
+  [[nodiscard]] virtual int toWide(const std::string& text, char16_t* wide, int count) = 0;
   // wcstombs in the program's locale; characters it cannot convert end the text.
   virtual std::string toNarrow(const std::u16string& wide) = 0;
 };

@@ -56,6 +56,7 @@ using BigNum = std::unique_ptr<BIGNUM, Freer<BIGNUM, BN_free>>;
 
 constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
 constexpr std::uint32_t ERROR_DISK_FULL = 112;
+constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr std::uint32_t ERROR_NO_UNICODE_TRANSLATION = 1113;
 constexpr std::uint32_t NTE_BAD_UID = 0x80090001;
 constexpr std::uint32_t NTE_PROV_TYPE_NOT_DEF = 0x80090017;
@@ -1014,8 +1015,20 @@ class LinuxPlatform final : public CryptoPlatform {
     return certificates_.erase(certificate) != 0 || failWith(E_INVALIDARG);
   }
 
-  bool toWide(const std::string& text, std::u16string* wide) override {
-    return utf8ToUtf16(text, wide) || failWith(ERROR_NO_UNICODE_TRANSLATION);
+  int toWide(const std::string& text, char16_t* wide, int count) override {
+    std::u16string converted;
+    if (!utf8ToUtf16(text.c_str(), &converted)) {
+      failWith(ERROR_NO_UNICODE_TRANSLATION);
+      return 0;
+    }
+    const auto needed = static_cast<int>(converted.size() + 1);
+    if (wide == nullptr) return needed;
+    if (count < needed) {
+      failWith(ERROR_INSUFFICIENT_BUFFER);
+      return 0;
+    }
+    std::copy(converted.c_str(), converted.c_str() + needed, wide);
+    return needed;
   }
   std::string toNarrow(const std::u16string& wide) override { return utf16ToUtf8(wide); }
 

@@ -400,6 +400,23 @@ TEST_F(LinuxPlatform, CertificateContextNeedsOneDerCertificate) {
   EXPECT_EQ(p.createCertificateContext(nullptr, 0), 0u);
 }
 
+// The process code page is UTF-8: the length counts UTF-16 units and the zero; bytes
+// that are not UTF-8 fail; a name converted back is the same text.
+TEST_F(LinuxPlatform, WideTextIsUtf16OfUtf8) {
+  const std::string text = "C\xC3\xA9 \xF0\x9F\x94\x91";  // "Cé " and a key emoji
+  ASSERT_EQ(p.toWide(text, nullptr, 0), 6);
+  std::u16string wide(6, u'x');
+  ASSERT_EQ(p.toWide(text, wide.data(), 6), 6);
+  EXPECT_EQ(wide, std::u16string(u"C\u00e9 \U0001F511") + u'\0');
+  EXPECT_EQ(p.toNarrow(wide.substr(0, 5)), text);
+  EXPECT_EQ(p.toWide(text, wide.data(), 5), 0);
+  for (const std::string bad : {"\xC3", "\xFF", "\xED\xA0\x80", "\xC0\xAF"}) {
+    EXPECT_EQ(p.toWide(bad, nullptr, 0), 0);
+    EXPECT_EQ(p.lastError(), 1113u);
+  }
+  EXPECT_EQ(p.toNarrow(u"ab\xD800" u"cd"), "ab");  // an unpaired surrogate ends the text
+}
+
 // Without XDG_DATA_HOME (or with a relative one) the data go to ~/.local/share/ankor.
 TEST_F(LinuxPlatform, DataDirectoryFallsBackToHome) {
   const std::string savedHome = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";

@@ -310,13 +310,9 @@ class Win32Platform final : public CryptoPlatform {
     return CertFreeCertificateContext(cert(c)) != FALSE;
   }
 
-  bool toWide(const std::string& text, std::u16string* out) override {
-    const int count = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (count <= 0) return false;
-    std::vector<wchar_t> buffer(static_cast<std::size_t>(count), 0);
-    if (MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, buffer.data(), count) <= 0) return false;
-    out->assign(reinterpret_cast<const char16_t*>(buffer.data()));
-    return true;
+  int toWide(const std::string& text, char16_t* wide, int count) override {
+    return MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, reinterpret_cast<wchar_t*>(wide),
+                               wide == nullptr ? 0 : count);
   }
   std::string toNarrow(const std::u16string& text) override {
     // A zero-filled buffer one byte longer than the name in characters; a character

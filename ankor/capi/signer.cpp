@@ -61,9 +61,13 @@ void openKey(CryptoPlatform& platform, const std::string& thumbprint, KeyOfCerti
     fail("Err CertGetCertificateContextProperty");
   }
   KeyProvInfo record;
-  if (!platform.getKeyProvInfo(key.certificate.get(), &record, &size)) {
-    fail("The property was not retrieved.");
+  bool retrieved = false;
+  try {
+    retrieved = platform.getKeyProvInfo(key.certificate.get(), &record, &size);
+  } catch (const std::bad_alloc&) {
+    fail("Error in allocation of memory.");  // the record's buffer of that size
   }
+  if (!retrieved) fail("The property was not retrieved.");
   const std::string container = platform.toNarrow(record.containerName);
   std::string provider = aliasAthenaContained(platform.toNarrow(record.providerName));
   key.keySpec = record.keySpec;
