@@ -89,7 +89,7 @@ void openKey(CryptoPlatform& platform, const std::string& thumbprint, KeyOfCerti
 }
 
 // Signs one value on the opened key; Base64 of the signature, most significant byte first.
-// hashed tells whether value is a finished digest; create is the hash already created.
+// hashed tells whether value is a finished digest; hash is already created.
 std::string signValue(CryptoPlatform& platform, const KeyOfCertificate& key, CryptHash& hash,
                       const Algorithm& algorithm, const Bytes& value, bool hashed) {
   if (hashed) {
