@@ -1,10 +1,12 @@
 // ankor: one command per run, one JSON envelope on standard output, exit status 0.
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "ankor/capi/components.h"
 #include "ankor/front/dispatch.h"
+#include "ankor/front/encoding.h"
 #include "ankor/pkcs11/components.h"
 
 namespace {
@@ -37,5 +39,8 @@ int main(int argc, char** argv) {
     // Nothing but the envelope is ever printed, and the status stays 0.
   }
   ankor::pkcs11::releaseManager();
+  // PINs travel on the command line: wipe the program's copies once the run is done.
+  for (auto& arg : args) ankor::secureWipe(arg.data(), arg.size());
+  for (int i = 1; i < argc; ++i) ankor::secureWipe(argv[i], std::strlen(argv[i]));
   return 0;
 }

@@ -180,6 +180,11 @@ std::string textUpToZero(const Bytes& bytes) {
   return std::string(bytes.begin(), zero);
 }
 
+void secureWipe(void* data, std::size_t size) noexcept {
+  volatile auto* bytes = static_cast<volatile unsigned char*>(data);
+  while (size-- > 0) *bytes++ = 0;
+}
+
 int parseAtoi(std::string_view word) {
   std::size_t i = 0;
   while (i < word.size() && isCSpace(static_cast<unsigned char>(word[i]))) ++i;

@@ -52,6 +52,9 @@ bool fileExists(const std::string& path);
 // The bytes up to the first zero byte (or all of them) as text.
 std::string textUpToZero(const Bytes& bytes);
 
+// Zeroes a buffer in a way the compiler may not drop as a dead store (PINs).
+void secureWipe(void* data, std::size_t size) noexcept;
+
 // C atoi rules: leading white space, optional sign, digits up to the first other
 // character; 0 without digits. Saturates instead of overflowing.
 int parseAtoi(std::string_view word);

@@ -13,12 +13,6 @@ std::string callFailure(const char* value, const char* function, CK_RV rv) {
   return std::string("[ERROR] P11Store.") + value + " - " + function + ", rv: " + std::to_string(rv);
 }
 
-// Zeroes a buffer in a way the compiler may not drop as a dead store.
-void wipe(void* data, std::size_t size) {
-  volatile unsigned char* bytes = static_cast<volatile unsigned char*>(data);
-  while (size-- > 0) *bytes++ = 0;
-}
-
 }  // namespace
 
 std::string P11Store::getManufacturerId() const {
@@ -99,7 +93,7 @@ P11Session& P11Store::openSession(const std::string& pin, bool readWrite) {
     std::vector<CK_UTF8CHAR> buffer(pin.begin(), pin.end());
     rv = P11_CALL(*module_, C_Login, handle, CK_USER_TYPE{CKU_USER}, buffer.data(),
                   static_cast<CK_ULONG>(buffer.size()));
-    wipe(buffer.data(), buffer.size());
+    secureWipe(buffer.data(), buffer.size());
   }
   if (rv != CKR_OK) throw std::runtime_error(loginFailureText(rv));
   return session;
