@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "orvask/app.h"
+#include "orvask/checker.h"
 
 namespace {
 
@@ -37,24 +38,6 @@ class FixedDrive final : public orvask::DriveProbe {
  public:
   unsigned protectedDriveType() override { return orvask::kDriveFixed; }
 };
-
-std::string base64(const std::string& bytes) {
-  static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  unsigned acc = 0;
-  int bits = 0;
-  for (unsigned char c : bytes) {
-    acc = (acc << 8) | c;
-    bits += 8;
-    while (bits >= 6) {
-      bits -= 6;
-      out += alphabet[(acc >> bits) & 63];
-    }
-  }
-  if (bits > 0) out += alphabet[(acc << (6 - bits)) & 63];
-  while (out.size() % 4 != 0) out += '=';
-  return out;
-}
 
 bool exec(const std::string& db, const char* sql) {
   sqlite3* conn = nullptr;
@@ -96,7 +79,7 @@ int main(int argc, char** argv) {
     json << (i ? "," : "") << "{\"name\":\"Blocked " << i << "\",\"productcode\":\"{BLOCKED-" << i
          << "}\",\"version\":\"" << i << "\"}";
   json << "]}";
-  const std::string input = base64(json.str());
+  const std::string input = orvask::EncodeBase64(json.str());
 
   auto timed = [&](const char* name, std::vector<std::string> args, const char* expect) {
     out.str("");

@@ -54,6 +54,9 @@ class CChecker {
 // The verdict document as JsonCpp's default stream writer prints it (no line end).
 [[nodiscard]] std::string resultDocument(int code, const SoftwareMap& found, const SoftwareMap& notFound);
 
+// Standard Base64 with "=" padding, the form hosts send "UpdateBlackList" input in.
+[[nodiscard]] std::string EncodeBase64(std::string_view bytes);
+
 // Base64 decoding that stops at "=" or at the first character outside the alphabet; a
 // trailing partial group of 2 or 3 characters yields 1 or 2 bytes, a lone one nothing.
 [[nodiscard]] std::string DecodeBase64(std::string_view text);

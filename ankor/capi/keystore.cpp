@@ -37,20 +37,6 @@ std::string resultOrErrorText(Steps&& steps) {
   }
 }
 
-// Runs the steps of an operation that raises: every failure becomes a runtime failure.
-template <typename Steps>
-std::string runtimeFailures(Steps&& steps) {
-  try {
-    return steps();
-  } catch (const std::runtime_error&) {
-    throw;
-  } catch (const std::exception& e) {
-    throw std::runtime_error(e.what());
-  } catch (...) {
-    throw std::runtime_error("Unexpected error");
-  }
-}
-
 constexpr std::uint32_t kContainerBufferSize = 1000;
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Provider rules and error texts shared by the CryptoAPI operations.
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,21 @@ bool isSmartCardProvider(std::string_view providerName);
 // (aliasAthenaExact) or any name containing it (aliasAthenaContained) is replaced.
 std::string aliasAthenaExact(const std::string& providerName);
 std::string aliasAthenaContained(const std::string& providerName);
+
+// Runs the steps of an operation that raises: every failure becomes a runtime failure
+// carrying its message, "Unexpected error" for one without a message.
+template <typename Steps>
+std::string runtimeFailures(Steps&& steps) {
+  try {
+    return steps();
+  } catch (const std::runtime_error&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw std::runtime_error(e.what());
+  } catch (...) {
+    throw std::runtime_error("Unexpected error");
+  }
+}
 
 // {"error":"<message>"}, the message inserted verbatim (no JSON escaping).
 std::string errorResultText(std::string_view message);

@@ -121,20 +121,6 @@ void createHash(CryptoPlatform& platform, const KeyOfCertificate& key,
   }
 }
 
-// Every failure becomes a runtime failure with its message.
-template <typename Steps>
-std::string runtimeFailures(Steps&& steps) {
-  try {
-    return steps();
-  } catch (const std::runtime_error&) {
-    throw;
-  } catch (const std::exception& e) {
-    throw std::runtime_error(e.what());
-  } catch (...) {
-    throw std::runtime_error("Unexpected error");
-  }
-}
-
 }  // namespace
 
 std::string CapiSigner::sign(const std::string& thumbprint, const std::string& hashAlgorithm,
