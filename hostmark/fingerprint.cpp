@@ -30,6 +30,23 @@ std::string_view upToFirstZero(std::string_view text) {
   return text.substr(0, text.find('\0'));
 }
 
+// The identity text from an open source; the caller closes it.
+Status collectFromOpenSource(IdentitySource& source, bool secureProxy, std::string& text) {
+  if (const Status s = source.open(secureProxy); s != kSuccess) return s;
+  std::vector<IdentityValue> values;
+  if (const Status s = source.diskSerials(values); s != kSuccess) return s;
+  std::string joined;
+  appendValues(values, joined);
+  values.clear();
+  if (const Status s = source.firmwareSerials(values); s != kSuccess) return s;
+  appendValues(values, joined);
+  std::string machineIdentifier;
+  if (const Status s = source.machineIdentifier(machineIdentifier); s != kSuccess) return s;
+  joined += upToFirstZero(machineIdentifier);
+  text = std::move(joined);
+  return kSuccess;
+}
+
 }  // namespace
 
 std::string formatIdentifier(const Sha1Value& digest) {
@@ -46,25 +63,17 @@ std::string formatIdentifier(const Sha1Value& digest) {
 
 Status collectIdentityText(IdentitySource& source, bool secureProxy, std::string& text) {
   SourceCloser closer(source);
-  if (const Status s = source.open(secureProxy); s != kSuccess) return s;
-  std::vector<IdentityValue> values;
-  if (const Status s = source.diskSerials(values); s != kSuccess) return s;
-  std::string joined;
-  appendValues(values, joined);
-  values.clear();
-  if (const Status s = source.firmwareSerials(values); s != kSuccess) return s;
-  appendValues(values, joined);
-  std::string machineIdentifier;
-  if (const Status s = source.machineIdentifier(machineIdentifier); s != kSuccess) return s;
-  joined += upToFirstZero(machineIdentifier);
-  text = std::move(joined);
-  return kSuccess;
+  return collectFromOpenSource(source, secureProxy, text);
 }
 
 Status computeIdentifier(IdentitySource& source, Digest& digest, bool secureProxy,
                          std::string& identifier) {
+  // The connection stays open until the digest is taken, and is closed on every path.
+  SourceCloser closer(source);
   std::string text;
-  if (const Status s = collectIdentityText(source, secureProxy, text); s != kSuccess) return s;
+  if (const Status s = collectFromOpenSource(source, secureProxy, text); s != kSuccess) {
+    return s;
+  }
   Sha1Value value{};
   if (const Status s = digest.sha1(upToFirstZero(text), value); s != kSuccess) return s;
   identifier = formatIdentifier(value);

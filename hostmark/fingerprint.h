@@ -23,7 +23,8 @@ std::string formatIdentifier(const Sha1Value& digest);
 [[nodiscard]] Status collectIdentityText(IdentitySource& source, bool secureProxy,
                                          std::string& text);
 
-// The plain identifier: SHA-1 of the identity text up to its first zero byte.
+// The plain identifier: SHA-1 of the identity text up to its first zero byte. The source
+// stays open until the digest is taken and is closed on every path.
 [[nodiscard]] Status computeIdentifier(IdentitySource& source, Digest& digest,
                                        bool secureProxy, std::string& identifier);
 

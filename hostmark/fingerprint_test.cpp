@@ -47,16 +47,19 @@ class FakeSource final : public IdentitySource {
   }
 };
 
-// The platform digest, recording what it hashes; keyed calls fail when keyedStatus is set.
+// The platform digest, recording what it hashes (and, when log is set, its place among
+// the source's calls); keyed calls fail when keyedStatus is set.
 class RecordingDigest final : public Digest {
  public:
   std::vector<std::string> hashed;
   std::vector<std::string> keys;
   Status plainStatus = 0;
   Status keyedStatus = 0;
+  std::vector<std::string>* log = nullptr;
 
   Status sha1(std::string_view data, Sha1Value& value) override {
     hashed.emplace_back(data);
+    if (log != nullptr) log->push_back("sha1");
     if (plainStatus != kSuccess) return plainStatus;
     return real_->sha1(data, value);
   }
@@ -119,17 +122,22 @@ TEST(CollectIdentityText, JoinsValuesInOrder) {
   }
 }
 
-// The identity text "abc" gives the documented identifier; swapping disks changes it.
+// The identity text "abc" gives the documented identifier, digested while the connection
+// is still open; swapping disks changes it.
 TEST(ComputeIdentifier, DigestsAndFormats) {
   FakeSource abc;
   abc.disks = {"a"};
   abc.firmware = {"b"};
   abc.machineId = "c";
   RecordingDigest digest;
+  digest.log = &abc.calls;
   std::string identifier;
   ASSERT_EQ(computeIdentifier(abc, digest, false, identifier), kSuccess);
   EXPECT_EQ(identifier, kAbcIdentifier);
   EXPECT_EQ(digest.hashed, std::vector<std::string>{"abc"});
+  EXPECT_EQ(abc.calls, (std::vector<std::string>{"open", "disks", "firmware", "machine id",
+                                                 "sha1", "close"}));
+  digest.log = nullptr;
 
   std::string forward, backward;
   FakeSource source;
@@ -172,13 +180,17 @@ TEST(RetrieveIntoBuffer, FailingStepPassesStatusThrough) {
   }
 }
 
-// A failing digest's status is passed back too, and the buffer stays empty.
+// A failing digest's status is passed back too, the connection is closed after it, and
+// the buffer stays empty.
 TEST(RetrieveIntoBuffer, FailingDigest) {
   FakeSource source;
   RecordingDigest digest;
   digest.plainStatus = 0x80090008;  // NTE_BAD_ALGID
+  digest.log = &source.calls;
   CallerBuffer buffer;
   EXPECT_EQ(retrieveIntoBuffer(source, digest, buffer.bytes.data(), 0), 0x80090008u);
+  EXPECT_EQ(source.calls, (std::vector<std::string>{"open", "disks", "firmware", "machine id",
+                                                    "sha1", "close"}));
   EXPECT_TRUE(buffer.allZero(0, 45) && buffer.guardIntact());
 }
 
