@@ -15,3 +15,8 @@ static_assert(sizeof(CK_INFO) == 2 + 32 + sizeof(CK_FLAGS) + 32 + 2, "Cryptoki p
 
 // A module that lacks a function answers as if the call had failed with this code.
 inline constexpr CK_RV kMissingFunction = CKR_FUNCTION_NOT_SUPPORTED;
+// Sizes a module announces are not believed beyond these: a longer attribute value or
+// signature reads as empty, a longer slot list as no slots. Far above any real token's
+// figures, they keep a faulty module from making ankor allocate gigabytes.
+inline constexpr CK_ULONG kMaxValueLength = 16UL << 20;
+inline constexpr CK_ULONG kMaxSlotCount = 4096;

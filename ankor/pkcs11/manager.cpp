@@ -28,7 +28,10 @@ P11Manager::P11Manager(const std::string& typeCode, const std::vector<ModuleRow>
     module->load(loader);
     if (!module->loaded()) continue;
     CK_ULONG count = 0;
-    if (P11_CALL(*module, C_GetSlotList, CK_BBOOL{CK_TRUE}, nullptr, &count) != CKR_OK) continue;
+    if (P11_CALL(*module, C_GetSlotList, CK_BBOOL{CK_TRUE}, nullptr, &count) != CKR_OK ||
+        count > kMaxSlotCount) {
+      continue;
+    }
     std::vector<CK_SLOT_ID> slots(count);
     (void)P11_CALL(*module, C_GetSlotList, CK_BBOOL{CK_TRUE}, slots.data(), &count);
     // The second call may report fewer slots; never read past what was allocated.

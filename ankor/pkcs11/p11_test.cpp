@@ -28,6 +28,8 @@ struct FakeModuleState {
   std::map<CK_SLOT_ID, std::string> serials = {{1, "00AA11"}};
   CK_SESSION_HANDLE sessionHandle = 5;
   CK_ULONG signatureLength = 4;
+  CK_ULONG announcedSlots = 0;   // slot count of the length query; 0: the true one
+  CK_ULONG announcedLength = 0;  // attribute length of the length query; 0: the true one
   std::vector<FakeObject> objects;
   std::vector<CK_OBJECT_HANDLE> search;
 };
@@ -46,7 +48,7 @@ struct Fake {
   static CK_RV GetSlotList(CK_BBOOL, CK_SLOT_ID* list, CK_ULONG* count) {
     auto& m = modules[N];
     if (list == nullptr) {
-      *count = m.slots.size();
+      *count = m.announcedSlots != 0 ? m.announcedSlots : m.slots.size();
       return CKR_OK;
     }
     const CK_ULONG n = std::min<CK_ULONG>(m.slotsOnSecondCall, m.slots.size());
@@ -109,6 +111,7 @@ struct Fake {
     else if (a->type == CKA_VALUE || a->type == CKA_MODULUS) value = o.value;
     if (a->pValue != nullptr) std::memcpy(a->pValue, value.data(), std::min<std::size_t>(value.size(), a->ulValueLen));
     a->ulValueLen = value.size();
+    if (a->pValue == nullptr && modules[N].announcedLength != 0) a->ulValueLen = modules[N].announcedLength;
     return CKR_OK;
   }
   static CK_RV SignInit(CK_SESSION_HANDLE, CK_MECHANISM*, CK_OBJECT_HANDLE) { note<N>("C_SignInit"); return CKR_OK; }
@@ -330,6 +333,43 @@ TEST_F(P11Test, SigningSteps) {
   EXPECT_EQ(store->signWithKeyId(digest20, "key", "1234", "sha1", true), base64Encode(Bytes(4, 0xAB)));
   modules[0].signatureLength = 0;
   EXPECT_EQ(store->signWithKeyId("", "key", "1234", "sha512", false), "");
+}
+
+// Sizes a module announces beyond any real token's are not allocated: such an
+// attribute value reads as empty, such a signature as empty, such a slot list as no
+// slots. A large announced length within the limit is still read.
+TEST_F(P11Test, AbsurdAnnouncedSizesReadAsNothing) {
+  const CK_ULONG absurd = CK_UNAVAILABLE_INFORMATION - 1;
+  const std::string emptySha1 = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
+  modules[0].objects = {{CKO_CERTIFICATE, "key", "c", "DER"},
+                        {CKO_PUBLIC_KEY, "key", "p", "modulus"},
+                        {CKO_PRIVATE_KEY, "key", "k", ""}};
+  P11Manager manager("GD", kTable, loader);
+  TokenStore* store = manager.findStore("GD", "00AA11");
+  ASSERT_NE(store, nullptr);
+  const std::string keyB64 = base64Encode(reinterpret_cast<const std::uint8_t*>("key"), 3);
+  struct Case { CK_ULONG announced; std::string thumbprint, modulus; };
+  const std::string derSha1 = "8a5f02aaa5212e9bbe907d8e84e3b5f7e8c67967";  // SHA-1 of the bytes "DER"
+  for (const Case& c : {Case{kMaxValueLength, derSha1, "bW9kdWx1cw=="}, Case{absurd, emptySha1, ""},
+                        Case{kMaxValueLength + 1, emptySha1, ""}}) {
+    modules[0].announcedLength = c.announced;
+    const Records certificates = manager.listCertificates();
+    ASSERT_EQ(certificates.size(), 1u) << c.announced;
+    EXPECT_EQ(certificates[0]["thumbprint"], c.thumbprint) << c.announced;
+    EXPECT_EQ(store->getPublicKey(keyB64), c.modulus) << c.announced;
+  }
+  modules[0].announcedLength = 0;
+
+  modules[0].signatureLength = absurd;
+  EXPECT_EQ(store->signWithKeyId(base64Encode(Bytes(20, 1)), "key", "1234", "sha1", true), "");
+
+  modules[0].announcedSlots = absurd;
+  P11Manager absurdSlots("GD", kTable, loader);
+  EXPECT_EQ(absurdSlots.storeCount(), 0u);
+  modules[0].announcedSlots = kMaxSlotCount;
+  modules[0].slotsOnSecondCall = 1;
+  P11Manager manySlots("GD", kTable, loader);
+  EXPECT_EQ(manySlots.storeCount(), 1u);
 }
 
 TEST(P11Tables, DigestInfoTemplates) {

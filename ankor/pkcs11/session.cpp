@@ -58,8 +58,9 @@ CK_OBJECT_HANDLE P11Session::findObject(CK_OBJECT_CLASS objectClass, const std::
 
 Bytes P11Session::getAttribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) const {
   CK_ATTRIBUTE attribute = {type, nullptr, 0};
+  // The unavailable length (all ones) is one of the lengths beyond the limit.
   if (P11_CALL(*module_, C_GetAttributeValue, handle_, object, &attribute, CK_ULONG{1}) != CKR_OK ||
-      attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION || attribute.ulValueLen == 0) {
+      attribute.ulValueLen == 0 || attribute.ulValueLen > kMaxValueLength) {
     return {};
   }
   // One zero byte more than the value, as a text reader of the buffer expects.
@@ -169,8 +170,8 @@ std::string P11Session::signSteps(const std::string& dataBase64, const std::stri
   CK_ULONG length = 0;
   (void)P11_CALL(*module_, C_Sign, handle_, digestInfo.data(),
                  static_cast<CK_ULONG>(digestInfo.size()), nullptr, &length);
-  // A module that announces an unavailable length signs nothing.
-  if (length == CK_UNAVAILABLE_INFORMATION) length = 0;
+  // A module that announces an unavailable or absurd length signs nothing.
+  if (length > kMaxValueLength) length = 0;
   Bytes signature(length + 1, 0);
   (void)P11_CALL(*module_, C_Sign, handle_, digestInfo.data(),
                  static_cast<CK_ULONG>(digestInfo.size()), signature.data(), &length);
