@@ -65,6 +65,7 @@ class RecordingDigest final : public Digest {
   }
   Status keyedSha1(std::string_view key, std::string_view message, Sha1Value& value) override {
     keys.emplace_back(key);
+    if (log != nullptr) log->push_back("keyed");
     if (keyedStatus != kSuccess) return keyedStatus;
     return real_->keyedSha1(key, message, value);
   }
@@ -279,9 +280,13 @@ TEST(RetrieveKeyedIntoBuffer, FailuresLeaveNoIdentifier) {
     FakeSource source;
     RecordingDigest digest;
     digest.keyedStatus = 0x80090016;  // NTE_BAD_KEYSET
+    digest.log = &source.calls;
     CallerBuffer buffer;
     EXPECT_EQ(retrieveKeyedIntoBuffer(source, digest, "k", buffer.bytes.data(), 0),
               0x80090016u);
+    // The keyed step follows the whole plain computation, connection closed.
+    EXPECT_EQ(source.calls, (std::vector<std::string>{"open", "disks", "firmware", "machine id",
+                                                      "sha1", "close", "keyed"}));
     EXPECT_TRUE(buffer.allZero(0, 45) && buffer.guardIntact());
   }
 }
