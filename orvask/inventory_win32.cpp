@@ -1,9 +1,10 @@
 #include <windows.h>
 #include <msi.h>
 
-#include <vector>
+#include <cstring>
 
 #include "orvask/inventory.h"
+#include "orvask/product_property.h"
 
 namespace orvask {
 
@@ -12,17 +13,13 @@ namespace {
 // One product property (MsiGetProductInfoExA); read in full even when it outgrows the
 // first buffer, empty when it cannot be read.
 std::string productProperty(const char* productCode, MSIINSTALLCONTEXT context, const char* property,
-                            DWORD bufferSize) {
-  std::vector<char> value(bufferSize, '\0');
-  DWORD length = bufferSize;
-  UINT rc = MsiGetProductInfoExA(productCode, nullptr, context, property, value.data(), &length);
-  if (rc == ERROR_MORE_DATA) {
-    value.assign(length + 1, '\0');
-    length += 1;
-    rc = MsiGetProductInfoExA(productCode, nullptr, context, property, value.data(), &length);
-  }
-  if (rc != ERROR_SUCCESS) return {};
-  return std::string(value.data());
+                            std::uint32_t bufferSize) {
+  return readPropertyText(bufferSize, [&](char* buffer, std::uint32_t& length) {
+    DWORD offered = length;
+    const UINT rc = MsiGetProductInfoExA(productCode, nullptr, context, property, buffer, &offered);
+    length = offered;
+    return static_cast<std::uint32_t>(rc);
+  });
 }
 
 class MsiInventory final : public ProductInventory {
@@ -35,7 +32,8 @@ class MsiInventory final : public ProductInventory {
     const UINT rc = MsiEnumProductsExA(nullptr, nullptr, MSIINSTALLCONTEXT_MACHINE, index, productCode,
                                        &installedContext, userSid, &sidLength);
     if (rc != ERROR_SUCCESS) return rc;
-    product.productCode = productCode;
+    // The code is a braced GUID; the buffer bounds it even if it came back unterminated.
+    product.productCode.assign(productCode, strnlen(productCode, sizeof productCode));
     product.version = productProperty(productCode, installedContext, "VersionString", 256);
     product.name = productProperty(productCode, installedContext, "InstalledProductName", 256);
     product.installDate = productProperty(productCode, installedContext, "InstallDate", 12);
