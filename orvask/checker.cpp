@@ -84,6 +84,51 @@ const char* messageOf(int code) {
   }
 }
 
+// Length of the well-formed UTF-8 sequence at the start of `text`, or 0 when it is not
+// one (a stray continuation byte, a cut or overlong sequence, a surrogate, beyond U+10FFFF).
+std::size_t utf8SequenceLength(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+  else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i)
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  return length;
+}
+
+// The text with every byte that is not part of well-formed UTF-8 replaced by U+FFFD.
+// The JSON writer reads a lead byte's length without checking what follows, so a stray
+// byte (a name in a legacy code page) would otherwise swallow the characters after it.
+std::string wellFormedUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  while (!text.empty()) {
+    const std::size_t length = utf8SequenceLength(text);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      text.remove_prefix(1);
+    } else {
+      out.append(text.substr(0, length));
+      text.remove_prefix(length);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string resultDocument(int code, const SoftwareMap& found, const SoftwareMap& notFound) {
@@ -102,10 +147,10 @@ std::string resultDocument(int code, const SoftwareMap& found, const SoftwareMap
     Json::Value softwares(Json::arrayValue);
     for (const auto& [key, record] : *listed) {
       Json::Value item(Json::objectValue);
-      item["name"] = record.Name;
-      item["uuid"] = record.ProductCode;
-      item["path"] = record.Path;
-      item["dtInstall"] = record.Date;
+      item["name"] = wellFormedUtf8(record.Name);
+      item["uuid"] = wellFormedUtf8(record.ProductCode);
+      item["path"] = wellFormedUtf8(record.Path);
+      item["dtInstall"] = wellFormedUtf8(record.Date);
       softwares.append(std::move(item));
     }
     success["softwares"] = std::move(softwares);

@@ -209,6 +209,32 @@ TEST(ResultDocument, ExactBytes) {
   EXPECT_EQ(resultDocument(-5, listed, listed), plain(0, "Maquina liberada para uso."));
 }
 
+// Texts reach the writer as well-formed UTF-8: a byte that is not part of a valid
+// sequence becomes U+FFFD and never takes the characters after it along.
+TEST(ResultDocument, TextsAreWellFormedUtf8) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"Jo\xe3o Silva", "Jo\\ufffdo Silva"},                    // a legacy code-page letter
+      {"Avan\xe7" "ado 2.0", "Avan\\ufffdado 2.0"},
+      {"Jo\xc3\xa3o", "Jo\\u00e3o"},                           // well-formed text is kept
+      {"\xf0\x9f\x98\x80!", "\\ud83d\\ude00!"},
+      {"cut \xc3", "cut \\ufffd"},                              // sequence cut by the end
+      {"\xe2\x82 x", "\\ufffd\\ufffd x"},                      // cut by the next character
+      {"\xc0\xaf", "\\ufffd\\ufffd"},                          // overlong
+      {"\xed\xa0\x80", "\\ufffd\\ufffd\\ufffd"},              // surrogate
+      {"\xf4\x90\x80\x80", "\\ufffd\\ufffd\\ufffd\\ufffd"},  // beyond U+10FFFF
+      {"\x80tail", "\\ufffdtail"},                              // stray continuation byte
+  };
+  for (const auto& [text, escaped] : cases) {
+    SoftwareMap listed;
+    addSoftware(listed, SoftwareRecord{text, "1", "{" + text + "}", "C:\\" + text, text});
+    const std::string document = resultDocument(kNewSoftwareFound, {}, listed);
+    for (const std::string& member : {"\"dtInstall\" : \"" + escaped + "\"", "\"name\" : \"" + escaped + "\"",
+                                      "\"path\" : \"C:\\\\" + escaped + "\"", "\"uuid\" : \"{" + escaped + "}\""}) {
+      EXPECT_NE(document.find(member), std::string::npos) << member << " in\n" << document;
+    }
+  }
+}
+
 TEST(ResultDocument, PrintEndsWithLineEnd) {
   testing::FakeInventory fake;
   CChecker checker(fake, DatabaseSettings{});
