@@ -2,6 +2,7 @@
 #include <msi.h>
 
 #include <cstring>
+#include <string>
 
 #include "orvask/inventory.h"
 #include "orvask/product_property.h"
@@ -10,16 +11,33 @@ namespace orvask {
 
 namespace {
 
-// One product property (MsiGetProductInfoExA); read in full even when it outgrows the
-// first buffer, empty when it cannot be read.
+// A text of the ANSI code page as UTF-8 (MultiByteToWideChar, WideCharToMultiByte): the
+// installer's A functions answer in the code page; the document and the database hold
+// UTF-8. A text that does not convert is kept as it is.
+std::string ansiToUtf8(const std::string& text) {
+  if (text.empty() || text.size() > kMaxPropertyLength) return text;
+  const int size = static_cast<int>(text.size());
+  const int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+  if (wide <= 0) return text;
+  std::wstring utf16(static_cast<std::size_t>(wide), L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, text.data(), size, utf16.data(), wide) != wide) return text;
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), wide, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return text;
+  std::string utf8(static_cast<std::size_t>(bytes), '\0');
+  if (WideCharToMultiByte(CP_UTF8, 0, utf16.data(), wide, utf8.data(), bytes, nullptr, nullptr) != bytes) return text;
+  return utf8;
+}
+
+// One product property (MsiGetProductInfoExA) in UTF-8; read in full even when it
+// outgrows the first buffer, empty when it cannot be read.
 std::string productProperty(const char* productCode, MSIINSTALLCONTEXT context, const char* property,
                             std::uint32_t bufferSize) {
-  return readPropertyText(bufferSize, [&](char* buffer, std::uint32_t& length) {
+  return ansiToUtf8(readPropertyText(bufferSize, [&](char* buffer, std::uint32_t& length) {
     DWORD offered = length;
     const UINT rc = MsiGetProductInfoExA(productCode, nullptr, context, property, buffer, &offered);
     length = offered;
     return static_cast<std::uint32_t>(rc);
-  });
+  }));
 }
 
 class MsiInventory final : public ProductInventory {

@@ -17,7 +17,10 @@ code_gamma='{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000003}'
 code_user='{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000004}'
 name_alpha='Orvask Test Alpha'
 name_obrien="O'Brien Orvask Test"
-name_gamma="Orvask Test Gamma $(printf 'g%.0s' {1..290})"
+# Longer than the first buffer, and with a letter outside ASCII (the installer answers
+# in the ANSI code page; the document escapes it, the database holds it in UTF-8).
+gamma_tail="Gamma $(printf 'g%.0s' {1..290})"
+name_gamma="Orvask Teste Avançado $gamma_tail"
 
 # make_msi CODE NAME VERSION N [perUser]: builds $orvask_root/N.msi installing one
 # file, per machine (or, with perUser, for the current user only).
@@ -149,7 +152,9 @@ uninstall "$code_alpha"
 orvask VerifyMachine
 check "new product verdict" 61474 "$(verdict_id)"
 check "only the new product is listed" "$code_gamma" "$(sed -n 's/.*"uuid" : "\(.*\)"/\1/p' <<<"$out")"
-check "a name longer than 255 characters is read in full" "$name_gamma" "$(sed -n 's/.*"name" : "\(.*\)",/\1/p' <<<"$out")"
+check "a long name with a letter outside ASCII is read in full" "Orvask Teste Avan\\u00e7ado $gamma_tail" \
+  "$(sed -n 's/.*"name" : "\(.*\)",/\1/p' <<<"$out")"
+check "the white list stores that name in UTF-8" "$name_gamma" "$(sql "SELECT Name FROM TBWhiteList WHERE ProductCode = '$code_gamma'")"
 check "white list follows the machine" "$code_obrien
 $code_gamma" "$(sql "SELECT ProductCode FROM TBWhiteList ORDER BY ProductCode")"
 orvask VerifyMachine
