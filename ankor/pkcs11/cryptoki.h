@@ -3,6 +3,8 @@
 // ANKOR_PKCS11_PACKED for that target so that ours match.
 #pragma once
 
+#include <cstddef>
+
 #if ANKOR_PKCS11_PACKED
 #pragma pack(push, 1)
 #endif
@@ -20,3 +22,6 @@ inline constexpr CK_RV kMissingFunction = CKR_FUNCTION_NOT_SUPPORTED;
 // figures, they keep a faulty module from making ankor allocate gigabytes.
 inline constexpr CK_ULONG kMaxValueLength = 16UL << 20;
 inline constexpr CK_ULONG kMaxSlotCount = 4096;
+// An object search ends after this many handles, so that a module whose C_FindObjects
+// never reports the end cannot hold the run forever.
+inline constexpr std::size_t kMaxFoundObjects = 4096;

@@ -94,7 +94,8 @@ class P11Session {
   // module delivered no handle.
   void close();
 
-  // C_FindObjectsInit, C_FindObjects one handle at a time, C_FindObjectsFinal.
+  // C_FindObjectsInit, C_FindObjects one handle at a time (at most kMaxFoundObjects),
+  // C_FindObjectsFinal.
   std::vector<CK_OBJECT_HANDLE> findObjects(CK_ATTRIBUTE* attributes, CK_ULONG count) const;
   // The first object of the class whose CKA_ID is the text's bytes, or 0.
   CK_OBJECT_HANDLE findObject(CK_OBJECT_CLASS objectClass, const std::string& id) const;

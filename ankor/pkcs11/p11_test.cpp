@@ -30,6 +30,7 @@ struct FakeModuleState {
   CK_ULONG signatureLength = 4;
   CK_ULONG announcedSlots = 0;   // slot count of the length query; 0: the true one
   CK_ULONG announcedLength = 0;  // attribute length of the length query; 0: the true one
+  bool endlessSearch = false;    // C_FindObjects delivers the first match forever
   std::vector<FakeObject> objects;
   std::vector<CK_OBJECT_HANDLE> search;
 };
@@ -96,7 +97,7 @@ struct Fake {
     *count = 0;
     if (!m.search.empty()) {
       *found = m.search.back();
-      m.search.pop_back();
+      if (!m.endlessSearch) m.search.pop_back();
       *count = 1;
     }
     return CKR_OK;
@@ -370,6 +371,20 @@ TEST_F(P11Test, AbsurdAnnouncedSizesReadAsNothing) {
   modules[0].slotsOnSecondCall = 1;
   P11Manager manySlots("GD", kTable, loader);
   EXPECT_EQ(manySlots.storeCount(), 1u);
+}
+
+// A module whose object search never reports its end: each search stops after
+// kMaxFoundObjects handles and the operations finish.
+TEST_F(P11Test, EndlessObjectSearchStops) {
+  modules[0].objects = {{CKO_CERTIFICATE, "key", "c", "DER"},
+                        {CKO_PUBLIC_KEY, "key", "p", "modulus"}};
+  modules[0].endlessSearch = true;
+  P11Manager manager("GD", kTable, loader);
+  EXPECT_EQ(manager.listCertificates().size(), kMaxFoundObjects);
+  TokenStore* store = manager.findStore("GD", "00AA11");
+  ASSERT_NE(store, nullptr);
+  EXPECT_EQ(store->getPublicKey(base64Encode(reinterpret_cast<const std::uint8_t*>("key"), 3)),
+            "bW9kdWx1cw==");
 }
 
 TEST(P11Tables, DigestInfoTemplates) {

@@ -33,7 +33,7 @@ std::vector<CK_OBJECT_HANDLE> P11Session::findObjects(CK_ATTRIBUTE* attributes,
                                                       CK_ULONG count) const {
   std::vector<CK_OBJECT_HANDLE> found;
   (void)P11_CALL(*module_, C_FindObjectsInit, handle_, attributes, count);
-  for (;;) {
+  while (found.size() < kMaxFoundObjects) {
     CK_OBJECT_HANDLE object = 0;
     CK_ULONG delivered = 0;
     if (P11_CALL(*module_, C_FindObjects, handle_, &object, CK_ULONG{1}, &delivered) != CKR_OK ||
