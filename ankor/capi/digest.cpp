@@ -52,12 +52,16 @@ std::optional<Bytes> computeDigestOn(CryptoPlatform& platform, DigestAlgorithm a
   }
   std::uint32_t digestSize = 0;
   std::memcpy(&digestSize, sizeBytes, sizeof digestSize);
-  Bytes digest(digestSize, 0);
+  // Any other size would give a short (or empty) digest that callers take for a
+  // thumbprint or for the value to sign.
+  const std::size_t expected = digestLength(algorithm);
+  if (sizeLength != sizeof sizeBytes || digestSize != expected) return std::nullopt;
+  Bytes digest(expected, 0);
   std::uint32_t valueLength = digestSize;
-  if (!platform.getHashParam(hash.get(), win::HP_HASHVAL, digest.data(), &valueLength)) {
+  if (!platform.getHashParam(hash.get(), win::HP_HASHVAL, digest.data(), &valueLength) ||
+      valueLength != expected) {
     return std::nullopt;
   }
-  digest.resize(std::min<std::size_t>(valueLength, digest.size()));
   return digest;
 }
 

@@ -38,6 +38,7 @@ TEST(ComputeDigest, KnownVectors) {
 TEST(ComputeDigest, StepsAndFailures) {
   const std::uint8_t data[] = {1, 2, 3};
   capi::FakePlatform platform;
+  platform.digestValue = Bytes(64, 0xD1);
   const auto digest = capi::computeDigestOn(platform, DigestAlgorithm::Sha512, data, 3);
   ASSERT_TRUE(digest.has_value());
   EXPECT_EQ(*digest, platform.digestValue);
@@ -57,6 +58,31 @@ TEST(ComputeDigest, StepsAndFailures) {
     EXPECT_FALSE(capi::computeDigestOn(failing, DigestAlgorithm::Sha1, data, 3).has_value())
         << call;
     EXPECT_EQ(failing.openHandles, 0) << call;
+  }
+}
+
+// A hash size other than the algorithm's digest length is a failure, never a short or
+// empty digest.
+TEST(ComputeDigest, SizeOtherThanTheAlgorithmsFails) {
+  const std::uint8_t data[] = {1};
+  const struct {
+    DigestAlgorithm algorithm;
+    std::size_t size;
+    bool ok;
+  } cases[] = {
+      {DigestAlgorithm::Sha1, 20, true},    {DigestAlgorithm::Sha256, 32, true},
+      {DigestAlgorithm::Sha512, 64, true},  {DigestAlgorithm::Sha512, 20, false},
+      {DigestAlgorithm::Sha1, 32, false},   {DigestAlgorithm::Sha256, 0, false},
+  };
+  for (const auto& c : cases) {
+    capi::FakePlatform platform;
+    platform.digestValue = Bytes(c.size, 0x42);
+    const auto digest = capi::computeDigestOn(platform, c.algorithm, data, 1);
+    EXPECT_EQ(digest.has_value(), c.ok) << c.size;
+    if (c.ok && digest) {
+      EXPECT_EQ(*digest, platform.digestValue);
+    }
+    EXPECT_EQ(platform.openHandles, 0);
   }
 }
 
