@@ -4,6 +4,7 @@
 // CRYPT32; the Linux back-end is a port on OpenSSL; tests drive a scriptable double.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -192,6 +193,24 @@ inline bool isPrintableStringValue(const Bytes& value) {
     }
   }
   return true;
+}
+
+// True when the bytes begin with one whole DER element (tag, definite length, content)
+// that ends within them. CryptSetKeyParam(KP_CERTIFICATE) takes a certificate without
+// its size, so the provider reads as far as the encoded length says.
+inline bool derElementFits(const std::uint8_t* data, std::size_t size) {
+  if (data == nullptr || size < 2 || (data[0] & 0x1F) == 0x1F) return false;
+  std::size_t header = 2;
+  std::size_t length = data[1];
+  if (length & 0x80) {
+    const std::size_t count = length & 0x7F;
+    // No indefinite form in DER; four length bytes cover every 32-bit size.
+    if (count == 0 || count > 4 || size < 2 + count) return false;
+    length = 0;
+    for (std::size_t i = 0; i < count; ++i) length = (length << 8) | data[2 + i];
+    header += count;
+  }
+  return length <= size - header;
 }
 
 // The back-end of this build (ADVAPI32/CRYPT32 on win32, the OpenSSL port on Linux).

@@ -47,5 +47,33 @@ TEST(IsPrintableStringValue, TheX680Set) {
   EXPECT_FALSE(isPrintableStringValue(Bytes{'a', 0}));
 }
 
+// The certificate handed to a token provider must hold the whole element its header
+// announces.
+TEST(DerElementFits, HeaderAndContentWithinTheBytes) {
+  const struct {
+    Bytes bytes;
+    bool fits;
+  } cases[] = {
+      {{0x30, 0x00}, true},
+      {{0x30, 0x03, 1, 2, 3}, true},
+      {{0x30, 0x03, 1, 2, 3, 0xFF}, true},  // trailing bytes are not read
+      {{0x30, 0x04, 1, 2, 3}, false},
+      {{0x30, 0x81, 0x02, 1, 2}, true},
+      {{0x30, 0x82, 0x01, 0x00}, false},
+      {{0x30, 0x84, 0x7F, 0xFF, 0xFF, 0xFF, 1}, false},
+      {{0x30, 0x84, 0x00, 0x00, 0x00, 0x01, 1}, true},
+      {{0x30, 0x85, 0, 0, 0, 0, 0}, false},  // more length bytes than a 32-bit size
+      {{0x30, 0x80, 0x00, 0x00}, false},     // indefinite length
+      {{0x30, 0x82, 0x01}, false},           // length bytes cut off
+      {{0x1F, 0x01, 0x00}, false},           // multi-byte tag
+      {{0x30}, false},
+      {{}, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(derElementFits(c.bytes.empty() ? nullptr : c.bytes.data(), c.bytes.size()), c.fits)
+        << hexEncode(c.bytes);
+  }
+}
+
 }  // namespace
 }  // namespace ankor::capi

@@ -151,7 +151,13 @@ class Win32Platform final : public CryptoPlatform {
     return ok != FALSE;
   }
   bool setKeyParam(Handle k, std::uint32_t param, const std::uint8_t* data,
-                   std::uint32_t) override {
+                   std::uint32_t size) override {
+    // The provider parses the certificate by its encoded length: bytes that claim more
+    // than they hold are refused here instead of being read past their end.
+    if (param == KP_CERTIFICATE && !derElementFits(data, size)) {
+      SetLastError(static_cast<DWORD>(NTE_BAD_DATA));
+      return false;
+    }
     return CryptSetKeyParam(key(k), param, data, 0) != FALSE;
   }
   bool destroyKey(Handle k) override { return CryptDestroyKey(key(k)) != FALSE; }
