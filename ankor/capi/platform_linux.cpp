@@ -384,7 +384,10 @@ PKey loadContainerKey(const std::string& file, bool* exportable) {
   if (pem == std::string::npos) return nullptr;
   Bio bio(BIO_new_mem_buf(text->data() + pem, static_cast<int>(text->size() - pem)));
   if (!bio) return nullptr;
-  return PKey(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+  // No pass-phrase callback would make OpenSSL prompt on the console and read standard
+  // input; keys are written unencrypted, so an encrypted one is simply unusable.
+  auto noPassphrase = [](char*, int, int, void*) { return -1; };
+  return PKey(PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassphrase, nullptr));
 }
 
 // The name a container was created with, from its file.

@@ -7,6 +7,8 @@
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
 #include <openssl/x509.h>
 
 #include <gtest/gtest.h>
@@ -415,6 +417,46 @@ TEST_F(LinuxPlatform, WideTextIsUtf16OfUtf8) {
     EXPECT_EQ(p.lastError(), 1113u);
   }
   EXPECT_EQ(p.toNarrow(u"ab\xD800" u"cd"), "ab");  // an unpaired surrogate ends the text
+}
+
+// A container whose key was encrypted by hand is a container without a usable key: no
+// pass phrase is asked for on the console or read from standard input (which holds the
+// right one here).
+TEST_F(LinuxPlatform, EncryptedContainerKeyIsNotPromptedFor) {
+  EVP_PKEY* generated = EVP_RSA_gen(1024);
+  ASSERT_NE(generated, nullptr);
+  BIO* bio = BIO_new(BIO_s_mem());
+  ASSERT_EQ(PEM_write_bio_PKCS8PrivateKey(bio, generated, EVP_aes_128_cbc(), nullptr, 0, nullptr,
+                                          const_cast<char*>("secret")),
+            1);
+  char* pem = nullptr;
+  const long pemSize = BIO_get_mem_data(bio, &pem);
+  { ProviderContext context = open("enc", win::CRYPT_NEWKEYSET); }
+  {
+    std::ofstream file(containersDir() + "/enc.key", std::ios::app | std::ios::binary);
+    file.write(pem, pemSize);
+  }
+  BIO_free(bio);
+  EVP_PKEY_free(generated);
+
+  int input[2];
+  ASSERT_EQ(pipe(input), 0);
+  ASSERT_EQ(write(input[1], "secret\n", 7), 7);
+  close(input[1]);
+  const int savedStdin = dup(0);
+  dup2(input[0], 0);
+  close(input[0]);
+  ::testing::internal::CaptureStderr();
+  ProviderContext context = open("enc");
+  CryptKey key(p);
+  const bool opened = p.getUserKey(context.get(), win::AT_KEYEXCHANGE, key.out());
+  const std::uint32_t error = p.lastError();
+  const std::string printed = ::testing::internal::GetCapturedStderr();
+  dup2(savedStdin, 0);
+  close(savedStdin);
+  EXPECT_FALSE(opened);
+  EXPECT_EQ(error, win::NTE_NO_KEY);
+  EXPECT_EQ(printed, "");
 }
 
 // Without XDG_DATA_HOME (or with a relative one) the data go to ~/.local/share/ankor.
