@@ -28,6 +28,11 @@ TEST(ComputeDigest, KnownVectors) {
   EXPECT_EQ(digestHex(DigestAlgorithm::Sha512, "abc"),
             "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a"
             "2192992a274fc1a836ba3c23a3feebbd454d4423643ce80e2a9ac94fa54ca49f");
+  // An empty byte string may come without a buffer at all.
+  const auto emptyWithoutBuffer = computeDigest(DigestAlgorithm::Sha256, nullptr, 0);
+  ASSERT_TRUE(emptyWithoutBuffer.has_value());
+  EXPECT_EQ(hexEncode(*emptyWithoutBuffer),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_EQ(digestLength(DigestAlgorithm::Sha1), 20u);
   EXPECT_EQ(digestLength(DigestAlgorithm::Sha256), 32u);
   EXPECT_EQ(digestLength(DigestAlgorithm::Sha512), 64u);
