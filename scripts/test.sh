@@ -12,6 +12,8 @@ cmake --build --preset linux-asan
 ctest --preset linux-asan
 
 echo "== win32: configure, build, test under Wine"
+# Leave no Wine server of the test prefix running once the tests are over.
+trap 'WINEPREFIX="$PWD/build/win32/wineprefix" wineserver -k >/dev/null 2>&1 || true' EXIT
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
 ctest --preset win32
