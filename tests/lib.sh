@@ -37,6 +37,25 @@ check() {  # check DESCRIPTION EXPECTED ACTUAL
   fi
 }
 
+# Readers of an ankor envelope held in $out.
+envelope() { printf '{\n    "%s": %s\n}' "$1" "$2"; }  # envelope MEMBER JSON-VALUE
+# success_text: the string under "success" (empty when there is none).
+success_text() { sed -n 's/^    "success": "\(.*\)"$/\1/p' <<<"$out"; }
+# member NAME: the values of a member in the records of $out, one per line.
+member() { sed -nE "s/^ *\"$1\": (\"(.*)\"|([^\",]*)),?\$/\\2\\3/p" <<<"$out"; }
+
+# verify_pkcs1 KEYARGS HASH DATAFILE SIGNATURE_B64: "ok" when openssl accepts the
+# PKCS#1 v1.5 signature of DATAFILE's HASH digest (KEYARGS: -pubin/-certin -inkey FILE).
+verify_pkcs1() {
+  local dir; dir=$(mktemp -d)
+  base64 -d <<<"$4" >"$dir/sig.bin"
+  openssl dgst "-$2" -binary "$3" >"$dir/digest.bin"
+  # shellcheck disable=SC2086
+  openssl pkeyutl -verify $1 -pkeyopt "digest:$2" -in "$dir/digest.bin" \
+    -sigfile "$dir/sig.bin" >/dev/null 2>&1 && echo ok || echo bad
+  rm -rf "$dir"
+}
+
 finish() {
   echo "$((checks - failures)) passed, $failures failed"
   [ "$failures" -eq 0 ]

@@ -40,21 +40,14 @@ check "modulus base64 length" 344 "${#modulus_b64}"
 tool --read-object --type pubkey --id "$key_hex" -o "$work/pub.der"
 openssl pkey -pubin -inform DER -in "$work/pub.der" -out "$work/pub.pem"
 
-# verify_with KEYARGS HASH DATAFILE SIGNATURE_B64: openssl checks the PKCS#1 v1.5 signature.
-verify_with() {
-  base64 -d <<<"$4" >"$work/sig.bin"
-  openssl dgst "-$2" -binary "$3" >"$work/digest.bin"
-  openssl pkeyutl -verify $1 -pkeyopt "digest:$2" -in "$work/digest.bin" \
-    -sigfile "$work/sig.bin" >/dev/null 2>&1 && echo ok || echo bad
-}
 printf 'data to be signed' >"$work/data.bin"
 data_b64=$(base64 -w0 "$work/data.bin")
 for hash in sha1 sha256 sha512; do
   digest_b64=$(openssl dgst "-$hash" -binary "$work/data.bin" | base64 -w0)
   ankor pkcs11 crypt signWithKeyId GD "$serial" "$key_b64" "$hash" "$PIN" false "$data_b64"
-  check "signWithKeyId $hash data" ok "$(verify_with "-pubin -inkey $work/pub.pem" "$hash" "$work/data.bin" "$(success_text)")"
+  check "signWithKeyId $hash data" ok "$(verify_pkcs1 "-pubin -inkey $work/pub.pem" "$hash" "$work/data.bin" "$(success_text)")"
   ankor pkcs11 crypt signWithKeyId GD "$serial" "$key_b64" "$hash" "$PIN" TRUE "$digest_b64"
-  check "signWithKeyId $hash digest" ok "$(verify_with "-pubin -inkey $work/pub.pem" "$hash" "$work/data.bin" "$(success_text)")"
+  check "signWithKeyId $hash digest" ok "$(verify_pkcs1 "-pubin -inkey $work/pub.pem" "$hash" "$work/data.bin" "$(success_text)")"
 done
 
 # Errors of signing by identifier: wrong digest length under "error"; upper-case
@@ -72,7 +65,7 @@ check "unknown key id signs nothing" "$(envelope success '""')" "$out"
 # An identifier with a zero byte inside is searched up to that byte.
 zero_b64=$( (printf %s "$key_id"; printf '\0tail') | base64 -w0)
 ankor pkcs11 crypt signWithKeyId GD "$serial" "$zero_b64" sha256 "$PIN" false "$data_b64"
-check "identifier cut at its zero byte" ok "$(verify_with "-pubin -inkey $work/pub.pem" sha256 "$work/data.bin" "$(success_text)")"
+check "identifier cut at its zero byte" ok "$(verify_pkcs1 "-pubin -inkey $work/pub.pem" sha256 "$work/data.bin" "$(success_text)")"
 ankor pkcs11 repo getPublicKey GD "$serial" "$(printf 'no-such-key' | base64 -w0)"
 check "unknown public key" "$(envelope success '""')" "$out"
 
@@ -128,9 +121,9 @@ check "the certificate holds the token's public key" "$(cat "$work/pub.pem")" \
   "$(openssl x509 -in "$work/cert.pem" -noout -pubkey)"
 for hash in sha1 sha256 sha512; do
   ankor pkcs11 crypt sign AT "$thumbprint" "$hash" "$PIN" "$data_b64" false
-  check "sign by thumbprint $hash data" ok "$(verify_with "-certin -inkey $work/cert.pem" "$hash" "$work/data.bin" "$(success_text)")"
+  check "sign by thumbprint $hash data" ok "$(verify_pkcs1 "-certin -inkey $work/cert.pem" "$hash" "$work/data.bin" "$(success_text)")"
   ankor pkcs11 crypt sign AT "$thumbprint" "$hash" "$PIN" "$(openssl dgst "-$hash" -binary "$work/data.bin" | base64 -w0)" true
-  check "sign by thumbprint $hash digest" ok "$(verify_with "-certin -inkey $work/cert.pem" "$hash" "$work/data.bin" "$(success_text)")"
+  check "sign by thumbprint $hash digest" ok "$(verify_pkcs1 "-certin -inkey $work/cert.pem" "$hash" "$work/data.bin" "$(success_text)")"
 done
 
 while IFS='|' read -r description member value words; do

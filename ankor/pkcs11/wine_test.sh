@@ -8,9 +8,6 @@ work=$(mktemp -d)
 trap 'rm -rf "$work" "$out_raw"' EXIT
 PIN=1234
 SERIAL=0A1B2C3D
-envelope() { printf '{\n    "%s": %s\n}' "$1" "$2"; }
-success_text() { sed -n 's/^    "success": "\(.*\)"$/\1/p' <<<"$out"; }
-member() { sed -nE "s/^ *\"$1\": (\"(.*)\"|([^\",]*)),?\$/\\2\\3/p" <<<"$out"; }
 
 # The prefix exists once a program has run in it. In a 32-bit prefix Wine has no
 # SysWOW64 folder; C:\Windows\SysWOW64 is then the plain folder windows/syswow64.
@@ -59,17 +56,11 @@ printf 'asn1=SEQUENCE:key\n[key]\nn=INTEGER:0x%s\ne=INTEGER:65537\n' \
 openssl asn1parse -genconf "$work/key.cnf" -out "$work/key.der" >/dev/null
 openssl rsa -RSAPublicKey_in -inform DER -in "$work/key.der" -pubout -out "$work/pub.pem" 2>/dev/null
 
-verify_with() {  # KEYARGS HASH SIGNATURE_B64
-  base64 -d <<<"$3" >"$work/sig.bin"
-  openssl dgst "-$2" -binary "$work/data.bin" >"$work/digest.bin"
-  openssl pkeyutl -verify $1 -pkeyopt "digest:$2" -in "$work/digest.bin" \
-    -sigfile "$work/sig.bin" >/dev/null 2>&1 && echo ok || echo bad
-}
 printf 'signed under Wine' >"$work/data.bin"
 data_b64=$(base64 -w0 "$work/data.bin")
 for hash in sha1 sha256 sha512; do
   run_program ankor pkcs11 crypt signWithKeyId GD "$SERIAL" "$key_b64" "$hash" "$PIN" false "$data_b64"
-  check "signature ($hash) verifies" ok "$(verify_with "-pubin -inkey $work/pub.pem" "$hash" "$(success_text)")"
+  check "signature ($hash) verifies" ok "$(verify_pkcs1 "-pubin -inkey $work/pub.pem" "$hash" "$work/data.bin" "$(success_text)")"
 done
 run_program ankor pkcs11 crypt signWithKeyId GD "$SERIAL" "$key_b64" sha1 "$PIN" true "$data_b64"
 check "wrong digest length" "$(envelope error '"Tamanho data nao condiz com algoritmo utilizado"')" "$out"
@@ -105,7 +96,7 @@ JSON
 check "objects: all three kinds under one id" "$expected_objects" "$out"
 run_program ankor pkcs11 crypt sign GD "$thumbprint" sha256 "$PIN" "$data_b64" false
 check "signature by thumbprint verifies against the certificate" ok \
-  "$(verify_with "-certin -inkey $work/cert.pem" sha256 "$(success_text)")"
+  "$(verify_pkcs1 "-certin -inkey $work/cert.pem" sha256 "$work/data.bin" "$(success_text)")"
 
 # Codes whose first location holds no file, or a file that is no library.
 run_program ankor pkcs11 list tokens ET

@@ -26,8 +26,3 @@ fi
 
 ankor() { LD_PRELOAD=$preload run_program ankor "$@"; }
 
-# success_text: the string under "success" of $out (empty when there is none).
-success_text() { sed -n 's/^    "success": "\(.*\)"$/\1/p' <<<"$out"; }
-envelope() { printf '{\n    "%s": %s\n}' "$1" "$2"; }
-# member NAME: the values of a member in the records of $out, one per line.
-member() { sed -nE "s/^ *\"$1\": (\"(.*)\"|([^\",]*)),?\$/\\2\\3/p" <<<"$out"; }
