@@ -12,10 +12,14 @@ fi
 PACKAGES=(
   cmake ninja-build g++ pkg-config dpkg-dev tcl sqlite3 openssl
   nlohmann-json3-dev libjsoncpp-dev libsqlite3-dev libssl-dev libgtest-dev libp11-kit-dev
-  softhsm2 opensc
+  softhsm2 opensc opensc-pkcs11 p11-kit-modules
+  pcscd vsmartcard-vpcd libcacard-dev libnss3-tools libpcsclite-dev
   openjdk-17-jdk-headless
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine32 wixl
+  wine wine32 wixl msitools
+  lintian fakeroot
+  clang-14 libclang-rt-14-dev
+  ccache
   python3
 )
 
