@@ -1,0 +1,16 @@
+// Text conversions of the Linux back-end, whose process code page is UTF-8.
+#pragma once
+
+#include <string>
+
+namespace ankor::capi {
+
+// UTF-8 to UTF-16; false for bytes that are not well-formed UTF-8 (overlong forms,
+// surrogates and values above U+10FFFF included).
+bool utf8ToUtf16(const std::string& text, std::u16string* out);
+
+// UTF-16 to UTF-8; a zero or an unpaired surrogate ends the text, as an unconvertible
+// character ends wcstombs.
+std::string utf16ToUtf8(const std::u16string& text);
+
+}  // namespace ankor::capi
