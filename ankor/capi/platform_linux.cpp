@@ -276,6 +276,11 @@ class LinuxPlatform final : public CryptoPlatform {
       return failWith(NTE_BAD_KEYSET_PARAM);
     }
     const std::string file = containerFilePath(*paths, name);
+    if (action != win::CRYPT_NEWKEYSET) {
+      if (const std::uint32_t error = checkStoreDirectory(paths->containers)) {
+        return failWith(error);
+      }
+    }
     struct stat status {};
     const bool exists = ::stat(file.c_str(), &status) == 0;
     if (action == CRYPT_DELETEKEYSET) {
@@ -285,7 +290,7 @@ class LinuxPlatform final : public CryptoPlatform {
     }
     if (action == win::CRYPT_NEWKEYSET) {
       std::uint32_t error = makeDirectories(paths->root, 0700);
-      if (error == 0) error = makeDirectories(paths->containers, 0700);
+      if (error == 0) error = makeStoreDirectory(paths->containers);
       if (error == 0) {
         error = writeFileAtomically(file, containerText(nullptr, false, name), WriteMode::CreateNew);
       }
@@ -313,9 +318,10 @@ class LinuxPlatform final : public CryptoPlatform {
     }
     if (flags == win::CRYPT_FIRST || !object->enumStarted) {
       const auto paths = storePaths();
-      object->enumNames = paths ? listContainerNames(*paths) : std::vector<std::string>();
+      object->enumNames.clear();
       object->enumNext = 0;
       object->enumStarted = true;
+      if (paths && !ok(listContainerNames(*paths, &object->enumNames))) return false;
     }
     if (object->enumNext >= object->enumNames.size()) return failWith(win::ERROR_NO_MORE_ITEMS);
     const std::string& name = object->enumNames[object->enumNext];
@@ -600,8 +606,8 @@ class LinuxPlatform final : public CryptoPlatform {
     if (!paths || name == nullptr) return failHandle(win::ERROR_ACCESS_DENIED);
     const std::string directory = paths->stores + "/" + escapeName(utf16ToUtf8(name));
     std::uint32_t error = makeDirectories(paths->root, 0700);
-    if (error == 0) error = makeDirectories(paths->stores, 0700);
-    if (error == 0) error = makeDirectories(directory, 0700);
+    if (error == 0) error = makeStoreDirectory(paths->stores);
+    if (error == 0) error = makeStoreDirectory(directory);
     if (error != 0) return failHandle(error);
     auto object = std::make_unique<StoreObject>();
     object->directory = directory;
@@ -663,6 +669,15 @@ class LinuxPlatform final : public CryptoPlatform {
     auto copy = std::make_unique<CertificateObject>();
     copy->entry = source->entry;
     copy->file = file;
+    // The stored entry keeps its key-provider record until one is set: a reader in
+    // between, or a run that ends here, must never find the certificate unbound.
+    if (!copy->entry.record) {
+      const auto text = readStoreFile(file);
+      if (auto stored = text ? parseStoreEntry(*text) : std::nullopt;
+          stored && stored->der == copy->entry.der) {
+        copy->entry.record = std::move(stored->record);
+      }
+    }
     if (!ok(writeFileAtomically(file, storeEntryText(copy->entry), WriteMode::Replace))) {
       return false;
     }
@@ -696,8 +711,7 @@ class LinuxPlatform final : public CryptoPlatform {
     StoreEntry updated = object->entry;
     updated.record = info;
     if (!object->file.empty() &&
-        !ok(writeFileAtomically(object->file, storeEntryText(updated),
-                                           WriteMode::Replace))) {
+        !ok(writeFileAtomically(object->file, storeEntryText(updated), WriteMode::Replace))) {
       return false;
     }
     object->entry = std::move(updated);
@@ -724,6 +738,7 @@ class LinuxPlatform final : public CryptoPlatform {
     return needed;
   }
   std::string toNarrow(const std::u16string& wide) override { return utf16ToUtf8(wide); }
+  std::string ansiToUtf8(const std::string& text) override { return utf8WithReplacements(text); }
 
  private:
   template <typename T>
