@@ -25,7 +25,7 @@ class App : public ::testing::Test {
   int run(std::vector<std::string> args, StartupStatus startup = StartupStatus::Ready) {
     out.str("");
     CLog log(logPath, [] { return std::tm{}; });
-    OrvaskContext context{inventory, drive ? *drive : fakeDrive, log, out, DatabaseSettings{db, 1}};
+    OrvaskContext context{inventory, drive ? *drive : fakeDrive, log, out, DatabaseSettings{db, 1, readOnly}};
     const int status = runOrvask(startup, args, context);
     log.close();
     return status;
@@ -53,6 +53,7 @@ class App : public ::testing::Test {
   testing::FakeInventory inventory;
   testing::FakeDrive fakeDrive;
   DriveProbe* drive = nullptr;
+  bool readOnly = false;
   std::ostringstream out;
 };
 
@@ -200,6 +201,23 @@ TEST_F(App, WriteLockHeldPastTheWait) {
   EXPECT_EQ(out.str(), document(kMachineReleased));
   EXPECT_EQ(run({"UpdateBlackList", input}), 0);
   EXPECT_EQ(out.str(), document(kBlackListUpdated));
+}
+
+// A read-only database: the black list is read, but neither list can be changed, so
+// the update answers "error" and the verification fails instead of reporting new products.
+TEST_F(App, ReadOnlyDatabase) {
+  testing::createSchema(db);
+  testing::execSql(db, "INSERT INTO TBBlackList (Name, ProductCode) VALUES ('bad', '{Z}');");
+  inventory.products = {product("{A}")};
+  readOnly = true;
+  EXPECT_EQ(run({"UpdateBlackList", EncodeBase64(R"({"content":[{"name":"n","productcode":"{N}"}]})")}), 0);
+  EXPECT_EQ(out.str(), "error\n");
+  EXPECT_EQ(logLines().back(), "|ERROR|BlackList nao atualizada: attempt to write a readonly database");
+  EXPECT_EQ(run({"VerifyMachine"}), -1);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(logLines().back(), "|ERROR|Erro generico na aplicacao.TBWhiteList: attempt to write a readonly database");
+  EXPECT_EQ(queryRows(db, "SELECT ProductCode FROM TBBlackList UNION ALL SELECT ProductCode FROM TBWhiteList"),
+            std::vector<std::string>{"{Z}"});
 }
 
 // A stream that refuses every byte, like a closed or full standard output.

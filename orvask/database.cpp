@@ -61,7 +61,8 @@ std::string errorText(sqlite3* db) {
 // Opens the database with the bounded busy wait; `limit` must outlive the connection.
 int openDatabase(const DatabaseSettings& settings, SqliteConnection& connection, int& limit, std::string& error) {
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(settings.path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  const int flags = settings.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+  const int rc = sqlite3_open_v2(settings.path.c_str(), &db, flags, nullptr);
   connection = SqliteConnection(db);  // owns the handle even when opening failed
   if (rc != SQLITE_OK) {
     error = errorText(db);

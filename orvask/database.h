@@ -33,6 +33,9 @@ struct DatabaseSettings {
   std::string path = "Orvask.db";
   // A busy database is retried every 100 ms, at most this many times (300: 30 s).
   int busyWaitSteps = 300;
+  // Tests only: open the file read-only, as SQLite does by itself when the file cannot
+  // be written (which file permissions alone cannot show to a test running as root).
+  bool readOnly = false;
 };
 
 // Owner of one SQLite connection (sqlite3_open_v2 / sqlite3_close).
