@@ -221,7 +221,7 @@ if [ "$TARVO_PLATFORM" = linux ]; then
   if ldd "$(exe ankor)" | grep -q libasan; then preload="$(gcc -print-file-name=libasan.so):$killer"; fi
   my="$XDG_DATA_HOME/ankor/stores/MY"
   kills=0 unsigned="" leftovers=0 completed=no
-  for n in $(seq 1 80); do
+  for n in $(seq 1 200); do
     set +e
     ANKOR_KILL_AT=$n LD_PRELOAD=$preload "$(exe ankor)" capi repo importCertificate "$AES" 24 \
       "$container" "$(b64file "$work/cert.der")" >"$out_raw" 2>/dev/null
