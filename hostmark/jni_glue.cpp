@@ -1,33 +1,20 @@
 #include "hostmark/jni_glue.h"
 
 #include <array>
-#include <utility>
+#include <memory>
 
 #include "hostmark/fingerprint.h"
 
 namespace hostmark {
 namespace {
 
-// Owner of a key's characters from GetStringUTFChars, released with ReleaseStringUTFChars.
-class StringChars {
- public:
-  StringChars(JNIEnv* env, jstring string) noexcept
-      : env_(env), string_(string), chars_(env->GetStringUTFChars(string, nullptr)) {}
-  StringChars(const StringChars&) = delete;  // a copy would release twice
-  StringChars& operator=(const StringChars&) = delete;
-  StringChars(StringChars&& other) noexcept
-      : env_(other.env_), string_(other.string_), chars_(std::exchange(other.chars_, nullptr)) {}
-  StringChars& operator=(StringChars&&) = delete;
-  ~StringChars() {
-    if (chars_ != nullptr) env_->ReleaseStringUTFChars(string_, chars_);
-  }
-  const char* get() const noexcept { return chars_; }
-
- private:
-  JNIEnv* env_;
-  jstring string_;
-  const char* chars_;
+// Releases a key's characters from GetStringUTFChars (ReleaseStringUTFChars).
+struct ReleaseChars {
+  JNIEnv* env;
+  jstring string;
+  void operator()(const char* chars) const noexcept { env->ReleaseStringUTFChars(string, chars); }
 };
+using StringChars = std::unique_ptr<const char, ReleaseChars>;
 
 Status compute(bool keyed, const char* key, char* buffer, bool secureProxy) noexcept {
   try {
@@ -63,7 +50,7 @@ void runJavaEntry(JNIEnv* env, bool keyed, jstring key, jobject callback,
   std::array<char, 1000> buffer{};
   Status status = kInvalidParameter;
   if (keyed && key != nullptr) {
-    const StringChars chars(env, key);
+    const StringChars chars(env->GetStringUTFChars(key, nullptr), ReleaseChars{env, key});
     if (chars.get() == nullptr) return;  // OutOfMemoryError is pending
     status = compute(true, chars.get(), buffer.data(), secureProxy);
     deliverToCallback(env, callback, buffer.data(), status);
