@@ -3,8 +3,6 @@
 #include <array>
 #include <memory>
 
-#include "hostmark/fingerprint.h"
-
 namespace hostmark {
 namespace {
 
@@ -15,18 +13,6 @@ struct ReleaseChars {
   void operator()(const char* chars) const noexcept { env->ReleaseStringUTFChars(string, chars); }
 };
 using StringChars = std::unique_ptr<const char, ReleaseChars>;
-
-Status compute(bool keyed, const char* key, char* buffer, bool secureProxy) noexcept {
-  try {
-    const auto source = createIdentitySource();
-    const auto digest = createDigest();
-    const unsigned int switchValue = secureProxy ? 1 : 0;
-    return keyed ? retrieveKeyedIntoBuffer(*source, *digest, key, buffer, switchValue)
-                 : retrieveIntoBuffer(*source, *digest, buffer, switchValue);
-  } catch (...) {
-    return kOutOfMemory;
-  }
-}
 
 }  // namespace
 
@@ -45,18 +31,22 @@ void deliverToCallback(JNIEnv* env, jobject callback, const char* text, Status s
   env->CallVoidMethod(callback, setError, static_cast<jlong>(status));
 }
 
-void runJavaEntry(JNIEnv* env, bool keyed, jstring key, jobject callback,
-                  bool secureProxy) noexcept {
+void runJavaEntry(JNIEnv* env, Identifier identifier, jstring key, jobject callback,
+                  ProxySecurity proxySecurity) noexcept {
   std::array<char, 1000> buffer{};
-  Status status = kInvalidParameter;
-  if (keyed && key != nullptr) {
-    const StringChars chars(env->GetStringUTFChars(key, nullptr), ReleaseChars{env, key});
-    if (chars.get() == nullptr) return;  // OutOfMemoryError is pending
-    status = compute(true, chars.get(), buffer.data(), secureProxy);
+  const unsigned int secureProxy = proxySecurity == ProxySecurity::kExplicit ? 1 : 0;
+  if (identifier == Identifier::kPlain) {
+    const Status status = retrieveOnThisMachine(identifier, nullptr, buffer.data(), secureProxy);
     deliverToCallback(env, callback, buffer.data(), status);
     return;
   }
-  if (!keyed) status = compute(false, nullptr, buffer.data(), secureProxy);
+  if (key == nullptr) {
+    deliverToCallback(env, callback, buffer.data(), kInvalidParameter);
+    return;
+  }
+  const StringChars chars(env->GetStringUTFChars(key, nullptr), ReleaseChars{env, key});
+  if (chars == nullptr) return;  // OutOfMemoryError is pending
+  const Status status = retrieveOnThisMachine(identifier, chars.get(), buffer.data(), secureProxy);
   deliverToCallback(env, callback, buffer.data(), status);
 }
 
