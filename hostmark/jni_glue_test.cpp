@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hostmark/jni_fake_test.h"
+#include "hostmark/fake_jni.h"
 
 namespace hostmark {
 namespace {

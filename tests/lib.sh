@@ -41,12 +41,8 @@ check() {  # check DESCRIPTION EXPECTED ACTUAL
   fi
 }
 
-# Readers of an ankor envelope held in $out.
-envelope() { printf '{\n    "%s": %s\n}' "$1" "$2"; }  # envelope MEMBER JSON-VALUE
-# success_text: the string under "success" (empty when there is none).
-success_text() { sed -n 's/^    "success": "\(.*\)"$/\1/p' <<<"$out"; }
-# member NAME: the values of a member in the records of $out, one per line.
-member() { sed -nE "s/^ *\"$1\": (\"(.*)\"|([^\",]*)),?\$/\\2\\3/p" <<<"$out"; }
+# Readers of an ankor envelope held in $out: envelope, success_text, result, member.
+source "$(dirname "${BASH_SOURCE[0]}")/envelope.sh"
 
 # verify_pkcs1 KEYARGS HASH DATAFILE SIGNATURE_B64: "ok" when openssl accepts the
 # PKCS#1 v1.5 signature of DATAFILE's HASH digest (KEYARGS: -pubin/-certin -inkey FILE).
