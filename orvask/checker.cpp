@@ -3,8 +3,8 @@
 #include <json/json.h>
 
 #include <memory>
-#include <unordered_map>
 #include <sstream>
+#include <unordered_map>
 
 #include "orvask/framework.h"
 
