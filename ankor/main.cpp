@@ -7,6 +7,7 @@
 #include "ankor/capi/components.h"
 #include "ankor/front/dispatch.h"
 #include "ankor/front/encoding.h"
+#include "ankor/front/process.h"
 #include "ankor/pkcs11/components.h"
 
 namespace {
@@ -24,6 +25,7 @@ class ProgramComponents final : public ankor::Components {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ankor::prepareProcess();
   // argv as the C runtime split the command line (process code page on Windows).
   std::vector<std::string> args(argv + 1, argv + argc);
   ProgramComponents components;

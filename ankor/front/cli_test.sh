@@ -34,6 +34,19 @@ done <<'CASES'
 "Erro desconhecido."|capi repo createKeyPair P 24 C false false 1024 x Ana
 CASES
 
+# A host that stops reading early (its end of the pipe closed) or gives no standard
+# output at all: the write fails, the run still ends with status 0.
+ankor_command=("$(exe ankor)")
+[ -n "${TARVO_RUNNER:-}" ] && ankor_command=("$TARVO_RUNNER" "${ankor_command[@]}")
+set +e
+(sleep 0.3; "${ankor_command[@]}" system info version) | true
+closed_pipe=${PIPESTATUS[0]}
+"${ankor_command[@]}" system info version >&-
+closed_output=$?
+set -e
+check "exit status with the reader gone" 0 "$closed_pipe"
+check "exit status without standard output" 0 "$closed_output"
+
 if [ "$TARVO_PLATFORM" = win32 ]; then
   # Static runtime: nothing beyond Windows itself is imported; no console of its own.
   headers=$(i686-w64-mingw32-objdump -p "$(exe ankor)")
