@@ -20,6 +20,9 @@ class ProgramComponents final : public ankor::Components {
     return ankor::pkcs11::managerInstance(typeCode);
   }
   void releaseTokenManager() override { ankor::pkcs11::releaseManager(); }
+  std::string readStandardInput(std::size_t maxBytes) override {
+    return ankor::readStandardInput(maxBytes);
+  }
 };
 
 }  // namespace
@@ -41,7 +44,8 @@ int main(int argc, char** argv) {
     // Nothing but the envelope is ever printed, and the status stays 0.
   }
   ankor::pkcs11::releaseManager();
-  // PINs travel on the command line: wipe the program's copies once the run is done.
+  // PINs may travel on the command line: wipe the program's copies once the run is done
+  // (a PIN read from standard input is wiped by the command that read it).
   for (auto& arg : args) ankor::secureWipe(arg.data(), arg.size());
   for (int i = 1; i < argc; ++i) ankor::secureWipe(argv[i], std::strlen(argv[i]));
   return 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -37,6 +38,13 @@ class FakeComponents final : public Components, KeyStore, Signer, TokenManager, 
     return *this;
   }
   void releaseTokenManager() override { ++releases; }
+  // Standard input as the platform reader gives it: at most maxBytes of the script.
+  std::string input;
+  std::vector<std::size_t> inputReads;
+  std::string readStandardInput(std::size_t maxBytes) override {
+    inputReads.push_back(maxBytes);
+    return input.substr(0, maxBytes);
+  }
 
   std::string listCSPs() override { return answer("listCSPs"); }
   std::string countContainers(const std::string& n, int t) override {
@@ -297,6 +305,68 @@ TEST(Dispatch, MissingPositionsGiveUnknownError) {
   FakeComponents fake;
   run(fake, {"pkcs11", "list", "tokens"});
   EXPECT_TRUE(fake.managerCodes.empty());  // position 4 is read before the manager
+}
+
+// The PIN word "-" reads the PIN from standard input, once, after every position
+// of the command; other words, "ND" and the empty PIN included, keep their meaning.
+TEST(Dispatch, PinFromStandardInput) {
+  const std::pair<Args, std::size_t> commands[] = {
+      {kObjects, 5}, {kP11Sign, 6}, {kSignKeyId, 7}, {kP11Create, 7}, {kP11Import, 7},
+  };
+  for (const auto& [command, position] : commands) {
+    Args args = command;
+    args[position] = "-";
+    FakeComponents fake;
+    fake.input = "4321\nnext line";
+    ASSERT_EQ(run(fake, args).count("success"), 1u) << args[2];
+    EXPECT_NE(fake.calls.back().find("|4321"), std::string::npos) << fake.calls.back();
+    EXPECT_EQ(fake.inputReads, std::vector<std::size_t>{258}) << args[2];
+    for (const char* word : {"ND", "", "--", " -"}) {
+      args[position] = word;
+      FakeComponents other;
+      other.input = "4321\n";
+      run(other, args);
+      EXPECT_NE(other.calls.back().find(std::string("|") + word), std::string::npos);
+      EXPECT_TRUE(other.inputReads.empty()) << word;
+    }
+  }
+}
+
+// The first line is the PIN (LF or CR LF ends it); nothing read is "PIN nao informado",
+// more than 256 bytes the token's PIN-length text; neither reaches the token.
+TEST(Dispatch, PinInputLines) {
+  const std::string longest(256, 'p');
+  const json listed = success(json::array());
+  const std::pair<std::string, json> cases[] = {
+      {"4321\n", listed},     {"4321", listed},
+      {"4321\r\n", listed},   {"43\n21\n", listed},
+      {"ND\n", listed},       {longest + "\r\n", listed},
+      {longest, listed},      {"", error("PIN nao informado")},
+      {"\n", error("PIN nao informado")}, {"\r\n1234", error("PIN nao informado")},
+      {longest + "q", error("Erro no Login - Tamanho do Pin invalido")},
+      {longest + "q\n", error("Erro no Login - Tamanho do Pin invalido")},
+  };
+  const std::map<std::string, std::string> expectedPin = {
+      {"4321\n", "4321"}, {"4321", "4321"}, {"4321\r\n", "4321"}, {"43\n21\n", "43"},
+      {"ND\n", "ND"},   {longest + "\r\n", longest}, {longest, longest}};
+  for (const auto& [input, outcome] : cases) {
+    FakeComponents fake;
+    fake.input = input;
+    Args args = kObjects;
+    args[5] = "-";
+    EXPECT_EQ(run(fake, args), outcome) << input.size();
+    EXPECT_EQ(fake.releases, 1);
+    if (outcome.count("error")) {
+      EXPECT_TRUE(fake.calls.empty()) << input.size();  // no token lookup, no login
+    } else {
+      EXPECT_EQ(fake.calls.back(), "listObjects|" + expectedPin.at(input));
+    }
+  }
+  // A missing position fails first; standard input is not read.
+  FakeComponents fake;
+  EXPECT_EQ(run(fake, {"pkcs11", "crypt", "sign", "GD", "t", "h", "-", "d"}),
+            error("Erro desconhecido."));
+  EXPECT_TRUE(fake.inputReads.empty());
 }
 
 TEST(Dispatch, TwelveWordsRunCreateKeyPairWhateverPositionTenHolds) {

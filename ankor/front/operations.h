@@ -4,6 +4,7 @@
 // throwing; listing records come back as JSON objects.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,9 @@ class Components {
   virtual TokenManager& tokenManager(const std::string& typeCode) = 0;
   // Finalises and unloads the modules; nothing when no manager exists.
   virtual void releaseTokenManager() = 0;
+  // Standard input up to its first line feed, at most maxBytes (readStandardInput):
+  // where a PIN given as "-" comes from.
+  virtual std::string readStandardInput(std::size_t maxBytes) = 0;
 };
 
 }  // namespace ankor

@@ -149,6 +149,36 @@ ankor pkcs11 list objects GD "$serial" "$PIN"
 check "key pairs without certificate listed beside the one with" "false false true" \
   "$(member certificate | sort | tr '\n' ' ' | sed 's/ $//')"
 
+# The PIN word "-": the PIN comes from standard input (first line, LF or CR LF), never
+# from the command line, and shows up in no output. A PIN of its own makes that checkable.
+secret="Q7-pin-from-input"
+tool --login --pin "$PIN" --change-pin --new-pin "$secret" >/dev/null
+ankor pkcs11 crypt sign AT "$thumbprint" sha256 - "$data_b64" false < <(printf '%s\n' "$secret") 2>"$work/err"
+check "sign with the PIN read from standard input" ok \
+  "$(verify_pkcs1 "-certin -inkey $work/cert.pem" sha256 "$work/data.bin" "$(success_text)")"
+cat "$out_raw" "$work/err" >"$work/all-output"
+ankor pkcs11 list objects AT "$serial" - <<<"$secret" 2>>"$work/all-output"
+check "objects with the PIN read from standard input" "false false true" \
+  "$(member certificate | sort | tr '\n' ' ' | sed 's/ $//')"
+cat "$out_raw" >>"$work/all-output"
+while IFS='|' read -r description value input; do
+  case "$input" in
+    closed) ankor pkcs11 repo createKeyPair GD "$serial" K 1024 - <&- 2>>"$work/all-output" ;;
+    long) ankor pkcs11 repo createKeyPair GD "$serial" K 1024 - < <(printf '%0300d\n' 7) 2>>"$work/all-output" ;;
+    *) ankor pkcs11 repo createKeyPair GD "$serial" K 1024 - < <(printf "$input" "$secret") 2>>"$work/all-output" ;;
+  esac
+  check "$description" "$(envelope error "$value")" "$out"
+  cat "$out_raw" >>"$work/all-output"
+done <<'CASES'
+a wrong PIN read from standard input|"Erro no Login - Pin incorreto"|%s-wrong\r\n
+standard input closed|"PIN nao informado"|closed
+standard input empty|"PIN nao informado"|
+an empty first line|"PIN nao informado"|\n%s\n
+a PIN longer than 256 bytes|"Erro no Login - Tamanho do Pin invalido"|long
+CASES
+check "the PIN is in no output" 0 "$(grep -c -- "$secret" "$work/all-output" || true)"
+tool --login --pin "$secret" --change-pin --new-pin "$PIN" >/dev/null
+
 # ND loads all seven codes in table order. With every code naming SoftHSM2, GD
 # initialises it and the six others, finding it initialised, add nothing.
 for code in ET BR OB EP DX; do export ANKOR_PKCS11_MODULE_$code=$SOFTHSM; done

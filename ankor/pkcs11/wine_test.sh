@@ -67,6 +67,26 @@ check "wrong digest length" "$(envelope error '"Tamanho data nao condiz com algo
 run_program ankor pkcs11 crypt signWithKeyId GD "$SERIAL" "$key_b64" sha256 9999 false "$data_b64"
 check "wrong PIN" "$(envelope error '"Erro no Login - Pin incorreto"')" "$out"
 
+# The PIN word "-": the PIN is the first line of standard input (CR LF ends it too).
+run_program ankor pkcs11 crypt signWithKeyId GD "$SERIAL" "$key_b64" sha256 - false "$data_b64" \
+  < <(printf '%s\r\n' "$PIN") 2>"$work/all-output"
+check "signature with the PIN read from standard input" ok \
+  "$(verify_pkcs1 "-pubin -inkey $work/pub.pem" sha256 "$work/data.bin" "$(success_text)")"
+while IFS='|' read -r description value input; do
+  if [ "$input" = closed ]; then
+    run_program ankor pkcs11 list objects GD "$SERIAL" - <&- 2>>"$work/all-output"
+  else
+    run_program ankor pkcs11 list objects GD "$SERIAL" - < <(printf "$input" "$PIN") 2>>"$work/all-output"
+  fi
+  check "$description" "$(envelope error "$value")" "$out"
+  cat "$out_raw" >>"$work/all-output"
+done <<'CASES'
+a wrong PIN read from standard input|"Erro no Login - Pin incorreto"|9%s\n
+standard input closed|"PIN nao informado"|closed
+standard input empty|"PIN nao informado"|
+CASES
+check "the PIN is in no output" 0 "$(grep -c -- "$PIN" "$work/all-output" || true)"
+
 # A certificate for the key, imported with the 6-attribute template, then used.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.pem" \
   -subj /CN=AnkorWineCA -days 2 2>/dev/null
