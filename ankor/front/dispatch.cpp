@@ -231,6 +231,23 @@ void runPkcs11(const std::vector<std::string>& args, TokenManager& manager,
         placeSignature(envelope, manager.sign(data, thumbprint, *pin, hashName, isDigest));
       });
     }
+    if (operation == "signList") {
+      const std::string& thumbprint = args.at(4);
+      const std::string& hashName = args.at(5);
+      const std::string& pinWord = args.at(6);
+      const std::string listText = textUpToZero(base64Decode(args.at(7)));
+      const std::string* pin = pinOf(pinWord);
+      if (pin == nullptr) return;
+      return guarded(envelope, Catches::RuntimeError, [&] {
+        json document;
+        try {
+          document = json::parse(listText);
+        } catch (const json::exception& e) {
+          throw std::runtime_error(std::string("Lista invalida: ") + e.what());
+        }
+        setSuccess(envelope, manager.signList(thumbprint, hashName, *pin, document));
+      });
+    }
     if (operation == "signWithKeyId") {
       const std::string& serial = args.at(4);
       const std::string keyId = textUpToZero(base64Decode(args.at(5)));

@@ -70,6 +70,12 @@ class TokenManager {
   virtual std::string sign(const std::string& dataBase64, const std::string& thumbprint,
                            const std::string& pin, const std::string& hashName,
                            bool isDigest) = 0;
+  // Signs every element of a signList document with the key of the certificate with
+  // that thumbprint, logging in once: the array of {"data", "id", "signed"} in list
+  // order, or sign's text when no certificate matches. All or nothing: any failure
+  // throws std::runtime_error with its reason.
+  virtual nlohmann::json signList(const std::string& thumbprint, const std::string& hashName,
+                                  const std::string& pin, const nlohmann::json& document) = 0;
 };
 
 // Where the front end obtains its components. Each is created at most once per run.
