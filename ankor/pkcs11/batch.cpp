@@ -48,9 +48,7 @@ std::vector<BatchItem> readBatch(const nlohmann::json& document, const std::stri
       }
       digest = std::move(*computed);
     }
-    BatchItem item{value->get<std::string>(), id, chosen.prefix};
-    item.digestInfo.insert(item.digestInfo.end(), digest.begin(), digest.end());
-    items.push_back(std::move(item));
+    items.push_back({value->get<std::string>(), id, digestInfo(chosen, digest)});
   }
   return items;
 }
