@@ -13,12 +13,6 @@ BASE="Microsoft Base Cryptographic Provider v1.0"
 run_id="$$-$RANDOM"
 container="e2e-$run_id"
 
-# The envelope's "success" text, or "ERROR: <error>".
-result() {
-  python3 -c 'import json, sys
-d = json.loads(sys.stdin.read())
-sys.stdout.write(d["success"] if "success" in d else "ERROR: %s" % d["error"])' <<<"$out"
-}
 ankor() { run_program ankor "$@"; }
 b64file() { base64 -w0 "$1"; }
 unb64() { printf '%s' "$1" | base64 -d >"$2"; }
