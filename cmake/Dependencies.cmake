@@ -34,17 +34,62 @@ if(TARVO_WIN32)
     INTERFACE_INCLUDE_DIRECTORIES ${SQLite3_INCLUDE_DIR})
 else()
   find_package(nlohmann_json 3 CONFIG REQUIRED)
-  find_package(jsoncpp CONFIG REQUIRED)
-  if(NOT TARGET JsonCpp::JsonCpp)
-    if(TARGET jsoncpp_lib)
-      add_library(JsonCpp::JsonCpp ALIAS jsoncpp_lib)
-    elseif(TARGET jsoncpp_static)
-      add_library(JsonCpp::JsonCpp ALIAS jsoncpp_static)
-    endif()
+  # The programs start faster without the dynamic loader relocating JsonCpp and SQLite:
+  # both are linked statically (JsonCpp from Debian's source, built once by
+  # scripts/build-linux-deps.sh; SQLite from libsqlite3-dev). Not under the sanitizers,
+  # which keep the shared libraries.
+  if(TARVO_SANITIZE)
+    set(tarvo_static_default OFF)
+  else()
+    set(tarvo_static_default ON)
   endif()
-  find_package(SQLite3 REQUIRED)
+  option(TARVO_STATIC_DEPS "Linux: link JsonCpp, SQLite, libstdc++ and libgcc into the programs"
+    ${tarvo_static_default})
+  if(TARVO_STATIC_DEPS)
+    set(TARVO_LINUX_DEPS ${CMAKE_BINARY_DIR}/../linux-deps CACHE PATH "Static JsonCpp built from Debian's source")
+    execute_process(
+      COMMAND ${PROJECT_SOURCE_DIR}/scripts/build-linux-deps.sh ${TARVO_LINUX_DEPS}
+      RESULT_VARIABLE deps_result)
+    if(NOT deps_result EQUAL 0)
+      message(FATAL_ERROR "building the static Linux dependencies failed (${deps_result})")
+    endif()
+    get_filename_component(TARVO_LINUX_DEPS "${TARVO_LINUX_DEPS}" ABSOLUTE)
+    add_library(JsonCpp::JsonCpp STATIC IMPORTED)
+    set_target_properties(JsonCpp::JsonCpp PROPERTIES
+      IMPORTED_LOCATION ${TARVO_LINUX_DEPS}/prefix/lib/libjsoncpp.a
+      INTERFACE_INCLUDE_DIRECTORIES ${TARVO_LINUX_DEPS}/prefix/include)
+
+    find_path(SQLite3_INCLUDE_DIR sqlite3.h REQUIRED)
+    find_library(SQLite3_STATIC_LIBRARY libsqlite3.a REQUIRED)
+    find_package(Threads REQUIRED)
+    add_library(SQLite::SQLite3 STATIC IMPORTED)
+    set_target_properties(SQLite::SQLite3 PROPERTIES
+      IMPORTED_LOCATION ${SQLite3_STATIC_LIBRARY}
+      INTERFACE_INCLUDE_DIRECTORIES ${SQLite3_INCLUDE_DIR}
+      INTERFACE_LINK_LIBRARIES "m;${CMAKE_DL_LIBS};Threads::Threads")
+  else()
+    find_package(jsoncpp CONFIG REQUIRED)
+    if(NOT TARGET JsonCpp::JsonCpp)
+      if(TARGET jsoncpp_lib)
+        add_library(JsonCpp::JsonCpp ALIAS jsoncpp_lib)
+      elseif(TARGET jsoncpp_static)
+        add_library(JsonCpp::JsonCpp ALIAS jsoncpp_static)
+      endif()
+    endif()
+    find_package(SQLite3 REQUIRED)
+  endif()
+  # libcrypto stays a shared library, so that the distribution's security updates reach it.
   find_package(OpenSSL 3 REQUIRED)
 endif()
+
+# tarvo_program(TARGET): the link options of a delivered program. On Linux (outside
+# the sanitizer build) libstdc++ and libgcc are linked in, like JsonCpp and SQLite
+# above; the win32 toolchain file already links everything statically.
+function(tarvo_program target)
+  if(TARVO_LINUX AND TARVO_STATIC_DEPS)
+    target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+  endif()
+endfunction()
 
 # Cryptoki header (p11-kit's plain C header), usable by both targets.
 find_path(TARVO_PKCS11_INCLUDE_DIR p11-kit/pkcs11.h
