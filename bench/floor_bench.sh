@@ -7,15 +7,21 @@
 # calls in C, the same standard output); `Orvask Version` / `ankor system info version`
 # against /bin/true, and `Orvask Version` against the floor (which writes the same log).
 #
-# Runs are paired (A B A B ...): each pair gets fresh copies of the database before the
-# clock starts, and the figure is the median of the per-pair ratios A/B, which stays
-# put while other work loads the machine (medians of the times are printed for scale).
+# Runs are paired: each pair gets fresh copies of the database before the clock starts,
+# and the figure is the median of the per-pair ratios A/B, which stays put while other
+# work loads the machine (medians of the times are printed for scale). Every other pair
+# runs B first (A B, B A, A B, ...): the second run of a pair finds caches warmed by the
+# first, which otherwise favours whichever always runs second.
 # Before timing, the floors' standard output (and for Orvask the database dump and log
 # lines without timestamps) are checked to equal the programs', so the comparison is
 # honest.
 #
-# Usage: bench/floor_bench.sh [PAIRS]   (default 41; needs root for a private mount
-# namespace that puts a directory of a disk at the drive mount point)
+# With INSTRUCTIONS=1 it also counts the instructions of one run of each side with
+# valgrind's callgrind (user space: program, loader and libraries), which stays
+# repeatable however loaded the machine is.
+#
+# Usage: [INSTRUCTIONS=1] bench/floor_bench.sh [PAIRS]   (default 41; needs root for a
+# private mount namespace that puts a directory of a disk at the drive mount point)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 pairs=${1:-41}
@@ -148,18 +154,41 @@ pair() {
   for ((i = 0; i < pairs; i++)); do
     prepare "$work/a" "$database"
     prepare "$work/b" "$database"
-    ta=$("$timed" "$work/a" /dev/null "${a[@]}")
-    tb=$("$timed" "$work/b" /dev/null "${b[@]}")
+    if ((i % 2 == 0)); then
+      ta=$("$timed" "$work/a" /dev/null "${a[@]}")
+      tb=$("$timed" "$work/b" /dev/null "${b[@]}")
+    else
+      tb=$("$timed" "$work/b" /dev/null "${b[@]}")
+      ta=$("$timed" "$work/a" /dev/null "${a[@]}")
+    fi
     echo "$ta" >>"$work/ta"
     echo "$tb" >>"$work/tb"
     awk -v a="$ta" -v b="$tb" 'BEGIN {printf "%.4f\n", a / b}' >>"$work/ratios"
   done
-  printf '%-34s %8.2f ms %8.2f ms   %5.2fx\n' "$name" \
+  printf '%-34s %8.2f ms %8.2f ms   %5.2fx' "$name" \
     "$(median <"$work/ta" | awk '{print $1 / 1000}')" "$(median <"$work/tb" | awk '{print $1 / 1000}')" \
     "$(median <"$work/ratios")"
+  if [ -n "${INSTRUCTIONS:-}" ]; then
+    prepare "$work/a" "$database"
+    prepare "$work/b" "$database"
+    ia=$(instructions "$work/a" "${a[@]}")
+    ib=$(instructions "$work/b" "${b[@]}")
+    printf '   %6.2fM %6.2fM %5.2fx' "$(awk -v n="$ia" 'BEGIN {print n / 1e6}')" \
+      "$(awk -v n="$ib" 'BEGIN {print n / 1e6}')" "$(awk -v a="$ia" -v b="$ib" 'BEGIN {print a / b}')"
+  fi
+  echo
 }
 
-printf '%-34s %11s %11s   %s\n' "run (median of $pairs pairs)" "program" "floor" "ratio"
+# instructions DIR ARGV...: user-space instructions of one run in DIR (callgrind).
+instructions() {
+  local dir=$1
+  shift
+  (cd "$dir" && valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
+    sed -n 's/.*Collected : //p')
+}
+
+printf '%-34s %11s %11s   %s%s\n' "run (median of $pairs pairs)" "program" "floor" "ratio" \
+  "${INSTRUCTIONS:+   instructions: program, floor, ratio}"
 # shellcheck disable=SC2086
 pair "first VerifyMachine ($packages new)" base "$bin/Orvask" VerifyMachine -- "$floor" VerifyMachine
 pair "second VerifyMachine" full "$bin/Orvask" VerifyMachine -- "$floor" VerifyMachine
