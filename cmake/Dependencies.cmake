@@ -1,6 +1,8 @@
 # Locates the third-party libraries for the current target.
-# Linux: Debian's packages. win32: header-only nlohmann json from Debian, GoogleTest
-# from /usr/src/googletest, JsonCpp and SQLite cross-built by scripts/build-win32-deps.sh.
+# Linux: Debian's packages; outside the sanitizer build JsonCpp and SQLite as static
+# libraries (JsonCpp built from Debian's source by scripts/build-linux-deps.sh).
+# win32: header-only nlohmann json from Debian, GoogleTest from /usr/src/googletest,
+# JsonCpp and SQLite cross-built by scripts/build-win32-deps.sh.
 
 if(TARVO_WIN32)
   set(TARVO_WIN32_DEPS ${CMAKE_BINARY_DIR}/../win32-deps CACHE PATH "Cross-built JsonCpp and SQLite")
@@ -21,23 +23,15 @@ if(TARVO_WIN32)
   target_include_directories(nlohmann_json SYSTEM INTERFACE ${nlohmann_dir})
   add_library(nlohmann_json::nlohmann_json ALIAS nlohmann_json)
 
-  find_package(jsoncpp CONFIG REQUIRED)
-  if(TARGET jsoncpp_static AND NOT TARGET JsonCpp::JsonCpp)
-    add_library(JsonCpp::JsonCpp ALIAS jsoncpp_static)
-  endif()
-
-  find_path(SQLite3_INCLUDE_DIR sqlite3.h REQUIRED)
-  find_library(SQLite3_LIBRARY libsqlite3.a REQUIRED)
-  add_library(SQLite::SQLite3 STATIC IMPORTED)
-  set_target_properties(SQLite::SQLite3 PROPERTIES
-    IMPORTED_LOCATION ${SQLite3_LIBRARY}
-    INTERFACE_INCLUDE_DIRECTORIES ${SQLite3_INCLUDE_DIR})
 else()
   find_package(nlohmann_json 3 CONFIG REQUIRED)
+  # libcrypto stays a shared library, so that the distribution's security updates reach it.
+  find_package(OpenSSL 3 REQUIRED)
+
   # The programs start faster without the dynamic loader relocating JsonCpp and SQLite:
   # both are linked statically (JsonCpp from Debian's source, built once by
-  # scripts/build-linux-deps.sh; SQLite from libsqlite3-dev). Not under the sanitizers,
-  # which keep the shared libraries.
+  # scripts/build-linux-deps.sh; SQLite from libsqlite3-dev), through the same finders
+  # as below. Not under the sanitizers, which keep the shared libraries.
   if(TARVO_SANITIZE)
     set(tarvo_static_default OFF)
   else()
@@ -54,32 +48,20 @@ else()
       message(FATAL_ERROR "building the static Linux dependencies failed (${deps_result})")
     endif()
     get_filename_component(TARVO_LINUX_DEPS "${TARVO_LINUX_DEPS}" ABSOLUTE)
-    add_library(JsonCpp::JsonCpp STATIC IMPORTED)
-    set_target_properties(JsonCpp::JsonCpp PROPERTIES
-      IMPORTED_LOCATION ${TARVO_LINUX_DEPS}/prefix/lib/libjsoncpp.a
-      INTERFACE_INCLUDE_DIRECTORIES ${TARVO_LINUX_DEPS}/prefix/include)
-
-    find_path(SQLite3_INCLUDE_DIR sqlite3.h REQUIRED)
+    set(jsoncpp_DIR ${TARVO_LINUX_DEPS}/prefix/lib/cmake/jsoncpp CACHE PATH "JsonCpp's package file" FORCE)
     find_library(SQLite3_STATIC_LIBRARY libsqlite3.a REQUIRED)
-    find_package(Threads REQUIRED)
-    add_library(SQLite::SQLite3 STATIC IMPORTED)
-    set_target_properties(SQLite::SQLite3 PROPERTIES
-      IMPORTED_LOCATION ${SQLite3_STATIC_LIBRARY}
-      INTERFACE_INCLUDE_DIRECTORIES ${SQLite3_INCLUDE_DIR}
-      INTERFACE_LINK_LIBRARIES "m;${CMAKE_DL_LIBS};Threads::Threads")
-  else()
-    find_package(jsoncpp CONFIG REQUIRED)
-    if(NOT TARGET JsonCpp::JsonCpp)
-      if(TARGET jsoncpp_lib)
-        add_library(JsonCpp::JsonCpp ALIAS jsoncpp_lib)
-      elseif(TARGET jsoncpp_static)
-        add_library(JsonCpp::JsonCpp ALIAS jsoncpp_static)
-      endif()
-    endif()
-    find_package(SQLite3 REQUIRED)
+    set(SQLite3_LIBRARY ${SQLite3_STATIC_LIBRARY} CACHE FILEPATH "SQLite library" FORCE)
   endif()
-  # libcrypto stays a shared library, so that the distribution's security updates reach it.
-  find_package(OpenSSL 3 REQUIRED)
+endif()
+
+# JsonCpp's package file (JsonCpp::JsonCpp) and CMake's FindSQLite3 (SQLite::SQLite3):
+# Debian's libraries on Linux, the cross-built prefix on CMAKE_FIND_ROOT_PATH on win32.
+find_package(jsoncpp CONFIG REQUIRED)
+find_package(SQLite3 REQUIRED)
+if(TARVO_LINUX AND TARVO_STATIC_DEPS)
+  # What the static SQLite library itself needs.
+  find_package(Threads REQUIRED)
+  set_property(TARGET SQLite::SQLite3 APPEND PROPERTY INTERFACE_LINK_LIBRARIES m ${CMAKE_DL_LIBS} Threads::Threads)
 endif()
 
 # tarvo_program(TARGET): the link options of a delivered program. On Linux (outside
