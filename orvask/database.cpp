@@ -6,31 +6,9 @@
 
 namespace orvask {
 
-SqliteConnection::~SqliteConnection() {
-  if (db_ != nullptr) sqlite3_close_v2(db_);
-}
+void closeConnection(sqlite3* db) noexcept { sqlite3_close_v2(db); }
 
-SqliteConnection& SqliteConnection::operator=(SqliteConnection&& other) noexcept {
-  if (this != &other) {
-    if (db_ != nullptr) sqlite3_close_v2(db_);
-    db_ = other.db_;
-    other.db_ = nullptr;
-  }
-  return *this;
-}
-
-SqliteStatement::~SqliteStatement() {
-  if (stmt_ != nullptr) sqlite3_finalize(stmt_);
-}
-
-SqliteStatement& SqliteStatement::operator=(SqliteStatement&& other) noexcept {
-  if (this != &other) {
-    if (stmt_ != nullptr) sqlite3_finalize(stmt_);
-    stmt_ = other.stmt_;
-    other.stmt_ = nullptr;
-  }
-  return *this;
-}
+void finalizeStatement(sqlite3_stmt* stmt) noexcept { sqlite3_finalize(stmt); }
 
 namespace {
 
