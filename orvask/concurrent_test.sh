@@ -14,7 +14,7 @@ if [ "$TARVO_PLATFORM" = linux ] && [ -n "$point" ] && [ -z "${ORVASK_IN_NAMESPA
 fi
 
 source "$TARVO_SOURCE_DIR/tests/lib.sh"
-source "$TARVO_SOURCE_DIR/orvask/e2e_lib.sh"
+source "$TARVO_SOURCE_DIR/orvask/testing/e2e_lib.sh"
 source "$TARVO_SOURCE_DIR/orvask/testing/wine.sh"
 
 expect_white_list=no

@@ -22,7 +22,7 @@ if [ -z "${ORVASK_IN_NAMESPACE:-}" ]; then
 fi
 
 source "$TARVO_SOURCE_DIR/tests/lib.sh"
-source "$TARVO_SOURCE_DIR/orvask/e2e_lib.sh"
+source "$TARVO_SOURCE_DIR/orvask/testing/e2e_lib.sh"
 
 # Only this namespace sees the mounts: a tmpfs over the parent makes the point free to use.
 mount -t tmpfs orvask-test "$(dirname "$point")"

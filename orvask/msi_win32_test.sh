@@ -5,7 +5,7 @@
 # 61464 and 61474. Changes the test prefix and restores it at the end; CTest runs it
 # alone (RESOURCE_LOCK), and it restarts the prefix's wineserver to apply drive types.
 source "$TARVO_SOURCE_DIR/tests/lib.sh"
-source "$TARVO_SOURCE_DIR/orvask/e2e_lib.sh"
+source "$TARVO_SOURCE_DIR/orvask/testing/e2e_lib.sh"
 source "$TARVO_SOURCE_DIR/orvask/testing/wine.sh"
 
 prefix=${TARVO_WINEPREFIX:-$TARVO_BUILD_DIR/wineprefix}
