@@ -72,6 +72,19 @@ TEST_F(Containers, CountAndListWithVerifyContext) {
   EXPECT_EQ(acquire.flags, win::CRYPT_VERIFYCONTEXT);
 }
 
+// Names come in the code page (Latin-1 in the fake) and are listed as UTF-8: one
+// name outside ASCII no longer loses the whole listing.
+TEST_F(Containers, NamesOfTheCodePageAreListedAsUtf8) {
+  platform.containers = {"caf\xE9", "plain"};
+  EXPECT_EQ(store.listContainers(kAes, 24),
+            "[{\"name\":\"caf\xC3\xA9\"},{\"name\":\"plain\"}]");
+  EXPECT_EQ(platform.count("ansiToUtf8"), 2);
+  platform.providers = {{"Fournisseur \xE0 carte", 1}, {kAes, 24}};
+  EXPECT_EQ(store.listCSPs(),
+            "[{\"cspname\":\"Fournisseur \xC3\xA0 carte\",\"csptype\":1},"
+            "{\"cspname\":\"Microsoft Enhanced RSA and AES Cryptographic Provider\",\"csptype\":24}]");
+}
+
 TEST_F(Containers, NoContainerGivesZeroAndNull) {
   EXPECT_EQ(store.countContainers(kAes, 24), "0");
   EXPECT_EQ(store.listContainers(kAes, 24), "null");
