@@ -1,6 +1,9 @@
 #include "orvask/document.h"
 
+#include <cstdint>
 #include <string_view>
+
+#include "common/utf8.h"
 
 namespace orvask {
 
@@ -15,32 +18,6 @@ const char* messageOf(int code) {
     case kNewSoftwareFound: return "Novo(s) software(s) instalado(s).";
     default: return nullptr;
   }
-}
-
-// Length of the well-formed UTF-8 sequence at the start of `text`, or 0 when it is not
-// one (a stray continuation byte, a cut or overlong sequence, a surrogate, beyond U+10FFFF).
-std::size_t utf8SequenceLength(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-  else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i)
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  return length;
 }
 
 // A JSON string as JsonCpp's writer quotes it (its default, emitUTF8 off): the two
@@ -73,14 +50,14 @@ void appendQuoted(std::string& out, std::string_view text) {
         } else if (c < 0x80) {
           out += static_cast<char>(c);
         } else {
-          const std::size_t length = utf8SequenceLength(text.substr(i));
+          const tarvo::Utf8Sequence sequence = tarvo::utf8SequenceAt(text.substr(i));
+          const std::size_t length = sequence.length;
           if (length == 0) {
             appendHex(0xFFFD);
             ++i;
             continue;
           }
-          unsigned codePoint = length == 2 ? c & 0x1Fu : length == 3 ? c & 0x0Fu : c & 0x07u;
-          for (std::size_t k = 1; k < length; ++k) codePoint = (codePoint << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+          std::uint32_t codePoint = sequence.codePoint;
           if (codePoint < 0x10000) {
             appendHex(codePoint);
           } else {
