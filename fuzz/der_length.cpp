@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)ASN1_get_object(&cursor, &length, &tag, &objectClass, static_cast<long>(size));
     std::vector<std::uint8_t> element(cursor, cursor + length);
     volatile std::uint8_t sink = 0;
-    for (const std::uint8_t b : element) sink ^= b;
+    for (const std::uint8_t b : element) sink = sink ^ b;
     (void)sink;
   }
   return 0;

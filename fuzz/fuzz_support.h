@@ -18,7 +18,7 @@ namespace fuzz {
     if (!(condition)) {                                                         \
       std::fprintf(stderr, "oracle failed at %s:%d: %s\n", __FILE__, __LINE__, \
                    #condition);                                                 \
-      std::fprintf(stderr, "" __VA_ARGS__);                                     \
+      std::fprintf(stderr, " " __VA_ARGS__);                                    \
       std::fprintf(stderr, "\n");                                               \
       std::abort();                                                             \
     }                                                                           \

@@ -91,12 +91,12 @@ for target in "${targets[@]}"; do
   log="$dir/log"
   executions="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)"
   rate="$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)"
-  coverage="$(grep -o 'cov: [0-9]*' "$log" | tail -1 | sed 's/cov: //')"
+  coverage="$( (grep -o 'cov: [0-9]*' "$log" || true) | tail -1 | sed 's/cov: //')"
   files="$(find "fuzz/corpus/$target" -type f | wc -l)"
   findings="$(find "$dir/artifacts" -type f | wc -l)"
   if [ "$findings" -gt 0 ] || [ "$(cat "$dir/status")" != 0 ]; then
     found=1
-    detail="$findings saved ($(find "$dir/artifacts" -type f -printf '%f ' | head -c 200)); see $log"
+    detail="$findings saved ($(find "$dir/artifacts" -type f -printf '%f ' | head -c 200 || true)); see $log"
   else
     detail=none
   fi
