@@ -3,7 +3,8 @@
 // - fixed disks: /sys/block entries backed by a device (not loop, zram, ram, dm, md,
 //   nbd), not removable, not hidden, in byte order of their names; the serial number is
 //   the "serial" attribute, else device/serial (NVMe, MMC), else the unit serial number
-//   page device/vpd_pg80 (SCSI, SATA); a file that is not world-readable is not used;
+//   page device/vpd_pg80 (SCSI, SATA), cut at its first zero byte; a file that is not
+//   world-readable is not used;
 // - firmware: nothing (the DMI serial files are readable by root alone);
 // - machine identifier: the first line of /etc/machine-id (missing: 2, like a missing
 //   MachineGuid on Windows).
@@ -125,10 +126,15 @@ bool isFixedDisk(const fs::path& device) {
   return removable == "0" && hidden != "1";
 }
 
+// A disk's serial number, cut at its first zero byte: some SCSI and SATA devices pad
+// the unit serial number page with zeros, and a zero inside the identity text would end
+// the hashed bytes there, so later disks and the machine identifier would not count.
 IdentityValue diskSerial(const fs::path& device) {
-  if (IdentityValue serial = readAttribute(device / "serial")) return serial;
-  if (IdentityValue serial = readAttribute(device / "device" / "serial")) return serial;
-  return readUnitSerialPage(device / "device" / "vpd_pg80");
+  IdentityValue serial = readAttribute(device / "serial");
+  if (!serial) serial = readAttribute(device / "device" / "serial");
+  if (!serial) serial = readUnitSerialPage(device / "device" / "vpd_pg80");
+  if (serial) serial->resize(std::min(serial->size(), serial->find('\0')));
+  return serial;
 }
 
 class LinuxIdentitySource final : public IdentitySource {

@@ -3,6 +3,9 @@
 // and the machine identifier's statuses.
 #include "hostmark/identity_source_linux.h"
 
+#include "hostmark/digest.h"
+#include "hostmark/fingerprint.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -77,6 +80,34 @@ TEST_F(LinuxSourceTest, FixedDisksInNameOrder) {
   std::vector<IdentityValue> firmware;
   ASSERT_EQ(src->firmwareSerials(firmware), kSuccess);
   EXPECT_TRUE(firmware.empty());
+}
+
+// Unit serial number pages padded with zero bytes: each serial is cut at its first zero,
+// so the later disk and the machine identifier still count (cloned machines that share
+// a disk serial get different identifiers).
+TEST_F(LinuxSourceTest, ZeroPaddedSerialsKeepLaterValues) {
+  device("sda", true);
+  write("block/sda/device/vpd_pg80", std::string("\x00\x80\x00\x0c" "CLONED\0\0\0\0\0\0", 16));
+  device("sdb", true);
+  write("block/sdb/device/vpd_pg80", std::string("\x00\x80\x00\x08\0\0\0\0\0\0\0\0", 12));
+  device("vda", true);
+  write("block/vda/serial", std::string("V1\0junk\n", 8));
+  write("machine-id", "0123456789abcdef0123456789abcdef\n");
+
+  std::vector<IdentityValue> disks;
+  ASSERT_EQ(source()->diskSerials(disks), kSuccess);
+  EXPECT_EQ(disks, (std::vector<IdentityValue>{"CLONED", "", "V1"}));
+
+  const auto digest = createDigest();
+  std::string identifier;
+  ASSERT_EQ(computeIdentifier(*source(), *digest, false, identifier), kSuccess);
+  Sha1Value expected{};
+  ASSERT_EQ(digest->sha1("CLONEDV10123456789abcdef0123456789abcdef", expected), kSuccess);
+  EXPECT_EQ(identifier, formatIdentifier(expected));
+  write("machine-id", "fedcba9876543210fedcba9876543210\n");
+  std::string clone;
+  ASSERT_EQ(computeIdentifier(*source(), *digest, false, clone), kSuccess);
+  EXPECT_NE(clone, identifier);
 }
 
 TEST_F(LinuxSourceTest, MachineIdentifier) {

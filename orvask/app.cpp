@@ -7,6 +7,7 @@ namespace orvask {
 namespace {
 
 constexpr const char* kUnrecognised = "Argumento(s) nao reconhecido(s).";
+constexpr const char* kOutputFailed = "Falha ao escrever na saida padrao.";
 
 int verifyMachine(OrvaskContext& context) {
   CChecker checker(context.inventory, context.database);
@@ -18,6 +19,10 @@ int verifyMachine(OrvaskContext& context) {
   }
   if (verdict == kMachineReleased) verdict = checker.CheckWhiteList();
   checker.PrintResult(verdict, context.out);
+  // The white list keeps the new products only once the host has the document that
+  // lists them; otherwise they are reported again by the next run.
+  if (!context.out.flush()) throw FrameworkError(kOutputFailed);
+  checker.CommitWhiteList();
   return 0;
 }
 
@@ -27,8 +32,15 @@ int updateBlackList(const std::vector<std::string>& args, std::size_t at, Orvask
     context.out << "error" << std::endl;
     return 0;
   }
-  // The command only adds; the outcome of the inserts is not part of its answer.
-  (void)CDBOrvask(context.database).InsertList(kInsertBlackList, entries);
+  // The command only adds. 61465 means every entry read was stored; a batch that was
+  // abandoned (busy past the wait, a read-only database) or stopped at a failing row
+  // gets the answer for an update that could not be applied.
+  CDBOrvask database(context.database);
+  if (database.InsertList(kInsertBlackList, entries) != kDbDone) {
+    context.log.Stream(LogLevel::Error) << "BlackList nao atualizada: " << database.lastError() << std::endl;
+    context.out << "error" << std::endl;
+    return 0;
+  }
   CChecker checker(context.inventory, context.database);
   checker.PrintResult(kBlackListUpdated, context.out);
   return 0;
@@ -87,7 +99,11 @@ int runOrvask(StartupStatus startup, const std::vector<std::string>& args, Orvas
     }
     log.Stream(LogLevel::Debug) << "Programa Orvask iniciando." << std::endl;
     log.Stream(LogLevel::Debug) << "Lista de argumentos: " << argumentList << std::endl;
-    return runCommand(args, options, context);
+    const int status = runCommand(args, options, context);
+    // An answer that did not reach standard output in full (closed, full, a reader that
+    // went away) is no answer: the run fails instead of ending as if it had answered.
+    if (!context.out.flush()) throw FrameworkError(kOutputFailed);
+    return status;
   } catch (const std::exception& failure) {
     context.out.flush();
     log.Stream(LogLevel::Error) << "Erro generico na aplicacao." << boundedErrorText(failure) << std::endl;

@@ -1,6 +1,7 @@
 #include "orvask/app.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <fstream>
 #include <sstream>
@@ -24,7 +25,7 @@ class App : public ::testing::Test {
   int run(std::vector<std::string> args, StartupStatus startup = StartupStatus::Ready) {
     out.str("");
     CLog log(logPath, [] { return std::tm{}; });
-    OrvaskContext context{inventory, drive ? *drive : fakeDrive, log, out, DatabaseSettings{db, 1}};
+    OrvaskContext context{inventory, drive ? *drive : fakeDrive, log, out, DatabaseSettings{db, 1, readOnly}};
     const int status = runOrvask(startup, args, context);
     log.close();
     return status;
@@ -52,6 +53,7 @@ class App : public ::testing::Test {
   testing::FakeInventory inventory;
   testing::FakeDrive fakeDrive;
   DriveProbe* drive = nullptr;
+  bool readOnly = false;
   std::ostringstream out;
 };
 
@@ -157,6 +159,92 @@ TEST_F(App, UpdateBlackList) {
     EXPECT_EQ(out.str(), "error\n");
   }
   EXPECT_EQ(queryRows(db, "SELECT COUNT(*) FROM TBBlackList"), std::vector<std::string>{"2"});
+}
+
+// Holds the write lock of the database (another process updating it) while it lives.
+class WriteLock {
+ public:
+  explicit WriteLock(const std::string& db) {
+    EXPECT_EQ(sqlite3_open(db.c_str(), &conn_), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(conn_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  }
+  ~WriteLock() { sqlite3_close_v2(conn_); }
+  WriteLock(const WriteLock&) = delete;  // one owner closes the connection
+  WriteLock& operator=(const WriteLock&) = delete;
+
+ private:
+  sqlite3* conn_ = nullptr;
+};
+
+// A write lock held past the bounded wait: the verification ends as a failed run (not
+// 61474 with every product) and the update answers "error"; nothing is stored.
+TEST_F(App, WriteLockHeldPastTheWait) {
+  testing::createSchema(db);
+  testing::execSql(db,
+                   "INSERT INTO TBBlackList (Name, ProductCode) VALUES ('bad', '{Z}');"
+                   "INSERT INTO TBWhiteList (Name, ProductCode) VALUES ('a', '{A}');");
+  inventory.products = {product("{A}")};
+  const std::string input = EncodeBase64(R"({"content":[{"name":"n","productcode":"{N}","version":"1"}]})");
+  {
+    WriteLock other(db);
+    EXPECT_EQ(run({"VerifyMachine"}), -1);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(logLines().back(), "|ERROR|Erro generico na aplicacao.TBWhiteList: database is locked");
+    EXPECT_EQ(run({"UpdateBlackList", input}), 0);
+    EXPECT_EQ(out.str(), "error\n");
+    EXPECT_EQ(logLines().back(), "|ERROR|BlackList nao atualizada: database is locked");
+  }
+  EXPECT_EQ(queryRows(db, "SELECT ProductCode FROM TBWhiteList"), std::vector<std::string>{"{A}"});
+  EXPECT_EQ(queryRows(db, "SELECT ProductCode FROM TBBlackList"), std::vector<std::string>{"{Z}"});
+  // Once the lock is gone the same runs answer normally.
+  EXPECT_EQ(run({"VerifyMachine"}), 0);
+  EXPECT_EQ(out.str(), document(kMachineReleased));
+  EXPECT_EQ(run({"UpdateBlackList", input}), 0);
+  EXPECT_EQ(out.str(), document(kBlackListUpdated));
+}
+
+// A read-only database: the black list is read, but neither list can be changed, so
+// the update answers "error" and the verification fails instead of reporting new products.
+TEST_F(App, ReadOnlyDatabase) {
+  testing::createSchema(db);
+  testing::execSql(db, "INSERT INTO TBBlackList (Name, ProductCode) VALUES ('bad', '{Z}');");
+  inventory.products = {product("{A}")};
+  readOnly = true;
+  EXPECT_EQ(run({"UpdateBlackList", EncodeBase64(R"({"content":[{"name":"n","productcode":"{N}"}]})")}), 0);
+  EXPECT_EQ(out.str(), "error\n");
+  EXPECT_EQ(logLines().back(), "|ERROR|BlackList nao atualizada: attempt to write a readonly database");
+  EXPECT_EQ(run({"VerifyMachine"}), -1);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(logLines().back(), "|ERROR|Erro generico na aplicacao.TBWhiteList: attempt to write a readonly database");
+  EXPECT_EQ(queryRows(db, "SELECT ProductCode FROM TBBlackList UNION ALL SELECT ProductCode FROM TBWhiteList"),
+            std::vector<std::string>{"{Z}"});
+}
+
+// A stream that refuses every byte, like a closed or full standard output.
+class RefusingBuffer final : public std::streambuf {
+ protected:
+  int_type overflow(int_type) override { return traits_type::eof(); }
+  std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
+// An answer that cannot be written fails the run with an ERROR line, and the new
+// products of a verification are not stored: the next run reports them again.
+TEST_F(App, UnwritableOutputFailsTheRun) {
+  testing::createSchema(db);
+  testing::execSql(db, "INSERT INTO TBBlackList (Name, ProductCode) VALUES ('bad', '{Z}');");
+  inventory.products = {product("{A}")};
+  RefusingBuffer refusing;
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"Version"}, {"VerifyMachine"}}) {
+    std::ostream closed(&refusing);
+    CLog log(logPath, [] { return std::tm{}; });
+    OrvaskContext context{inventory, fakeDrive, log, closed, DatabaseSettings{db, 1}};
+    EXPECT_EQ(runOrvask(StartupStatus::Ready, args, context), -1) << args[0];
+    log.close();
+    EXPECT_EQ(logLines().back(), "|ERROR|Erro generico na aplicacao.Falha ao escrever na saida padrao.") << args[0];
+  }
+  EXPECT_TRUE(queryRows(db, "SELECT * FROM TBWhiteList").empty());
+  EXPECT_EQ(run({"VerifyMachine"}), 0);
+  EXPECT_NE(out.str().find("\"id\" : 61474"), std::string::npos) << out.str();
 }
 
 // A failure escaping a command is logged with its text cut to 253 characters.

@@ -49,26 +49,48 @@ int CChecker::CheckBlackList() {
   return SplitByList(inventory, blackList, found, notFound) ? kBlackListedFound : kMachineReleased;
 }
 
+namespace {
+
+// A white-list step that could not be read or stored ends the run: a list that is not
+// known must not make an unchanged machine look new, nor store the inventory again.
+void require(int code, const CDBTransaction& transaction) {
+  if (code != kDbDone) throw FrameworkError("TBWhiteList: " + transaction.lastError());
+}
+
+}  // namespace
+
 int CChecker::CheckWhiteList() {
-  (void)CDBOrvask(database_).LoadList(kSelectWhiteList, whiteList);
+  // Reading the list and storing the changes are one write transaction: of several runs
+  // at once exactly one finds the products new and stores them, the others wait and
+  // then find them stored. It is committed by CommitWhiteList once the verdict is out.
+  whiteListUpdate_ = std::make_unique<CDBTransaction>(database_);
+  CDBTransaction& database = *whiteListUpdate_;
+  require(database.begin(), database);
+  require(database.LoadList(kSelectWhiteList, whiteList), database);
   if (whiteList.empty()) {
     // First verification: every installed product is new. notFound is refilled here
     // so that the document lists them whatever ran before.
     notFound = inventory;
     found.clear();
-    (void)CDBOrvask(database_).InsertList(kInsertWhiteList, inventory);
+    require(database.InsertList(kInsertWhiteList, inventory), database);
     return kNewSoftwareFound;
   }
   SplitByList(whiteList, inventory, found, notFound);
   if (!notFound.empty()) {
-    (void)CDBOrvask(database_).DeleteList(kDeleteWhiteList, notFound);
+    (void)database.DeleteList(kDeleteWhiteList, notFound);  // a row that cannot go is skipped
     whiteList.clear();
-    (void)CDBOrvask(database_).LoadList(kSelectWhiteList, whiteList);
+    require(database.LoadList(kSelectWhiteList, whiteList), database);
   }
   SplitByList(inventory, whiteList, found, notFound);
   if (notFound.empty()) return kMachineReleased;
-  (void)CDBOrvask(database_).InsertList(kInsertWhiteList, notFound);
+  require(database.InsertList(kInsertWhiteList, notFound), database);
   return kNewSoftwareFound;
+}
+
+void CChecker::CommitWhiteList() {
+  if (!whiteListUpdate_) return;
+  const std::unique_ptr<CDBTransaction> update = std::move(whiteListUpdate_);
+  require(update->commit(), *update);
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 // The checks of a verification: inventory, black list, white list, and the verdict document.
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -33,8 +34,14 @@ class CChecker {
   // 61461 (black list empty or unreadable), 61464 (installed products on it) or 0.
   [[nodiscard]] int CheckBlackList();
   // Removes uninstalled products from the white list and adds new ones: 61474 when
-  // there were new products (listed in notFound), else 0.
+  // there were new products (listed in notFound), else 0. The changes stay in one open
+  // transaction until CommitWhiteList; dropping the checker rolls them back. Throws
+  // FrameworkError when the list cannot be read or changed (busy past the bounded wait,
+  // a read-only database, a missing table): an unknown list is not an empty one.
   [[nodiscard]] int CheckWhiteList();
+  // Commits the changes of CheckWhiteList (nothing when there are none); throws
+  // FrameworkError when the commit fails, which leaves the list as it was.
+  void CommitWhiteList();
   // Writes the verdict document of `code` and a line end.
   void PrintResult(int code, std::ostream& out) const;
 
@@ -49,6 +56,7 @@ class CChecker {
  private:
   ProductInventory& source_;
   DatabaseSettings database_;
+  std::unique_ptr<CDBTransaction> whiteListUpdate_;
 };
 
 // The verdict document as JsonCpp's default stream writer prints it (no line end).

@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "orvask/framework.h"
 #include "orvask/test_support.h"
 
 namespace orvask {
@@ -145,6 +146,7 @@ TEST_F(Checker, BlackList) {
 TEST_F(Checker, FirstVerificationStoresEverything) {
   CChecker checker = enumerated({"{A}", "{B}"});
   ASSERT_EQ(checker.CheckWhiteList(), kNewSoftwareFound);
+  checker.CommitWhiteList();
   EXPECT_EQ(keys(checker.notFound), (std::vector<std::string>{"{A}", "{B}"}));
   EXPECT_EQ(queryRows(db, "SELECT Name, Version, ProductCode, Path, Date FROM TBWhiteList ORDER BY ProductCode"),
             (std::vector<std::string>{"Product {A}|1.0|{A}|C:\\Apps\\{A}|20240131",
@@ -159,7 +161,19 @@ TEST_F(Checker, WhiteListRemovesAndAdds) {
   CChecker checker = enumerated({"{A}", "{C}"});
   ASSERT_EQ(checker.CheckWhiteList(), kNewSoftwareFound);
   EXPECT_EQ(keys(checker.notFound), std::vector<std::string>{"{C}"});
+  checker.CommitWhiteList();
   EXPECT_EQ(storedWhiteList(), (std::vector<std::string>{"{A}", "{C}"}));
+}
+
+// The changes stay pending until committed: a checker dropped before (the document could
+// not be written) leaves the white list as it was.
+TEST_F(Checker, UncommittedChangesAreRolledBack) {
+  whiteList({"{A}", "{B}"});
+  {
+    CChecker checker = enumerated({"{A}", "{C}"});
+    ASSERT_EQ(checker.CheckWhiteList(), kNewSoftwareFound);
+  }
+  EXPECT_EQ(storedWhiteList(), (std::vector<std::string>{"{A}", "{B}"}));
 }
 
 // Nothing installed: every white-list row is removed and the machine passes.
@@ -167,6 +181,7 @@ TEST_F(Checker, EmptyInventoryEmptiesWhiteList) {
   whiteList({"{A}", "{B}"});
   CChecker checker = enumerated({});
   EXPECT_EQ(checker.CheckWhiteList(), kMachineReleased);
+  checker.CommitWhiteList();
   EXPECT_TRUE(storedWhiteList().empty());
 }
 
@@ -174,7 +189,40 @@ TEST_F(Checker, UnchangedMachinePasses) {
   whiteList({"{A}", "{B}"});
   CChecker checker = enumerated({"{B}", "{A}"});
   EXPECT_EQ(checker.CheckWhiteList(), kMachineReleased);
+  checker.CommitWhiteList();
   EXPECT_EQ(storedWhiteList(), (std::vector<std::string>{"{A}", "{B}"}));
+}
+
+// A white list that cannot be read, or new products that cannot be stored, end the
+// check with a failure: no product is reported new and nothing is stored.
+TEST_F(Checker, WhiteListFailuresAreNotAnEmptyList) {
+  const struct {
+    const char* what;
+    const char* sql;
+    const char* error;
+  } cases[] = {
+      {"missing table", "DROP TABLE TBWhiteList;", "TBWhiteList: no such table: TBWhiteList"},
+      {"refused row",
+       "CREATE TRIGGER refuse BEFORE INSERT ON TBWhiteList WHEN NEW.ProductCode = '{B}' "
+       "BEGIN SELECT RAISE(ABORT, 'refused'); END;",
+       "TBWhiteList: refused"},
+  };
+  for (const auto& c : cases) {
+    testing::TempDir caseDir;
+    const std::string caseDb = caseDir.file("Orvask.db");
+    testing::createSchema(caseDb);
+    testing::execSql(caseDb, c.sql);
+    testing::FakeInventory fake;
+    fake.products = {product("{A}"), product("{B}"), product("{C}")};
+    CChecker checker(fake, DatabaseSettings{caseDb, 1});
+    checker.EnumerateInstalledSoftware();
+    try {
+      (void)checker.CheckWhiteList();
+      ADD_FAILURE() << c.what << ": no failure";
+    } catch (const FrameworkError& failure) {
+      EXPECT_EQ(failure.errorMessage(), c.error) << c.what;
+    }
+  }
 }
 
 TEST(ResultDocument, ExactBytes) {

@@ -126,6 +126,62 @@ orvask UpdateBlackList
 check "update without input: output" "error"$'\n' "$out"
 check "nothing added by unreadable inputs" 2 "$(sql "SELECT COUNT(*) FROM TBBlackList")"
 
+# Standard output that cannot take the answer: closed, a full device, a pipe whose reader
+# is gone. The run fails (255) with an ERROR line and the log never becomes standard
+# output (the white list side is in drive_linux_test.sh and the unit tests). Under
+# Wine the program is started without the runner, which would give it a file instead.
+direct() {
+  if [ "$TARVO_PLATFORM" = win32 ]; then
+    WINEPREFIX=${TARVO_WINEPREFIX:-$TARVO_BUILD_DIR/wineprefix} WINEARCH=win32 WINEDEBUG=-all \
+      WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= wine "$(exe Orvask)" "$@"
+  else
+    "$(exe Orvask)" "$@"
+  fi
+}
+# orvask_to TARGET ARGS...: runs the program in $work with standard output closed,
+# on /dev/full, or on a pipe without a reader; its status goes to $status.
+orvask_to() {
+  local target=$1 rw w
+  shift
+  pushd "$work" >/dev/null
+  set +e
+  case $target in
+    closed) direct "$@" >&- ;;
+    full) direct "$@" >/dev/full ;;
+    pipe)
+      # Open the fifo's both ends, then drop the reader: every write fails with EPIPE.
+      rm -f "$orvask_root/fifo"
+      mkfifo "$orvask_root/fifo"
+      exec {rw}<>"$orvask_root/fifo" {w}>"$orvask_root/fifo" {rw}<&-
+      direct "$@" >&"$w"
+      ;;
+  esac
+  status=$?
+  [ "$target" = pipe ] && exec {w}>&-
+  set -e
+  popd >/dev/null
+}
+failed_output='|ERROR|Erro generico na aplicacao.Falha ao escrever na saida padrao.'
+for target in closed full pipe; do
+  fresh_dir
+  orvask_to "$target" Version
+  check "Version, output $target: status" 255 "$status"
+  if [ "$target" = closed ] && [ "$TARVO_PLATFORM" = linux ]; then
+    check "Version, output closed: start-up refused" '|ERROR|Erro Fatal: GetModuleHandle falhou.' "$(log_tails)"
+  else
+    # Wine hands a closed descriptor to the program as a handle that fails every write.
+    check "Version, output $target: ERROR line" "$failed_output" "$(log_tails | tail -n1)"
+  fi
+  schema
+  sql "INSERT INTO TBBlackList (Name, ProductCode) VALUES ('not installed', '{NOT-INSTALLED}');"
+  orvask_to "$target" VerifyMachine
+  check "VerifyMachine, output $target: status" 255 "$status"
+  check "VerifyMachine, output $target: no document in the log" 0 "$(grep -c '"success"' "$work/OrvaskApp.log" || true)"
+  if [ "$target" != closed ] || [ "$TARVO_PLATFORM" = win32 ]; then
+    check "VerifyMachine, output $target: ERROR line" "$failed_output" "$(log_tails | tail -n1)"
+  fi
+done
+
 if [ "$TARVO_PLATFORM" = linux ]; then
   # Black-listed installed software (from the dpkg database) is reported before the
   # drive is looked at; the product name with an apostrophe comes back unchanged.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Two Orvask processes updating the black list and verifying against the same database
-# at the same time lose no row and leave a sound database; on Linux a process killed in
-# the middle of a batch leaves the database as before the batch.
+# at the same time lose no row and leave a sound database; eight first verifications at
+# once store each product once and only one of them reports it; on Linux a process
+# killed in the middle of a batch leaves the database as before the batch.
 # On Linux the white list takes part when a private mount namespace can put a disk at
 # the drive mount point (argument 1); under Wine V: is mapped as a hard disk.
 point=${1:-}
@@ -86,14 +87,52 @@ for id in 1 2; do
 done
 verdicts=$(grep -vx 61465 "$work/answers.1" "$work/answers.2" | cut -d: -f2 | sort -u | tr '\n' ' ')
 if [ "$expect_white_list" = yes ]; then
-  installed=$(dpkg-query -W -f='${db:Status-Status} ${Package}:${Architecture}\n' | awk '$1 == "installed" {print $2}' | sort)
+  installed=$(dpkg-query -W -f='${db:Status-Status} ${Package}:${Architecture}\n' |
+    awk '$1 != "not-installed" && $1 != "config-files" {print $2}' | LC_ALL=C sort)
   check "verdicts while both write" "0 61474 " "$verdicts"
-  # Two first runs at once may both store a product; it still counts as one entry.
-  check "white list holds every package" "$installed" "$(sql "SELECT DISTINCT ProductCode FROM TBWhiteList" | LC_ALL=C sort)"
+  check "white list holds every package once" "$installed" "$(sql "SELECT ProductCode FROM TBWhiteList" | LC_ALL=C sort)"
 elif [ "$TARVO_PLATFORM" = win32 ]; then
   check "verdicts (nothing installed, V: a hard disk)" "61474 " "$verdicts"
 else
   check "verdicts (drive not mounted)" "61451 " "$verdicts"
+fi
+
+# Eight first verifications started together on an empty white list: reading the list
+# and storing the new products is one write transaction, so exactly one run reports
+# 61474 and stores each product once; the others find them stored and answer 0.
+if [ "$expect_white_list" = yes ] || [ "$TARVO_PLATFORM" = win32 ]; then
+  if [ "$TARVO_PLATFORM" = win32 ]; then
+    # One product installed per machine, so that the inventory is not empty.
+    code_conc='{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000005}'
+    make_msi "$code_conc" "Orvask Concurrent Test" 1.0.0 5 >/dev/null
+    "$TARVO_RUNNER" msiexec /x "$code_conc" /qn >/dev/null 2>&1 || true
+    "$TARVO_RUNNER" msiexec /i "$orvask_root/5.msi" /qn ALLUSERS=1 >/dev/null 2>&1
+    trap '"$TARVO_RUNNER" msiexec /x "$code_conc" /qn >/dev/null 2>&1 || true; rm -f "$prefix/dosdevices/v:"; set_drive delete "HKLM\Software\Wine\Drives" /v v: /f; rm -rf "$orvask_root" "$out_raw"' EXIT
+  fi
+  fresh_dir
+  schema
+  sql "INSERT INTO TBBlackList (Name, ProductCode) VALUES ('not installed', '{NOT-INSTALLED}');"
+  program=$(exe Orvask)
+  pids=()
+  for i in 1 2 3 4 5 6 7 8; do
+    # shellcheck disable=SC2086
+    (cd "$work" && ${TARVO_RUNNER:-} "$program" VerifyMachine | tr -d '\r' >"$work/first.$i") &
+    pids+=($!)
+  done
+  for pid in "${pids[@]}"; do wait "$pid"; done
+  ids=$(for i in 1 2 3 4 5 6 7 8; do out=$(cat "$work/first.$i"); verdict_id; done | sort | uniq -c | awk '{print $2 "x" $1}' | tr '\n' ' ')
+  check "eight first verifications: one 61474, seven 0" "0x7 61474x1 " "$ids"
+  reported=$(cat "$work"/first.* | sed -n 's/.*"uuid" : "\(.*\)"/\1/p')
+  check "eight first verifications: every product stored once" "$(wc -l <<<"$reported")" "$(sql "SELECT COUNT(*) FROM TBWhiteList")"
+  check "eight first verifications: the stored products are the reported ones" "$reported" \
+    "$(sql "SELECT ProductCode FROM TBWhiteList" | LC_ALL=C sort)"
+  if [ "$TARVO_PLATFORM" = linux ]; then
+    installed=$(dpkg-query -W -f='${db:Status-Status} ${Package}:${Architecture}\n' |
+      awk '$1 != "not-installed" && $1 != "config-files" {print $2}' | LC_ALL=C sort)
+    check "eight first verifications: the rows are the installed packages" "$installed" "$reported"
+  else
+    check "eight first verifications: the installed product is among them" 1 "$(grep -cxF "$code_conc" <<<"$reported")"
+  fi
 fi
 
 if [ "$TARVO_PLATFORM" = linux ]; then

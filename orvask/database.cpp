@@ -53,24 +53,31 @@ std::string columnText(sqlite3_stmt* stmt, int column) {
   return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)));
 }
 
-}  // namespace
+std::string errorText(sqlite3* db) {
+  const char* text = db != nullptr ? sqlite3_errmsg(db) : nullptr;
+  return text != nullptr ? text : "out of memory";
+}
 
-int CDBOrvask::open(SqliteConnection& connection) {
+// Opens the database with the bounded busy wait; `limit` must outlive the connection.
+int openDatabase(const DatabaseSettings& settings, SqliteConnection& connection, int& limit, std::string& error) {
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(settings_.path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  const int flags = settings.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+  const int rc = sqlite3_open_v2(settings.path.c_str(), &db, flags, nullptr);
   connection = SqliteConnection(db);  // owns the handle even when opening failed
-  if (rc != SQLITE_OK) return kDbOpenFailed;
-  busyLimit_ = settings_.busyWaitSteps;
-  sqlite3_busy_handler(db, waitWhileBusy, &busyLimit_);
+  if (rc != SQLITE_OK) {
+    error = errorText(db);
+    return kDbOpenFailed;
+  }
+  limit = settings.busyWaitSteps;
+  sqlite3_busy_handler(db, waitWhileBusy, &limit);
   return kDbDone;
 }
 
-int CDBOrvask::LoadList(const std::string& statement, SoftwareMap& map) {
-  SqliteConnection connection;
-  if (open(connection) != kDbDone) return kDbOpenFailed;
+int loadRows(sqlite3* db, const std::string& statement, SoftwareMap& map, std::string& error) {
   sqlite3_stmt* raw = nullptr;
-  const int prepared = sqlite3_prepare_v2(connection.get(), statement.c_str(), -1, &raw, nullptr);
+  const int prepared = sqlite3_prepare_v2(db, statement.c_str(), -1, &raw, nullptr);
   if (prepared != SQLITE_OK || raw == nullptr) {
+    error = errorText(db);
     sqlite3_finalize(raw);
     // Still busy after the bounded wait (the schema could not be read): a read failure.
     return (prepared & 0xFF) == SQLITE_BUSY ? kDbReadFailed : kDbPrepareFailed;
@@ -81,7 +88,10 @@ int CDBOrvask::LoadList(const std::string& statement, SoftwareMap& map) {
     // The busy handler has already waited its bounded time when a step answers BUSY.
     const int rc = sqlite3_step(raw);
     if (rc == SQLITE_DONE) return kDbDone;
-    if (rc != SQLITE_ROW) return kDbReadFailed;
+    if (rc != SQLITE_ROW) {
+      error = errorText(db);
+      return kDbReadFailed;
+    }
     SoftwareRecord record;
     for (int c = 0; c < columns; ++c) {
       const char* name = sqlite3_column_name(raw, c);
@@ -97,55 +107,117 @@ int CDBOrvask::LoadList(const std::string& statement, SoftwareMap& map) {
   }
 }
 
-int CDBOrvask::InsertList(const std::string& statement, const SoftwareMap& map) {
-  return runBatch(statement, map, Batch::Insert);
-}
+enum class Batch { Insert, Delete };
 
-int CDBOrvask::DeleteList(const std::string& statement, const SoftwareMap& map) {
-  return runBatch(statement, map, Batch::Delete);
-}
-
-int CDBOrvask::runBatch(const std::string& statement, const SoftwareMap& map, Batch kind) {
-  SqliteConnection connection;
-  if (open(connection) != kDbDone) return kDbOpenFailed;
-  if (map.empty()) return kDbDone;
-  sqlite3* db = connection.get();
-  // One transaction per batch: one disk sync instead of one per row, and a crash leaves
-  // the database as before or after the batch. IMMEDIATE takes the write lock up front,
-  // so two writers wait for each other instead of deadlocking on a lock upgrade.
-  if (!exec(db, "BEGIN IMMEDIATE")) return kind == Batch::Insert ? kDbBatchFailed : kDbDone;
-  bool failed = false;
+// Runs the statement once per entry in key order. An insert stops at the first failing
+// entry (61442) and keeps the ones before it; a delete skips a failing entry.
+int runRows(sqlite3* db, const std::string& statement, const SoftwareMap& map, Batch kind, std::string& error) {
   try {
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db, statement.c_str(), -1, &raw, nullptr) != SQLITE_OK || raw == nullptr) {
+      error = errorText(db);
       sqlite3_finalize(raw);
-      failed = true;
-    } else {
-      SqliteStatement prepared(raw);
-      for (const auto& [key, record] : map) {
-        sqlite3_reset(raw);
-        sqlite3_clear_bindings(raw);
-        bool ok = kind == Batch::Insert
-                      ? bindText(raw, 1, record.Name) && bindText(raw, 2, record.Version) && bindText(raw, 3, key) &&
-                            bindText(raw, 4, record.Path) && bindText(raw, 5, record.Date)
-                      : bindText(raw, 1, key);
-        ok = ok && sqlite3_step(raw) == SQLITE_DONE;
-        if (!ok && kind == Batch::Insert) {
-          failed = true;  // entries before this one stay inserted
-          break;
-        }
+      return kind == Batch::Insert ? kDbBatchFailed : kDbDone;
+    }
+    SqliteStatement prepared(raw);
+    for (const auto& [key, record] : map) {
+      sqlite3_reset(raw);
+      sqlite3_clear_bindings(raw);
+      bool ok = kind == Batch::Insert
+                    ? bindText(raw, 1, record.Name) && bindText(raw, 2, record.Version) && bindText(raw, 3, key) &&
+                          bindText(raw, 4, record.Path) && bindText(raw, 5, record.Date)
+                    : bindText(raw, 1, key);
+      ok = ok && sqlite3_step(raw) == SQLITE_DONE;
+      if (!ok) {
+        error = errorText(db);
+        if (kind == Batch::Insert) return kDbBatchFailed;  // entries before this one stay inserted
       }
     }
   } catch (const FrameworkError& failure) {
     failure.report();
-    failed = true;
+    error = failure.errorMessage();
+    return kDbBatchFailed;
   }
-  // Commit what the batch did; if even that fails, nothing of the batch remains.
-  if (!exec(db, "COMMIT")) {
-    exec(db, "ROLLBACK");
-    return kind == Batch::Insert ? kDbBatchFailed : kDbDone;
+  return kDbDone;
+}
+
+}  // namespace
+
+CDBTransaction::~CDBTransaction() {
+  if (open_) exec(connection_.get(), "ROLLBACK");
+}
+
+int CDBTransaction::fail(int code) {
+  lastError_ = errorText(connection_.get());
+  return code;
+}
+
+int CDBTransaction::begin() {
+  if (const int rc = openDatabase(settings_, connection_, busyLimit_, lastError_); rc != kDbDone) return rc;
+  // IMMEDIATE takes the write lock up front, so two writers wait for each other instead
+  // of deadlocking on a lock upgrade.
+  if (!exec(connection_.get(), "BEGIN IMMEDIATE")) return fail(kDbBatchFailed);
+  open_ = true;
+  return kDbDone;
+}
+
+int CDBTransaction::LoadList(const std::string& statement, SoftwareMap& map) {
+  return loadRows(connection_.get(), statement, map, lastError_);
+}
+
+int CDBTransaction::InsertList(const std::string& statement, const SoftwareMap& map) {
+  return runRows(connection_.get(), statement, map, Batch::Insert, lastError_);
+}
+
+int CDBTransaction::DeleteList(const std::string& statement, const SoftwareMap& map) {
+  return runRows(connection_.get(), statement, map, Batch::Delete, lastError_);
+}
+
+int CDBTransaction::commit() {
+  if (!open_) return kDbBatchFailed;
+  open_ = false;
+  if (!exec(connection_.get(), "COMMIT")) {
+    // If even the commit fails (still busy, disk full), nothing of the batch remains.
+    lastError_ = errorText(connection_.get());
+    exec(connection_.get(), "ROLLBACK");
+    return kDbBatchFailed;
   }
-  return failed && kind == Batch::Insert ? kDbBatchFailed : kDbDone;
+  return kDbDone;
+}
+
+int CDBOrvask::LoadList(const std::string& statement, SoftwareMap& map) {
+  SqliteConnection connection;
+  if (openDatabase(settings_, connection, busyLimit_, lastError_) != kDbDone) return kDbOpenFailed;
+  return loadRows(connection.get(), statement, map, lastError_);
+}
+
+// One transaction per batch: one disk sync instead of one per row, and a crash leaves the
+// database as before or after the batch.
+int CDBOrvask::InsertList(const std::string& statement, const SoftwareMap& map) {
+  if (map.empty()) {
+    SqliteConnection connection;  // opening alone creates a missing file, as every access does
+    return openDatabase(settings_, connection, busyLimit_, lastError_);
+  }
+  CDBTransaction batch(settings_);
+  int rc = batch.begin();
+  if (rc == kDbDone) rc = batch.InsertList(statement, map);
+  // Entries before a failing one are kept, so the batch is committed either way.
+  const int committed = rc == kDbOpenFailed ? rc : batch.commit();
+  lastError_ = batch.lastError();
+  return rc != kDbDone ? rc : committed;
+}
+
+int CDBOrvask::DeleteList(const std::string& statement, const SoftwareMap& map) {
+  if (map.empty()) {
+    SqliteConnection connection;
+    return openDatabase(settings_, connection, busyLimit_, lastError_);
+  }
+  CDBTransaction batch(settings_);
+  const int rc = batch.begin();
+  if (rc == kDbDone) (void)batch.DeleteList(statement, map);
+  if (rc == kDbDone) (void)batch.commit();
+  lastError_ = batch.lastError();
+  return rc == kDbOpenFailed ? kDbOpenFailed : kDbDone;
 }
 
 }  // namespace orvask

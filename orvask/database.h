@@ -33,6 +33,9 @@ struct DatabaseSettings {
   std::string path = "Orvask.db";
   // A busy database is retried every 100 ms, at most this many times (300: 30 s).
   int busyWaitSteps = 300;
+  // Tests only: open the file read-only, as SQLite does by itself when the file cannot
+  // be written (which file permissions alone cannot show to a test running as root).
+  bool readOnly = false;
 };
 
 // Owner of one SQLite connection (sqlite3_open_v2 / sqlite3_close).
@@ -67,6 +70,42 @@ class SqliteStatement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
+// A write transaction on a connection of its own: begin() takes the write lock up front
+// (BEGIN IMMEDIATE, waiting like every access while another process writes), commit()
+// ends it, and a transaction that ends without a commit is rolled back. Reads inside it
+// see exactly what its writes will be based on, so of several runs at once only one
+// finds a row missing and adds it.
+class CDBTransaction {
+ public:
+  explicit CDBTransaction(const DatabaseSettings& settings) : settings_(settings) {}
+  ~CDBTransaction();
+  CDBTransaction(const CDBTransaction&) = delete;  // one owner ends the transaction
+  CDBTransaction& operator=(const CDBTransaction&) = delete;
+
+  // Opens the connection and begins: 0, 61441 (cannot open) or 61442 (the write lock was
+  // not granted: still busy after the bounded wait, or a read-only database).
+  [[nodiscard]] int begin();
+  // As CDBOrvask::LoadList, inside the transaction.
+  [[nodiscard]] int LoadList(const std::string& statement, SoftwareMap& map);
+  // Runs the insert once per entry in key order; stops at the first failing entry (61442).
+  [[nodiscard]] int InsertList(const std::string& statement, const SoftwareMap& map);
+  // Runs the delete once per entry in key order; a failing entry is skipped (0).
+  [[nodiscard]] int DeleteList(const std::string& statement, const SoftwareMap& map);
+  // Commits: 0, or 61442 when the commit fails (nothing of the transaction remains).
+  [[nodiscard]] int commit();
+  // SQLite's text for the last failure, empty when there was none.
+  [[nodiscard]] const std::string& lastError() const { return lastError_; }
+
+ private:
+  int fail(int code);
+
+  DatabaseSettings settings_;
+  int busyLimit_ = 0;  // read by the busy handler while the connection lives
+  SqliteConnection connection_;
+  bool open_ = false;
+  std::string lastError_;
+};
+
 class CDBOrvask {
  public:
   explicit CDBOrvask(DatabaseSettings settings = {}) : settings_(std::move(settings)) {}
@@ -76,19 +115,19 @@ class CDBOrvask {
   // rows read before a failure stay in the map.
   [[nodiscard]] int LoadList(const std::string& statement, SoftwareMap& map);
   // Runs the insert once per entry in key order, all in one transaction. On the first
-  // failing entry it stops and keeps the entries before it (61442).
+  // failing entry it stops and keeps the entries before it (61442); a batch that could
+  // not begin or commit stores nothing (61442).
   [[nodiscard]] int InsertList(const std::string& statement, const SoftwareMap& map);
   // Runs the delete once per entry in key order in one transaction; a failing entry is
   // skipped. Returns 0, or 61441 when the database cannot be opened.
   [[nodiscard]] int DeleteList(const std::string& statement, const SoftwareMap& map);
+  // SQLite's text for the last failure of this object, empty when there was none.
+  [[nodiscard]] const std::string& lastError() const { return lastError_; }
 
  private:
-  enum class Batch { Insert, Delete };
-  [[nodiscard]] int open(SqliteConnection& connection);
-  [[nodiscard]] int runBatch(const std::string& statement, const SoftwareMap& map, Batch kind);
-
   DatabaseSettings settings_;
   int busyLimit_ = 0;
+  std::string lastError_;
 };
 
 }  // namespace orvask

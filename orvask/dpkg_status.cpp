@@ -46,7 +46,9 @@ std::vector<DpkgPackage> parseDpkgStatus(std::string_view text) {
 
 bool isInstalled(const DpkgPackage& package) {
   const std::size_t last = package.status.rfind(' ');
-  return last != std::string::npos && std::string_view(package.status).substr(last + 1) == "installed";
+  if (last == std::string::npos) return false;
+  const std::string_view state = std::string_view(package.status).substr(last + 1);
+  return !state.empty() && state != "not-installed" && state != "config-files";
 }
 
 std::string productCodeOf(const DpkgPackage& package) { return package.package + ":" + package.architecture; }

@@ -16,8 +16,11 @@ struct DpkgPackage {
 // Parses the stanzas of a status file; continuation lines are skipped.
 [[nodiscard]] std::vector<DpkgPackage> parseDpkgStatus(std::string_view text);
 
-// True when the package's files are on the machine: its state word is "installed"
-// ("install ok installed", also held or selected for removal but not yet removed).
+// True when the package's files may be on the machine: every state but "not-installed"
+// and "config-files" (which leave only configuration files behind). Transient states
+// count: "triggers-pending" and "half-configured" are routine while apt runs, and
+// "half-installed" may have any part of the package's files on disk. A stanza without
+// a Status field is not installed.
 [[nodiscard]] bool isInstalled(const DpkgPackage& package);
 
 // The product code of a package: "name:architecture", unique per installed instance.

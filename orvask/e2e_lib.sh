@@ -36,3 +36,37 @@ verdict_id() { sed -n 's/^\t\t\t"id" : \([0-9]*\),$/\1/p' <<<"$out"; }
 document() {
   printf '{\n\t"success" : \n\t{\n\t\t"error" : \n\t\t{\n\t\t\t"id" : %s,\n\t\t\t"message" : "%s"\n\t\t}\n\t}\n}\n' "$1" "$2"
 }
+
+# make_msi CODE NAME VERSION N [perUser]: builds $orvask_root/N.msi installing one
+# file, per machine (or, with perUser, for the current user only).
+make_msi() {
+  local dir="$orvask_root/msi$4" scope=perMachine folder=ProgramFilesFolder keypath=""
+  if [ "${5:-}" = perUser ]; then
+    scope=perUser folder=LocalAppDataFolder
+    keypath="<RegistryValue Root=\"HKCU\" Key=\"Software\\OrvaskTest$4\" Name=\"installed\" Type=\"integer\" Value=\"1\" KeyPath=\"yes\"/><RemoveFolder Id=\"RF$4\" On=\"uninstall\"/>"
+  fi
+  mkdir -p "$dir"
+  echo "payload $4" >"$dir/payload.txt"
+  cat >"$dir/p.wxs" <<WXS
+<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="$1" Name="$2" Language="1033" Version="$3" Manufacturer="Tarvo Tests"
+           UpgradeCode="{0F5A1C2E-7B3D-4E8F-9A01-0A1FB000000$4}">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="$scope"/>
+    <Media Id="1" Cabinet="p.cab" EmbedCab="yes"/>
+    <Property Id="ARPINSTALLLOCATION" Value="C:\\OrvaskTest\\$4"/>
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="$folder">
+        <Directory Id="INSTALLDIR" Name="OrvaskTest$4">
+          <Component Id="C$4" Guid="{0F5A1C2E-7B3D-4E8F-9A01-0A1FC000000$4}">
+            $keypath<File Id="F$4" Source="payload.txt"/>
+          </Component>
+        </Directory>
+      </Directory>
+    </Directory>
+    <Feature Id="Main" Level="1"><ComponentRef Id="C$4"/></Feature>
+  </Product>
+</Wix>
+WXS
+  (cd "$dir" && wixl -o "$orvask_root/$4.msi" p.wxs)
+}

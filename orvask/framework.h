@@ -12,7 +12,9 @@ enum class StartupStatus { Ready, NoModuleHandle, FrameworkInitFailed };
 
 // Platform start-up. Windows: GetModuleHandleA(NULL), then GetCommandLineA and the
 // process error mode (no system dialog may block an unattended run).
-// Linux: checks standard output and ignores SIGPIPE (a closed reader ends no run).
+// Both: descriptors 0 to 2 that are closed are opened on the null device, so that no
+// file of the program takes their place; a closed standard output fails the start-up.
+// Linux also ignores SIGPIPE (a reader that went away makes the write fail instead).
 [[nodiscard]] StartupStatus platformStartup();
 
 // Case-insensitive comparison of ASCII letters, byte-wise otherwise (_mbsicmp on

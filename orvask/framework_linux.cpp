@@ -1,13 +1,31 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
-#include <cstdio>
 
 #include "orvask/framework.h"
 
 namespace orvask {
 
 StartupStatus platformStartup() {
-  // The verdict goes to standard output; without it the run cannot answer.
-  if (std::ferror(stdout) != 0) return StartupStatus::NoModuleHandle;
+  // A descriptor from 0 to 2 that the parent left closed would be taken by the next file
+  // opened, and the log would become standard output: each one is opened on /dev/null
+  // (open answers the lowest free descriptor). Without standard output the verdict
+  // cannot reach the host, so that run ends as a failed start-up.
+  bool noStandardOutput = false;
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int placeholder = open("/dev/null", O_RDWR);
+    if (placeholder != fd) {
+      if (placeholder >= 0) close(placeholder);
+      return StartupStatus::NoModuleHandle;
+    }
+    if (fd == 1) noStandardOutput = true;
+  }
+  if (noStandardOutput) return StartupStatus::NoModuleHandle;
+  // A reader that went away makes a write fail (and the run report it) instead of
+  // killing the process.
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);

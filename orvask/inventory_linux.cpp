@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "orvask/dpkg_status.h"
-#include "orvask/inventory.h"
+#include "orvask/inventory_linux.h"
 
 namespace orvask {
 
@@ -61,6 +61,10 @@ class DpkgInventory final : public ProductInventory {
 
 }  // namespace
 
-std::unique_ptr<ProductInventory> makeInventory() { return std::make_unique<DpkgInventory>("/var/lib/dpkg"); }
+std::unique_ptr<ProductInventory> makeDpkgInventory(std::string adminDir) {
+  return std::make_unique<DpkgInventory>(std::move(adminDir));
+}
+
+std::unique_ptr<ProductInventory> makeInventory() { return makeDpkgInventory("/var/lib/dpkg"); }
 
 }  // namespace orvask

@@ -80,20 +80,40 @@ unsigned classifyBlockDevice(const std::string& sysfsRoot, unsigned major, std::
   return removable == '1' ? kDriveRemovable : kDriveFixed;
 }
 
+// A decimal number that fills the whole text; nullopt otherwise.
+std::optional<std::uint64_t> decimal(std::string_view text) {
+  if (text.empty() || text.size() > 19) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  return value;
+}
+
 }  // namespace
 
-unsigned classifyMount(std::string_view mountinfo, const std::string& mountPoint, const std::string& sysfsRoot) {
+unsigned classifyMount(std::string_view mountinfo, const std::string& mountPoint,
+                       const std::optional<ReachedMount>& reached, const std::string& sysfsRoot) {
+  if (!reached) return kDriveNoRootDir;
   const std::string wanted = normalise(mountPoint);
+  const std::string reachedDevice = std::to_string(reached->major) + ":" + std::to_string(reached->minor);
   std::string fsType;
   std::string device;
   bool found = false;
-  // The last matching line is the mount on top, the one a path lookup reaches.
   while (!mountinfo.empty()) {
     const std::size_t end = mountinfo.find('\n');
     const std::string_view line = mountinfo.substr(0, end);
     mountinfo = end == std::string_view::npos ? std::string_view{} : mountinfo.substr(end + 1);
     const std::vector<std::string_view> fields = splitSpaces(line);
-    if (fields.size() < 7 || unescape(fields[4]) != wanted) continue;
+    if (fields.size() < 7) continue;
+    // The reached mount itself: by its ID, or (no ID) the last line with its device.
+    if (reached->mountId ? decimal(fields[0]) != reached->mountId : fields[2] != reachedDevice) continue;
+    if (unescape(fields[4]) != wanted) {
+      // The lookup landed on a mount elsewhere: the path is no mount point of its own.
+      if (reached->mountId) return kDriveNoRootDir;
+      continue;
+    }
     std::size_t dash = 6;
     while (dash < fields.size() && fields[dash] != "-") ++dash;
     if (dash + 1 >= fields.size()) continue;

@@ -30,7 +30,10 @@ class Mountinfo : public ::testing::Test {
     fs::create_directory_symlink("../../devices/sr0", root / "dev/block/11:0");
   }
   void write(const std::string& name, const std::string& text) { std::ofstream(dir.file(name)) << text; }
-  unsigned classify(const std::string& point) { return classifyMount(kMounts, point, dir.path().string()); }
+  // What a lookup reaching mount `id` (with device major:minor) classifies as.
+  unsigned classify(const std::string& point, std::uint64_t id, unsigned major = 0, unsigned minor = 0) {
+    return classifyMount(kMounts, point, ReachedMount{id, major, minor}, dir.path().string());
+  }
 
   testing::TempDir dir;
   static constexpr const char* kMounts =
@@ -52,33 +55,61 @@ class Mountinfo : public ::testing::Test {
 };
 
 TEST_F(Mountinfo, ClassifiesLikeDriveTypes) {
-  const std::pair<const char*, unsigned> cases[] = {
-      {"/", kDriveFixed},
-      {"/media/v", kDriveRemovable},  // the top mount decides
-      {"/media/v/", kDriveRemovable},
-      {"/mnt/nfs", kDriveRemote},
-      {"/mnt/sshfs", kDriveRemote},
-      {"/mnt/smb", kDriveRemote},
-      {"/mnt/ram", kDriveRamdisk},
-      {"/mnt/t", kDriveRamdisk},
-      {"/mnt/cd", kDriveCdrom},
-      {"/mnt/btr", kDriveFixed},
-      {"/mnt/over", kDriveUnknown},
-      {"/mnt/my disk", kDriveFixed},  // whole disk, attribute in its own directory
-      {"/mnt/bound", kDriveFixed},    // a bind mount of a directory
-      {"/mnt/gone", kDriveUnknown},   // device unknown to sysfs
-      {"/media", kDriveNoRootDir},
-      {"/media/v/sub", kDriveNoRootDir},
-      {"/mnt/my", kDriveNoRootDir},
+  const struct {
+    const char* point;
+    std::uint64_t reached;
+    unsigned type;
+  } cases[] = {
+      {"/", 28, kDriveFixed},
+      {"/media/v", 41, kDriveRemovable},  // the mount the lookup reaches decides
+      {"/media/v", 40, kDriveRamdisk},
+      {"/media/v/", 41, kDriveRemovable},
+      {"/mnt/nfs", 42, kDriveRemote},
+      {"/mnt/sshfs", 43, kDriveRemote},
+      {"/mnt/smb", 51, kDriveRemote},
+      {"/mnt/ram", 44, kDriveRamdisk},
+      {"/mnt/t", 53, kDriveRamdisk},
+      {"/mnt/t", 52, kDriveFixed},
+      {"/mnt/cd", 45, kDriveCdrom},
+      {"/mnt/btr", 46, kDriveFixed},
+      {"/mnt/over", 47, kDriveUnknown},
+      {"/mnt/my disk", 48, kDriveFixed},  // whole disk, attribute in its own directory
+      {"/mnt/bound", 49, kDriveFixed},    // a bind mount of a directory
+      {"/mnt/gone", 50, kDriveUnknown},   // device unknown to sysfs
+      // a plain directory: the lookup lands on the mount of a parent
+      {"/media", 28, kDriveNoRootDir},
+      {"/media/v/sub", 41, kDriveNoRootDir},
+      {"/mnt/my", 28, kDriveNoRootDir},
+      {"/mnt/nfs", 99, kDriveNoRootDir},  // a mount the text does not hold
   };
-  for (const auto& [point, type] : cases) EXPECT_EQ(classify(point), type) << point;
+  for (const auto& c : cases) EXPECT_EQ(classify(c.point, c.reached), c.type) << c.point << " " << c.reached;
+}
+
+// A file system mounted over /media after /media/v: the old line for /media/v is still
+// in mountinfo, but a lookup of the path does not reach it.
+TEST_F(Mountinfo, HiddenMountIsNoRootDirectory) {
+  const std::string hidden = std::string(kMounts) + "60 28 0:70 / /media rw - ext4 /dev/sda1 rw\n";
+  const std::string sysfs = dir.path().string();
+  EXPECT_EQ(classifyMount(hidden, "/media/v", std::nullopt, sysfs), kDriveNoRootDir);  // no such path
+  EXPECT_EQ(classifyMount(hidden, "/media/v", ReachedMount{60, 0, 70}, sysfs), kDriveNoRootDir);  // a directory of /media
+  EXPECT_EQ(classifyMount(hidden, "/media", ReachedMount{60, 0, 70}, sysfs), kDriveUnknown);
+}
+
+// Without a mount ID (kernels before 5.8) the device reached picks the line at the path.
+TEST_F(Mountinfo, DeviceNumberWithoutMountId) {
+  const std::string sysfs = dir.path().string();
+  EXPECT_EQ(classifyMount(kMounts, "/media/v", ReachedMount{std::nullopt, 8, 17}, sysfs), kDriveRemovable);
+  EXPECT_EQ(classifyMount(kMounts, "/media/v", ReachedMount{std::nullopt, 0, 50}, sysfs), kDriveRamdisk);
+  EXPECT_EQ(classifyMount(kMounts, "/mnt/t", ReachedMount{std::nullopt, 8, 1}, sysfs), kDriveFixed);
+  EXPECT_EQ(classifyMount(kMounts, "/media/v", ReachedMount{std::nullopt, 8, 1}, sysfs), kDriveNoRootDir);
 }
 
 TEST_F(Mountinfo, MalformedLinesAreSkipped) {
   const char* text = "garbage\n1 2 3\n60 28 8:1 / /x rw\n61 28 zz / /y rw - ext4 d rw\n";
-  EXPECT_EQ(classifyMount(text, "/x", dir.path().string()), kDriveNoRootDir);
-  EXPECT_EQ(classifyMount(text, "/y", dir.path().string()), kDriveUnknown);
-  EXPECT_EQ(classifyMount("", "/", dir.path().string()), kDriveNoRootDir);
+  const std::string sysfs = dir.path().string();
+  EXPECT_EQ(classifyMount(text, "/x", ReachedMount{60, 8, 1}, sysfs), kDriveNoRootDir);
+  EXPECT_EQ(classifyMount(text, "/y", ReachedMount{61, 0, 0}, sysfs), kDriveUnknown);
+  EXPECT_EQ(classifyMount("", "/", ReachedMount{1, 8, 1}, sysfs), kDriveNoRootDir);
 }
 
 }  // namespace

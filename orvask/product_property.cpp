@@ -24,7 +24,7 @@ std::string readPropertyText(std::uint32_t bufferSize, const PropertyCall& call)
   std::uint32_t rc = call(value.data(), length);
   if (rc == kPropertyMoreData) {
     // The platform reports the length it needs; anything beyond the bound is not trusted.
-    if (length >= kMaxPropertyLength) return {};
+    if (length > kMaxPropertyLength) return {};
     value.assign(std::size_t{length} + 1, '\0');
     length += 1;
     rc = call(value.data(), length);

@@ -10,7 +10,8 @@
 namespace orvask {
 
 inline constexpr std::uint32_t kPropertyMoreData = 234;  // ERROR_MORE_DATA
-// Longest property text read in full; a longer answer is a platform fault, not a value.
+// Longest property text read in full (this many characters are read; a longer answer
+// is a platform fault, not a value).
 inline constexpr std::uint32_t kMaxPropertyLength = 65535;
 
 using PropertyCall = std::function<std::uint32_t(char* buffer, std::uint32_t& length)>;

@@ -33,6 +33,7 @@ struct ScriptedCall {
 
 TEST(ReadPropertyText, Table) {
   const std::string longName(300, 'n');
+  const std::string maxText(kMaxPropertyLength, 'p');
   struct Case {
     const char* what;
     std::vector<ScriptedCall::Answer> answers;
@@ -46,7 +47,9 @@ TEST(ReadPropertyText, Table) {
       {"second read fails", {{kPropertyMoreData, 20, ""}, {1605, 0, ""}}, "", {12, 21}},
       // A reported length that wraps or is absurd is not allocated.
       {"length near 2^32", {{kPropertyMoreData, 0xFFFFFFFFu, ""}}, "", {12}},
-      {"length beyond the bound", {{kPropertyMoreData, kMaxPropertyLength, ""}}, "", {12}},
+      {"length at the bound", {{kPropertyMoreData, kMaxPropertyLength, ""}, {0, kMaxPropertyLength, maxText + '\0'}},
+       maxText, {12, kMaxPropertyLength + 1}},
+      {"length beyond the bound", {{kPropertyMoreData, kMaxPropertyLength + 1, ""}}, "", {12}},
       // An unterminated answer stops at the end of the buffer.
       {"no terminating zero", {{0, 12, std::string(12, 'x')}}, std::string(12, 'x'), {12}},
   };

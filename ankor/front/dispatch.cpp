@@ -183,7 +183,9 @@ void runPkcs11(const std::vector<std::string>& args, TokenManager& manager,
     }
     if (operation == "signWithKeyId") {
       const std::string& serial = args.at(4);
-      const std::string keyId = textUpToZero(base64Decode(args.at(5)));
+      // The identifier's bytes, whole: token ids may hold zero bytes.
+      const Bytes keyIdBytes = base64Decode(args.at(5));
+      const std::string keyId(keyIdBytes.begin(), keyIdBytes.end());
       const std::string& hashName = args.at(6);
       const std::string& pin = args.at(7);
       const bool isDigest = parseBoolWord(args.at(8));

@@ -262,9 +262,9 @@ TEST(Dispatch, ConversionsOfWords) {
   EXPECT_EQ(fake.calls.back(), "capiSign|t|a|d|F");
   run(fake, {"capi", "crypt", "sign", "t", "a", "d", "  True"});
   EXPECT_EQ(fake.calls.back(), "capiSign|t|a|d|T");
-  // The key identifier is decoded and cut at its first zero byte ("AB\0C").
+  // The key identifier is decoded and kept whole, zero byte included ("AB\0C").
   run(fake, {"pkcs11", "crypt", "signWithKeyId", "GD", "S", "QUIAQw==", "h", "p", "f", "d"});
-  EXPECT_EQ(fake.calls.back(), "signWithKeyId|d|AB|p|h|F");
+  EXPECT_EQ(fake.calls.back(), std::string("signWithKeyId|d|AB") + '\0' + "C|p|h|F");
   // Arguments after the last position change nothing.
   run(fake, {"capi", "list", "countContainer", "Prov", "24", "extra", "more"});
   EXPECT_EQ(fake.calls.back(), "countContainers|Prov|24");

@@ -71,7 +71,7 @@ for free in 7169 0xFFFFFFFFFFFFFFFF; do
   check "free memory $free passes" "-$(printf K | base64 -w0)" "$(base64 -d <<<"$(success_text)" | cut -c5-)"
 done
 fault ANKOR_FAULT_FREE_PUBLIC=0xFFFFFFFFFFFFFFFF -- pkcs11 list tokens GD
-check "unavailable memory listed as all ones" 1 "$(grep -c '"freePublicMemory": 18446744073709551615,' <<<"$out")"
+check "unavailable memory listed as the 32-bit value" 1 "$(grep -c '"freePublicMemory": 4294967295,' <<<"$out")"
 
 # A serial with blanks after it is trimmed and listed (every slot of the module
 # reports it, the free slot of SoftHSM2 included).
@@ -104,6 +104,21 @@ ankor pkcs11 repo importCertificate AT "$serial" "$key_b64" "Fault key" "$PIN" \
 ankor pkcs11 list certificates ND
 check "one certificate listed once per token that holds it" 7 "$(grep -c '"thumbprint"' <<<"$out")"
 export ANKOR_PKCS11_MODULE_AT=$modules/libankor_p11_forward.so
+recorded >/dev/null
+
+# A failed signature is never a signature: C_SignInit or either C_Sign failing gives
+# the empty text, by key id and by thumbprint (the certificate imported above).
+ankor pkcs11 list certificates AT
+cert_thumbprint=$(member thumbprint | head -1)
+digest_b64=$(printf 'payload' | openssl dgst -sha256 -binary | base64 -w0)
+for setting in SIGNINIT=0x68 SIGN_LENGTH=0x32 SIGN=0x32 SIGN=0x101 SIGN=0x50 SIGN=0x21; do
+  fault ANKOR_FAULT_$setting -- pkcs11 crypt signWithKeyId GD "$serial" "$key_b64" sha256 "$PIN" true "$digest_b64"
+  check "signWithKeyId with $setting signs nothing" "$(envelope success '""')" "$out"
+  fault ANKOR_FAULT_$setting -- pkcs11 crypt sign AT "$cert_thumbprint" sha256 "$PIN" "$data_b64" false
+  check "sign by thumbprint with $setting signs nothing" "$(envelope success '""')" "$out"
+done
+ankor pkcs11 crypt sign AT "$cert_thumbprint" sha256 "$PIN" "$data_b64" false
+check "the same signature without a fault" 344 "$(success_text | tr -d '\n' | wc -c)"
 recorded >/dev/null
 
 # The modules are finalised at the end of every run, also when the group word or

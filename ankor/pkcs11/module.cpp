@@ -25,6 +25,17 @@ void P11Module::unload() noexcept {
   if (library_ == nullptr) return;
   (void)P11_CALL(*this, C_Finalize, nullptr);
   library_.reset();
+  table_.reset();
+}
+
+const CK_FUNCTION_LIST* P11Module::functionTable() const {
+  if (table_) return *table_;
+  table_ = nullptr;
+  void* entry = library_ ? library_->symbol("C_GetFunctionList") : nullptr;
+  if (entry == nullptr) return nullptr;
+  CK_FUNCTION_LIST* table = nullptr;
+  if (reinterpret_cast<CK_C_GetFunctionList>(entry)(&table) == CKR_OK) table_ = table;
+  return *table_;
 }
 
 DigestTemplate digestTemplate(const std::string& hashName) {
@@ -44,6 +55,16 @@ DigestTemplate digestTemplate(const std::string& hashName) {
           {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02,
            0x01, 0x05, 0x00, 0x04, 0x20},
           32};
+}
+
+Bytes digestInfo(const DigestTemplate& chosen, const Bytes& digest) {
+  Bytes info = chosen.prefix;
+  info.insert(info.end(), digest.begin(), digest.end());
+  return info;
+}
+
+std::uint64_t memoryFigure(CK_ULONG value) {
+  return value == CK_UNAVAILABLE_INFORMATION ? 0xFFFFFFFFu : static_cast<std::uint64_t>(value);
 }
 
 std::string loginFailureText(CK_RV rv) {

@@ -1,9 +1,12 @@
 // The PKCS#11 objects of one ankor run: the modules of a type code (P11Module), one
 // P11Store per usable token, the P11Session a store operation works in, and the
 // P11Manager that owns them all. Every Cryptoki function is looked up by name in
-// the module at each call; a missing one answers kMissingFunction.
+// the module at each call; one the module does not export by name is taken from the
+// table its C_GetFunctionList returns, and one found in neither answers
+// kMissingFunction.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,22 +48,32 @@ class P11Module {
   [[nodiscard]] bool loaded() const { return library_ != nullptr; }
   [[nodiscard]] const std::string& code() const { return row_.code; }
 
-  // GetProcAddress of the function, then the call; kMissingFunction when the module
-  // is not loaded or does not export it.
+  // GetProcAddress of the function, else its entry in the module's function table,
+  // then the call; kMissingFunction when the module is not loaded or has neither.
   template <typename Fn, typename... Args>
-  [[nodiscard]] CK_RV call(const char* name, Args... args) const {
-    void* address = library_ ? library_->symbol(name) : nullptr;
-    if (address == nullptr) return kMissingFunction;
-    return reinterpret_cast<Fn>(address)(args...);
+  [[nodiscard]] CK_RV call(const char* name, Fn CK_FUNCTION_LIST::*entry, Args... args) const {
+    if (library_ == nullptr) return kMissingFunction;
+    auto function = reinterpret_cast<Fn>(library_->symbol(name));
+    if (function == nullptr) {
+      if (const CK_FUNCTION_LIST* table = functionTable()) function = table->*entry;
+    }
+    if (function == nullptr) return kMissingFunction;
+    return function(args...);
   }
 
  private:
+  // C_GetFunctionList of the module, asked once, the first time a function is not
+  // exported by name; nullptr when the module has no such entry or it fails.
+  const CK_FUNCTION_LIST* functionTable() const;
+
   ModuleRow row_;
   std::unique_ptr<Library> library_;
+  mutable std::optional<const CK_FUNCTION_LIST*> table_;
 };
 
-// Calls the Cryptoki function FN of MODULE by its exported name.
-#define P11_CALL(module, fn, ...) (module).call<CK_##fn>(#fn, __VA_ARGS__)
+// Calls the Cryptoki function FN of MODULE: by its exported name, else from the
+// module's function table.
+#define P11_CALL(module, fn, ...) (module).call<CK_##fn>(#fn, &CK_FUNCTION_LIST::fn, __VA_ARGS__)
 
 // The DigestInfo prefix and digest of a hash name ("sha1", "sha512", anything else
 // SHA-256).
@@ -70,6 +83,11 @@ struct DigestTemplate {
   std::size_t digestLength;
 };
 DigestTemplate digestTemplate(const std::string& hashName);
+// The DigestInfo to sign: the template's prefix followed by the digest.
+Bytes digestInfo(const DigestTemplate& chosen, const Bytes& digest);
+// A memory figure as the host reads it: CK_UNAVAILABLE_INFORMATION is 4294967295 on
+// every target (all ones of a 32-bit CK_ULONG), whatever the width of CK_ULONG.
+std::uint64_t memoryFigure(CK_ULONG value);
 
 // The login result text of a C_Login return code; empty for CKR_OK.
 std::string loginFailureText(CK_RV rv);
@@ -97,7 +115,8 @@ class P11Session {
   // C_FindObjectsInit, C_FindObjects one handle at a time (at most kMaxFoundObjects),
   // C_FindObjectsFinal.
   std::vector<CK_OBJECT_HANDLE> findObjects(CK_ATTRIBUTE* attributes, CK_ULONG count) const;
-  // The first object of the class whose CKA_ID is the text's bytes, or 0.
+  // The first object of the class whose CKA_ID is exactly the id's bytes (zero bytes
+  // included), or 0.
   CK_OBJECT_HANDLE findObject(CK_OBJECT_CLASS objectClass, const std::string& id) const;
   // C_GetAttributeValue twice: the length, then the value (empty when unreadable).
   Bytes getAttribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) const;
@@ -108,14 +127,21 @@ class P11Session {
   // Lower-case hexadecimal SHA-1 of a certificate's CKA_VALUE; empty when the digest
   // cannot be computed.
   std::string thumbprint(CK_OBJECT_HANDLE certificate) const;
-  // The CKA_ID text of the certificate with that thumbprint, or empty.
+  // The whole CKA_ID bytes of the certificate with that thumbprint, or empty.
   std::string findKeyIdByThumbprint(const std::string& thumbprint) const;
   // C_GenerateKeyPair with the label cut to 18 bytes: the base64 key identifier, or
   // the "Erro na geracao do par de chaves: " text.
   std::string generateKeyPair(const std::string& label, int keySize) const;
-  // The signing steps on a logged-in session (C_SignInit, C_Sign).
+  // The signing steps on a logged-in session: the key by id, the digest (computed, or
+  // the given one checked for length), then signDigestInfo. The Base64 signature; the
+  // empty text when no key has that id or the token signed nothing; the wrong-length
+  // text for a given digest of another length.
   std::string signSteps(const std::string& dataBase64, const std::string& keyId,
                         const std::string& hashName, bool isHash) const;
+  // C_SignInit with CKM_RSA_PKCS, C_Sign for the length, C_Sign for the signature. No
+  // bytes when any of the three fails or the announced length is beyond the limits:
+  // a failed signature never yields a buffer's leftover bytes.
+  Bytes signDigestInfo(CK_OBJECT_HANDLE privateKey, const Bytes& digestInfo) const;
 
  private:
   const P11Module* module_;
@@ -156,10 +182,11 @@ class P11Store final : public TokenStore {
   std::string importCertificate(const std::string& keyIdBase64, const std::string& typeCode,
                                 const std::string& label, const std::string& certificateBase64,
                                 const std::string& pin) override;
+  // keyId: the identifier's bytes, kept whole.
   std::string signWithKeyId(const std::string& dataBase64, const std::string& keyId,
                             const std::string& pin, const std::string& hashName,
                             bool isHash) override;
-  // findKeyIdByThumbprint in a read-only session of its own.
+  // findKeyIdByThumbprint in a read-only session of its own: the whole CKA_ID bytes.
   std::string keyIdOfCertificate(const std::string& thumbprint);
 
  private:

@@ -31,8 +31,12 @@ struct FakeModuleState {
   CK_ULONG announcedSlots = 0;   // slot count of the length query; 0: the true one
   CK_ULONG announcedLength = 0;  // attribute length of the length query; 0: the true one
   bool endlessSearch = false;    // C_FindObjects delivers the first match forever
+  CK_RV signInit = CKR_OK;       // C_SignInit's answer
+  CK_RV signLength = CKR_OK;     // the answer of C_Sign asking for the length
+  CK_RV sign = CKR_OK;           // the answer of C_Sign signing
   std::vector<FakeObject> objects;
   std::vector<CK_OBJECT_HANDLE> search;
+  CK_FUNCTION_LIST table{};      // what C_GetFunctionList hands out
 };
 std::array<FakeModuleState, 7> modules;
 std::vector<std::string> calls;  // "N:C_Function" in call order
@@ -115,10 +119,21 @@ struct Fake {
     if (a->pValue == nullptr && modules[N].announcedLength != 0) a->ulValueLen = modules[N].announcedLength;
     return CKR_OK;
   }
-  static CK_RV SignInit(CK_SESSION_HANDLE, CK_MECHANISM*, CK_OBJECT_HANDLE) { note<N>("C_SignInit"); return CKR_OK; }
+  static CK_RV SignInit(CK_SESSION_HANDLE, CK_MECHANISM*, CK_OBJECT_HANDLE key) {
+    note<N>(("C_SignInit " + modules[N].objects.at(key - 1).label).c_str());
+    return modules[N].signInit;
+  }
+  // A failing call leaves the caller's length as it was, as SoftHSM2 does.
   static CK_RV Sign(CK_SESSION_HANDLE, CK_BYTE*, CK_ULONG, CK_BYTE* signature, CK_ULONG* length) {
+    if (signature == nullptr && modules[N].signLength != CKR_OK) return modules[N].signLength;
+    if (signature != nullptr && modules[N].sign != CKR_OK) return modules[N].sign;
     if (signature != nullptr) std::memset(signature, 0xAB, std::min<CK_ULONG>(*length, modules[N].signatureLength));
     *length = modules[N].signatureLength;
+    return CKR_OK;
+  }
+  static CK_RV GetFunctionList(CK_FUNCTION_LIST** list) {
+    note<N>("C_GetFunctionList");
+    *list = &modules[N].table;
     return CKR_OK;
   }
 };
@@ -156,13 +171,32 @@ std::map<std::string, void*> symbolsOf() {
           {"C_Sign", reinterpret_cast<void*>(&F::Sign)}};
 }
 
+// The function table of a module: the functions of SYMBOLS, every other entry empty.
+CK_FUNCTION_LIST tableOf(const std::map<std::string, void*>& symbols) {
+  CK_FUNCTION_LIST table{};
+  table.version = {2, 20};
+#define ENTRY(fn)                                                        \
+  if (auto it = symbols.find(#fn); it != symbols.end()) {                \
+    table.fn = reinterpret_cast<CK_##fn>(it->second);                    \
+  }
+  ENTRY(C_Initialize) ENTRY(C_Finalize) ENTRY(C_GetSlotList) ENTRY(C_GetTokenInfo)
+  ENTRY(C_OpenSession) ENTRY(C_CloseSession) ENTRY(C_Login) ENTRY(C_Logout)
+  ENTRY(C_FindObjectsInit) ENTRY(C_FindObjects) ENTRY(C_FindObjectsFinal)
+  ENTRY(C_GetAttributeValue) ENTRY(C_SignInit) ENTRY(C_Sign)
+#undef ENTRY
+  return table;
+}
+
 // Files "present" exist; "load" of a path gives the fake module of its table index,
-// without the functions listed in "missing".
+// without the functions listed in "missing". With "table" set the module also exports
+// C_GetFunctionList, whose table holds all its functions but those in "notInTable".
 class FakeLoader final : public Loader {
  public:
   std::set<std::string> present;
   std::set<std::string> unloadable;
   std::set<std::string> missing;
+  bool table = false;
+  std::set<std::string> notInTable;
   std::vector<std::string> asked;
 
   bool exists(const std::string& path) override {
@@ -176,7 +210,16 @@ class FakeLoader final : public Loader {
     static std::map<std::string, void*> (*const tables[])() = {
         symbolsOf<0>, symbolsOf<1>, symbolsOf<2>, symbolsOf<3>, symbolsOf<4>, symbolsOf<5>, symbolsOf<6>};
     auto symbols = tables[index]();
+    static void* const functionLists[] = {
+        reinterpret_cast<void*>(&Fake<0>::GetFunctionList), reinterpret_cast<void*>(&Fake<1>::GetFunctionList),
+        reinterpret_cast<void*>(&Fake<2>::GetFunctionList), reinterpret_cast<void*>(&Fake<3>::GetFunctionList),
+        reinterpret_cast<void*>(&Fake<4>::GetFunctionList), reinterpret_cast<void*>(&Fake<5>::GetFunctionList),
+        reinterpret_cast<void*>(&Fake<6>::GetFunctionList)};
+    auto inTable = symbols;
+    for (const auto& name : notInTable) inTable.erase(name);
+    modules[index].table = tableOf(inTable);
     for (const auto& name : missing) symbols.erase(name);
+    if (table) symbols["C_GetFunctionList"] = functionLists[index];
     return std::make_unique<FakeLibrary>(std::move(symbols), index);
   }
 };
@@ -330,7 +373,7 @@ TEST_F(P11Test, SigningSteps) {
   EXPECT_EQ(store->signWithKeyId(digest20, "other", "1234", "sha1", true), "");
   EXPECT_EQ(store->signWithKeyId(digest20, "key", "1234", "sha256", true),
             "Tamanho data nao condiz com algoritmo utilizado");
-  EXPECT_EQ(std::count(calls.begin(), calls.end(), "0:C_SignInit"), 0);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "0:C_SignInit k"), 0);
   EXPECT_EQ(store->signWithKeyId(digest20, "key", "1234", "sha1", true), base64Encode(Bytes(4, 0xAB)));
   modules[0].signatureLength = 0;
   EXPECT_EQ(store->signWithKeyId("", "key", "1234", "sha512", false), "");
@@ -385,6 +428,119 @@ TEST_F(P11Test, EndlessObjectSearchStops) {
   ASSERT_NE(store, nullptr);
   EXPECT_EQ(store->getPublicKey(base64Encode(reinterpret_cast<const std::uint8_t*>("key"), 3)),
             "bW9kdWx1cw==");
+}
+
+// A failed signature is never a signature: when C_SignInit or either C_Sign fails,
+// the result is the empty text, never the zero-filled buffer of the announced length;
+// by key id and by thumbprint alike.
+TEST_F(P11Test, FailedSigningStepsGiveNoBytes) {
+  modules[0].objects = {{CKO_PRIVATE_KEY, "key", "k", ""}, {CKO_CERTIFICATE, "key", "c", "DER"}};
+  modules[0].signatureLength = 64;
+  P11Manager manager("GD", kTable, loader);
+  TokenStore* store = manager.findStore("GD", "00AA11");
+  ASSERT_NE(store, nullptr);
+  const std::string derSha1 = "8a5f02aaa5212e9bbe907d8e84e3b5f7e8c67967";
+  const std::string digest = base64Encode(Bytes(32, 7));
+  struct Case { const char* step; CK_RV FakeModuleState::*answer; CK_RV rv; };
+  for (const Case& c : {Case{"C_SignInit", &FakeModuleState::signInit, CKR_KEY_FUNCTION_NOT_PERMITTED},
+                        Case{"first C_Sign", &FakeModuleState::signLength, CKR_DEVICE_REMOVED},
+                        Case{"second C_Sign", &FakeModuleState::sign, CKR_DATA_LEN_RANGE},
+                        Case{"second C_Sign", &FakeModuleState::sign, CKR_USER_NOT_LOGGED_IN},
+                        Case{"second C_Sign", &FakeModuleState::sign, CKR_FUNCTION_CANCELED}}) {
+    modules[0].*c.answer = c.rv;
+    EXPECT_EQ(store->signWithKeyId(digest, "key", "1234", "sha256", true), "") << c.step << " " << c.rv;
+    EXPECT_EQ(manager.sign(digest, derSha1, "1234", "sha256", true), "") << c.step << " " << c.rv;
+    modules[0].*c.answer = CKR_OK;
+  }
+  EXPECT_EQ(manager.sign(digest, derSha1, "1234", "sha256", true), base64Encode(Bytes(64, 0xAB)));
+}
+
+// Key identifiers are bytes: ids holding zero bytes (as smart-card middleware gives
+// them, 00 01, 00 02...) and an id that is another's prefix up to a zero byte are told
+// apart by the listing, the search by id and the search by thumbprint.
+TEST_F(P11Test, KeyIdsWithZeroBytesAreKeptWhole) {
+  const std::string id1("\0\x01", 2), id2("\0\x02", 2), cut("ab", 2), whole("ab\0cd", 5);
+  modules[0].objects = {
+      {CKO_PRIVATE_KEY, id1, "key 1", ""},      {CKO_CERTIFICATE, id1, "cert 1", "DER1"},
+      {CKO_PRIVATE_KEY, id2, "key 2", ""},      {CKO_PUBLIC_KEY, id2, "public 2", "modulus 2"},
+      {CKO_CERTIFICATE, id2, "cert 2", "DER2"}, {CKO_PRIVATE_KEY, cut, "key ab", ""},
+      {CKO_PRIVATE_KEY, whole, "key ab0cd", ""}, {CKO_PUBLIC_KEY, whole, "public ab0cd", "modulus ab0cd"},
+  };
+  P11Manager manager("GD", kTable, loader);
+  TokenStore* store = manager.findStore("GD", "00AA11");
+  ASSERT_NE(store, nullptr);
+  auto b64 = [](const std::string& text) {
+    return base64Encode(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  };
+  const Records records = store->listObjects("1234");
+  ASSERT_EQ(records.size(), 4u);
+  const std::vector<std::string> expected = {
+      R"({"certificate":true,"id":"AAE=","label":"cert 1","privateKey":true,"publicKey":false})",
+      R"({"certificate":true,"id":"AAI=","label":"cert 2","privateKey":true,"publicKey":true})",
+      R"({"certificate":false,"id":"YWI=","label":"key ab","privateKey":true,"publicKey":false})",
+      R"({"certificate":false,"id":"YWIAY2Q=","label":"public ab0cd","privateKey":true,"publicKey":true})"};
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(records[i].dump(), expected[i]) << i;
+
+  const Bytes digest(20, 1);
+  const std::string signature = base64Encode(Bytes(4, 0xAB));
+  struct Case { std::string id; const char* signer; };
+  for (const Case& c : {Case{id1, "key 1"}, Case{id2, "key 2"}, Case{cut, "key ab"}, Case{whole, "key ab0cd"}}) {
+    calls.clear();
+    EXPECT_EQ(store->signWithKeyId(base64Encode(digest), c.id, "1234", "sha1", true), signature) << c.signer;
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), std::string("0:C_SignInit ") + c.signer), 1) << c.signer;
+  }
+  EXPECT_EQ(store->signWithKeyId(base64Encode(digest), std::string("\0", 1), "1234", "sha1", true), "");
+  EXPECT_EQ(store->getPublicKey(b64(id2)), b64("modulus 2"));
+  EXPECT_EQ(store->getPublicKey(b64(whole)), b64("modulus ab0cd"));
+  EXPECT_EQ(store->getPublicKey(b64(cut)), "");
+
+  // By thumbprint: the certificate's whole id chooses the key.
+  calls.clear();
+  const Records certificates = manager.listCertificates();
+  ASSERT_EQ(certificates.size(), 2u);
+  EXPECT_EQ(manager.sign(base64Encode(digest), certificates[1]["thumbprint"], "1234", "sha1", true), signature);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "0:C_SignInit key 2"), 1);
+}
+
+// A module that exports only C_GetFunctionList is used through its table; one that
+// exports the names is used by name without asking for the table; a function found
+// neither by name nor in the table fails its step with 84.
+TEST_F(P11Test, FunctionTableStandsInForMissingNames) {
+  modules[0].objects = {{CKO_PRIVATE_KEY, "key", "k", ""}};
+  loader.table = true;
+  loader.missing = {"C_Initialize", "C_Finalize", "C_GetSlotList", "C_GetTokenInfo", "C_OpenSession",
+                    "C_CloseSession", "C_Login", "C_Logout", "C_FindObjectsInit", "C_FindObjects",
+                    "C_FindObjectsFinal", "C_GetAttributeValue", "C_SignInit", "C_Sign"};
+  {
+    P11Manager manager("GD", kTable, loader);
+    const Records tokens = manager.listTokens();
+    ASSERT_EQ(tokens.size(), 1u);
+    EXPECT_EQ(tokens[0]["serial"], "00AA11");
+    // C_GetSlotInfo is in neither place.
+    EXPECT_EQ(tokens[0]["manufacturerId"], "[ERROR] P11Store.getManufacturerId - C_GetSlotInfo, rv: 84");
+    EXPECT_EQ(manager.findStore("GD", "00AA11")->signWithKeyId(base64Encode(Bytes(20, 1)), "key", "1234", "sha1", true),
+              base64Encode(Bytes(4, 0xAB)));
+  }
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "0:C_GetFunctionList"), 1);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "0:C_Initialize"), 1);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "0:C_Finalize"), 1);
+
+  // Names exported: the table is never asked for.
+  calls.clear();
+  loader.missing.clear();
+  { P11Manager manager("GD", kTable, loader); EXPECT_EQ(manager.storeCount(), 1u); }
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "0:C_GetFunctionList"), 0);
+
+  // Missing by name and empty in the table: the login fails as if refused.
+  loader.missing = {"C_Login"};
+  loader.notInTable = {"C_Login"};
+  P11Manager manager("GD", kTable, loader);
+  try {
+    manager.findStore("GD", "00AA11")->listObjects("1234");
+    ADD_FAILURE() << "login without C_Login";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Erro no Login - Erro Generico");
+  }
 }
 
 TEST(P11Tables, DigestInfoTemplates) {

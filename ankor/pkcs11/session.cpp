@@ -98,8 +98,8 @@ std::string P11Session::findKeyIdByThumbprint(const std::string& wanted) const {
   CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
   CK_ATTRIBUTE byClass = {CKA_CLASS, &certificateClass, sizeof certificateClass};
   for (const CK_OBJECT_HANDLE certificate : findObjects(&byClass, 1)) {
-    const std::string id = getAttributeText(certificate, CKA_ID);
-    if (thumbprint(certificate) == wanted) return id;
+    const Bytes id = getAttribute(certificate, CKA_ID);
+    if (thumbprint(certificate) == wanted) return std::string(id.begin(), id.end());
   }
   return "";
 }
@@ -162,21 +162,27 @@ std::string P11Session::signSteps(const std::string& dataBase64, const std::stri
     }
     digest = std::move(*computed);
   }
-  Bytes digestInfo = chosen.prefix;
-  digestInfo.insert(digestInfo.end(), digest.begin(), digest.end());
+  return base64Encode(signDigestInfo(privateKey, digestInfo(chosen, digest)));
+}
 
+Bytes P11Session::signDigestInfo(CK_OBJECT_HANDLE privateKey, const Bytes& digestInfo) const {
+  Bytes input = digestInfo;  // Cryptoki takes a non-const pointer
   CK_MECHANISM mechanism = {CKM_RSA_PKCS, nullptr, 0};
-  (void)P11_CALL(*module_, C_SignInit, handle_, &mechanism, privateKey);
+  if (P11_CALL(*module_, C_SignInit, handle_, &mechanism, privateKey) != CKR_OK) return {};
   CK_ULONG length = 0;
-  (void)P11_CALL(*module_, C_Sign, handle_, digestInfo.data(),
-                 static_cast<CK_ULONG>(digestInfo.size()), nullptr, &length);
-  // A module that announces an unavailable or absurd length signs nothing.
-  if (length > kMaxValueLength) length = 0;
+  if (P11_CALL(*module_, C_Sign, handle_, input.data(), static_cast<CK_ULONG>(input.size()),
+               nullptr, &length) != CKR_OK ||
+      length == 0 || length > kMaxValueLength) {
+    return {};
+  }
   Bytes signature(length + 1, 0);
-  (void)P11_CALL(*module_, C_Sign, handle_, digestInfo.data(),
-                 static_cast<CK_ULONG>(digestInfo.size()), signature.data(), &length);
-  if (length >= signature.size()) length = 0;
-  return base64Encode(signature.data(), length);
+  if (P11_CALL(*module_, C_Sign, handle_, input.data(), static_cast<CK_ULONG>(input.size()),
+               signature.data(), &length) != CKR_OK ||
+      length >= signature.size()) {
+    return {};
+  }
+  signature.resize(length);
+  return signature;
 }
 
 }  // namespace ankor::pkcs11

@@ -62,10 +62,11 @@ for case in "sha1 $sha256_digest" "SHA1 $sha1_digest" "sha512 $sha256_digest"; d
 done
 ankor pkcs11 crypt signWithKeyId GD "$serial" "$(printf 'no-such-key' | base64 -w0)" sha256 "$PIN" false "$data_b64"
 check "unknown key id signs nothing" "$(envelope success '""')" "$out"
-# An identifier with a zero byte inside is searched up to that byte.
+# An identifier is its whole bytes: the key's id followed by a zero byte and more is
+# another identifier, which names no key.
 zero_b64=$( (printf %s "$key_id"; printf '\0tail') | base64 -w0)
 ankor pkcs11 crypt signWithKeyId GD "$serial" "$zero_b64" sha256 "$PIN" false "$data_b64"
-check "identifier cut at its zero byte" ok "$(verify_pkcs1 "-pubin -inkey $work/pub.pem" sha256 "$work/data.bin" "$(success_text)")"
+check "identifier with a zero byte is not cut" "$(envelope success '""')" "$out"
 ankor pkcs11 repo getPublicKey GD "$serial" "$(printf 'no-such-key' | base64 -w0)"
 check "unknown public key" "$(envelope success '""')" "$out"
 
@@ -85,6 +86,10 @@ check "getPublicKey modulus equals the certificate's" \
 # CKR_TEMPLATE_INCOMPLETE (0xD0), reported under "error".
 ankor pkcs11 repo importCertificate GD "$serial" "$key_b64" "ABCDEFGHIJKLMNOPQR" "$PIN" "$cert_b64"
 check "6-attribute import refused by SoftHSM2" "$(envelope error '"Erro na importação do certificado: 208"')" "$out"
+# SoftHSM2 keeps an empty certificate object after that refusal (its own behaviour on
+# CKR_TEMPLATE_INCOMPLETE): it is listed with the thumbprint of no bytes.
+ankor pkcs11 list certificates GD
+check "SoftHSM2's leftover empty certificate" "da39a3ee5e6b4b0d3255bfef95601890afd80709" "$(member thumbprint)"
 ankor pkcs11 repo importCertificate AT "$serial" "$key_b64" "ABCDEFGHIJKLMNOPQR" "$PIN" "$cert_b64"
 check "AT import" "$(envelope success "\"certificado adicionado com sucesso: $key_b64\"")" "$out"
 objects=$(tool -O --login --pin "$PIN")
@@ -148,6 +153,43 @@ done
 ankor pkcs11 list objects GD "$serial" "$PIN"
 check "key pairs without certificate listed beside the one with" "false false true" \
   "$(member certificate | sort | tr '\n' ' ' | sed 's/ $//')"
+
+# A key whose CKA_ID holds zero bytes (00 01, as smart-card middleware numbers its
+# keys), made by pkcs11-tool: its certificate imported by that id, the listing, the
+# public key, signing by id and by thumbprint all keep the id whole.
+tool --login --pin "$PIN" --keypairgen --key-type rsa:1024 --id 0001 --label "Zero id" >/dev/null
+tool --read-object --type pubkey --id 0001 -o "$work/zero.der"
+openssl pkey -pubin -inform DER -in "$work/zero.der" -out "$work/zero.pem"
+openssl x509 -new -CA "$work/ca.pem" -CAkey "$work/ca.key" -force_pubkey "$work/zero.pem" \
+  -subj "/CN=Zero id" -days 2 -out "$work/zero-cert.pem" 2>/dev/null
+ankor pkcs11 repo importCertificate AT "$serial" AAE= "Zero id" "$PIN" \
+  "$(openssl x509 -in "$work/zero-cert.pem" -outform DER | base64 -w0)"
+check "import under a zero-byte id" "$(envelope success '"certificado adicionado com sucesso: AAE="')" "$out"
+check "pkcs11-tool: the certificate carries the whole id" 1 "$(tool -O --type cert | grep -c 'ID: *0001$')"
+ankor pkcs11 list objects AT "$serial" "$PIN"
+record=$(grep -B1 -A3 '"id": "AAE="' <<<"$out")
+check "objects listing: the whole id with its three objects" "true|Zero id|true|true" \
+  "$(sed -nE 's/.*"(certificate|label|privateKey|publicKey)": "?([^",]*)"?,?$/\2/p' <<<"$record" | paste -sd'|')"
+ankor pkcs11 repo getPublicKey AT "$serial" AAE=
+check "public key of the zero-byte id" "$(openssl rsa -pubin -in "$work/zero.pem" -noout -modulus 2>/dev/null | cut -d= -f2)" \
+  "$(success_text | base64 -d | od -An -tx1 | tr -d ' \n' | tr a-f A-F)"
+ankor pkcs11 crypt signWithKeyId AT "$serial" AAE= sha256 "$PIN" false "$data_b64"
+check "signWithKeyId by a zero-byte id" ok "$(verify_pkcs1 "-pubin -inkey $work/zero.pem" sha256 "$work/data.bin" "$(success_text)")"
+ankor pkcs11 crypt signWithKeyId AT "$serial" AA== sha256 "$PIN" false "$data_b64"
+check "the id's first byte alone names no key" "$(envelope success '""')" "$out"
+zero_thumbprint=$(openssl x509 -in "$work/zero-cert.pem" -noout -fingerprint -sha1 | cut -d= -f2 | tr -d : | tr A-F a-f)
+ankor pkcs11 crypt sign AT "$zero_thumbprint" sha512 "$PIN" "$data_b64" false
+check "sign by the thumbprint of a zero-byte id" ok "$(verify_pkcs1 "-certin -inkey $work/zero-cert.pem" sha512 "$work/data.bin" "$(success_text)")"
+
+# A 512-bit key cannot hold a SHA-512 DigestInfo (83 bytes): SoftHSM2 announces a
+# length, then refuses to sign; nothing is returned, while SHA-256 still fits.
+ankor pkcs11 repo createKeyPair GD "$serial" "Small" 512 "$PIN"
+small_b64=$(success_text)
+ankor pkcs11 crypt signWithKeyId GD "$serial" "$small_b64" sha512 "$PIN" false "$data_b64"
+check "512-bit key, sha512: no signature" "$(envelope success '""')" "$out"
+tool --read-object --type pubkey --id "$(base64 -d <<<"$small_b64" | od -An -tx1 | tr -d ' \n')" -o "$work/small.der"
+ankor pkcs11 crypt signWithKeyId GD "$serial" "$small_b64" sha256 "$PIN" false "$data_b64"
+check "512-bit key, sha256: a signature" ok "$(verify_pkcs1 "-pubin -inkey $work/small.der -keyform DER" sha256 "$work/data.bin" "$(success_text)")"
 
 # ND loads all seven codes in table order. With every code naming SoftHSM2, GD
 # initialises it and the six others, finding it initialised, add nothing.

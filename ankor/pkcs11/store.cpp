@@ -69,8 +69,8 @@ nlohmann::json P11Store::getInfo() const {
   info["tokenLabel"] = label();
   info["tokenModel"] = model();
   info["serial"] = serial();
-  info["freePublicMemory"] = static_cast<std::uint64_t>(freePublicMemory());
-  info["freePrivateMemory"] = static_cast<std::uint64_t>(freePrivateMemory());
+  info["freePublicMemory"] = memoryFigure(freePublicMemory());
+  info["freePrivateMemory"] = memoryFigure(freePrivateMemory());
   info["type"] = code();
   info["slotId"] = std::to_string(slot_);
   return info;
@@ -167,7 +167,8 @@ std::string P11Store::createKeyPair(const std::string& label, const std::string&
 
 std::string P11Store::getPublicKey(const std::string& keyIdBase64) {
   P11Session& session = openSession("", false);
-  const std::string keyId = textUpToZero(base64Decode(keyIdBase64));
+  const Bytes idBytes = base64Decode(keyIdBase64);
+  const std::string keyId(idBytes.begin(), idBytes.end());
   std::string result;
   if (const CK_OBJECT_HANDLE publicKey = session.findObject(CKO_PUBLIC_KEY, keyId)) {
     result = base64Encode(session.getAttribute(publicKey, CKA_MODULUS));

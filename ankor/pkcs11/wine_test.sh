@@ -98,6 +98,26 @@ run_program ankor pkcs11 crypt sign GD "$thumbprint" sha256 "$PIN" "$data_b64" f
 check "signature by thumbprint verifies against the certificate" ok \
   "$(verify_pkcs1 "-certin -inkey $work/cert.pem" sha256 "$work/data.bin" "$(success_text)")"
 
+# A module that exports C_GetFunctionList alone (DX's location): the same flow
+# through its function table.
+cp "$TARVO_BUILD_DIR/tests/ankor_p11_testmodule_table.dll" "$syswow64/DXSafePKCS11.dll"
+rm -f "$syswow64/DXSafePKCS11.dll.objects"
+run_program ankor pkcs11 list tokens DX
+check "tokens listing through the function table" "$(sed 's/"GD"/"DX"/' <<<"$expected_tokens")" "$out"
+run_program ankor pkcs11 repo createKeyPair DX "$SERIAL" "Table key" 1024 "$PIN"
+table_key=$(success_text)
+check "key pair through the function table" "-$(printf 'Table key' | base64 -w0)" "$(base64 -d <<<"$table_key" | cut -c5-)"
+run_program ankor pkcs11 repo getPublicKey DX "$SERIAL" "$table_key"
+printf 'asn1=SEQUENCE:key\n[key]\nn=INTEGER:0x%s\ne=INTEGER:65537\n' \
+  "$(success_text | base64 -d | od -An -tx1 | tr -d ' \n')" >"$work/table.cnf"
+openssl asn1parse -genconf "$work/table.cnf" -out "$work/table.der" >/dev/null
+openssl rsa -RSAPublicKey_in -inform DER -in "$work/table.der" -pubout -out "$work/table.pem" 2>/dev/null
+run_program ankor pkcs11 crypt signWithKeyId DX "$SERIAL" "$table_key" sha256 "$PIN" false "$data_b64"
+check "signature through the function table verifies" ok \
+  "$(verify_pkcs1 "-pubin -inkey $work/table.pem" sha256 "$work/data.bin" "$(success_text)")"
+run_program ankor pkcs11 crypt signWithKeyId DX "$SERIAL" "$table_key" sha256 9999 false "$data_b64"
+check "wrong PIN through the function table" "$(envelope error '"Erro no Login - Pin incorreto"')" "$out"
+
 # Codes whose first location holds no file, or a file that is no library.
 run_program ankor pkcs11 list tokens ET
 check "module file at the second location only" "$(envelope error '"Erro ao inicializar biblioteca fileExists"')" "$out"

@@ -3,7 +3,10 @@
 // injects the faults a test asks for through environment variables:
 //   ANKOR_FAULT_<FUNCTION>=rv   the function answers rv without forwarding, for
 //                               INITIALIZE, SLOTINFO, TOKENINFO, OPENSESSION, LOGIN,
-//                               GENERATE (C_GenerateKeyPair), CREATE (C_CreateObject)
+//                               GENERATE (C_GenerateKeyPair), CREATE (C_CreateObject),
+//                               SIGNINIT, SIGN_LENGTH (C_Sign asked for the length) and
+//                               SIGN (C_Sign given the buffer); a failing C_Sign leaves
+//                               the caller's length as it was
 //   ANKOR_FAULT_FREE_PUBLIC=n   C_GetTokenInfo reports n bytes of free public memory
 //   ANKOR_FAULT_SERIAL=text     C_GetTokenInfo reports this serial number
 //   ANKOR_FAULT_RECORD=file     appends one line per initialisation, finalisation,
@@ -196,11 +199,13 @@ EXPORT CK_RV C_CreateObject(CK_SESSION_HANDLE session, CK_ATTRIBUTE* attributes,
 }
 
 EXPORT CK_RV C_SignInit(CK_SESSION_HANDLE session, CK_MECHANISM* mechanism, CK_OBJECT_HANDLE key) {
+  if (auto rv = setting("SIGNINIT")) return *rv;
   FORWARD(C_SignInit, session, mechanism, key);
 }
 
 EXPORT CK_RV C_Sign(CK_SESSION_HANDLE session, CK_BYTE* data, CK_ULONG length, CK_BYTE* signature,
                     CK_ULONG* signatureLength) {
   if (signature != nullptr) record("C_Sign data=" + hex(data, length));
+  if (auto rv = setting(signature == nullptr ? "SIGN_LENGTH" : "SIGN")) return *rv;
   FORWARD(C_Sign, session, data, length, signature, signatureLength);
 }

@@ -4,7 +4,11 @@
 // PROV_RSA_AES provider. It understands just what ankor asks: listing, login with
 // PIN 1234, object search by class and CKA_ID, key generation, certificate
 // creation, the modulus, and CKM_RSA_PKCS signatures of SHA-1/256/512 DigestInfos.
+// It exports the C_* functions by name and C_GetFunctionList; built with
+// ANKOR_TABLE_ONLY it exports C_GetFunctionList alone, as some vendors' modules do.
+#ifndef ANKOR_TABLE_ONLY
 #define CRYPTOKI_EXPORTS
+#endif
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -364,6 +368,36 @@ CK_RV C_Sign(CK_SESSION_HANDLE, CK_BYTE* data, CK_ULONG length, CK_BYTE* signatu
   }
   CryptReleaseContext(provider, 0);
   return rv;
+}
+
+// The table of the functions above; the others are left empty.
+__declspec(dllexport) CK_RV C_GetFunctionList(CK_FUNCTION_LIST** list) {
+  static CK_FUNCTION_LIST table = [] {
+    CK_FUNCTION_LIST t{};
+    t.version = {2, 20};
+    t.C_Initialize = C_Initialize;
+    t.C_Finalize = C_Finalize;
+    t.C_GetFunctionList = C_GetFunctionList;
+    t.C_GetSlotList = C_GetSlotList;
+    t.C_GetSlotInfo = C_GetSlotInfo;
+    t.C_GetTokenInfo = C_GetTokenInfo;
+    t.C_OpenSession = C_OpenSession;
+    t.C_CloseSession = C_CloseSession;
+    t.C_Login = C_Login;
+    t.C_Logout = C_Logout;
+    t.C_FindObjectsInit = C_FindObjectsInit;
+    t.C_FindObjects = C_FindObjects;
+    t.C_FindObjectsFinal = C_FindObjectsFinal;
+    t.C_GetAttributeValue = C_GetAttributeValue;
+    t.C_GenerateKeyPair = C_GenerateKeyPair;
+    t.C_CreateObject = C_CreateObject;
+    t.C_SignInit = C_SignInit;
+    t.C_Sign = C_Sign;
+    return t;
+  }();
+  if (list == nullptr) return CKR_ARGUMENTS_BAD;
+  *list = &table;
+  return CKR_OK;
 }
 
 }  // extern "C"
