@@ -74,17 +74,19 @@ struct Disk {
   bool readable[3] = {true, true, true};
 };
 
+// The first serial the documented sources give, cut at its first zero byte.
 std::optional<std::string> expectedSerial(const Disk& disk) {
-  if (auto s = attribute(disk.serial, disk.readable[0])) return s;
-  if (auto s = attribute(disk.deviceSerial, disk.readable[1])) return s;
+  std::optional<std::string> serial = attribute(disk.serial, disk.readable[0]);
+  if (!serial) serial = attribute(disk.deviceSerial, disk.readable[1]);
   const auto& page = disk.unitSerialPage;
-  if (!page || !disk.readable[2] || page->size() > 4096 || page->size() < 4 ||
-      static_cast<unsigned char>((*page)[1]) != 0x80) {
-    return std::nullopt;
+  if (!serial && page && disk.readable[2] && page->size() <= 4096 && page->size() >= 4 &&
+      static_cast<unsigned char>((*page)[1]) == 0x80) {
+    const std::size_t length = static_cast<unsigned char>((*page)[2]) * 256u +
+                               static_cast<unsigned char>((*page)[3]);
+    serial = page->substr(4, length);
   }
-  const std::size_t length = static_cast<unsigned char>((*page)[2]) * 256u +
-                             static_cast<unsigned char>((*page)[3]);
-  return page->substr(4, length);
+  if (serial) serial = serial->substr(0, serial->find('\0'));
+  return serial;
 }
 
 bool isFixed(const Disk& disk) {

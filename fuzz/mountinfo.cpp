@@ -3,12 +3,16 @@
 // (mount points escaped or not, optional fields, the listed file system types, device
 // numbers of the tree and unknown ones).
 // Oracle: no crash, a drive type of the documented set, and on built lines the type the
-// documented table gives for the last line at the mount point.
+// documented table gives for the mount the lookup reached: the line of its mount ID, or
+// without an ID the last line at the mount point with its device; no root directory
+// when that mount is elsewhere or the path was not reached.
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "orvask/drive.h"
 #include "orvask/mountinfo.h"
@@ -78,41 +82,98 @@ constexpr FileSystem kFileSystems[] = {
     {"ext4", kByDevice},             {"vfat", kByDevice},              {"btrfs", kByDevice},
     {"iso9660", kByDevice},          {"overlay", kByDevice},           {"fuse.other", kByDevice}};
 
+// The classification the table gives for one line's file system on its device.
+unsigned classifyLine(const Device& device, const FileSystem& fileSystem) {
+  if (fileSystem.verdict != kByDevice) return fileSystem.verdict;
+  if (std::string(device.number).rfind("0:", 0) == 0) {
+    return std::string(fileSystem.type) == "btrfs" ? orvask::kDriveFixed : orvask::kDriveUnknown;
+  }
+  return device.type;
+}
+
+orvask::ReachedMount reachedDevice(const char* number) {
+  orvask::ReachedMount reached;
+  const std::string text = number;
+  reached.major = static_cast<unsigned>(std::stoul(text.substr(0, text.find(':'))));
+  reached.minor = static_cast<unsigned>(std::stoul(text.substr(text.find(':') + 1)));
+  return reached;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::Input input(data, size);
   const std::string sysfs = tree().root.string();
-  const bool build = (input.byte() & 1) != 0;
-  if (!build) {
-    const unsigned type = orvask::classifyMount(input.rest(), kMountPoint, sysfs);
+  const std::uint8_t mode = input.byte();
+  if ((mode & 1) == 0) {
+    // Any text, and what the lookup reached from the input: nothing, a mount ID, or a
+    // device number.
+    std::optional<orvask::ReachedMount> reached;
+    if (mode & 2) {
+      reached.emplace();
+      if (mode & 4) reached->mountId = input.u32() % 64;
+      reached->major = input.byte();
+      reached->minor = input.byte();
+    }
+    const unsigned type = orvask::classifyMount(input.rest(), kMountPoint, reached, sysfs);
     FUZZ_CHECK(type <= orvask::kDriveRamdisk, "type %u", type);
     return 0;
   }
+
   static const char* const kPoints[] = {"/media/v", "/media/w", "/media/v/x", "/media\\040v", "/",
                                         "/media/v\\040"};
+  struct Line {
+    int id;
+    const Device* device;
+    const FileSystem* fileSystem;
+    const char* point;
+  };
+  std::vector<Line> lines;
   std::string text;
-  unsigned expected = orvask::kDriveNoRootDir;
+  const std::uint8_t reachedChoice = input.byte();
   for (int id = 20; !input.empty(); ++id) {
     const std::uint8_t shape = input.byte();
     const std::uint8_t choice = input.byte();
-    const Device& device = kDevices[choice % std::size(kDevices)];
-    const FileSystem& fileSystem = kFileSystems[(choice >> 3) % std::size(kFileSystems)];
-    const char* point = kPoints[shape % std::size(kPoints)];
+    const Line line{id, &kDevices[choice % std::size(kDevices)],
+                    &kFileSystems[(choice >> 3) % std::size(kFileSystems)],
+                    kPoints[shape % std::size(kPoints)]};
     std::string optional;
     for (int n = (shape >> 3) % 3; n > 0; --n) optional += " shared:" + std::to_string(n);
-    text += std::to_string(id) + " 1 " + device.number + " / " + point + " rw,relatime" + optional +
-            " - " + fileSystem.type + " /dev/x rw\n";
-    if (std::string(point) != kMountPoint) continue;
-    if (fileSystem.verdict != kByDevice) {
-      expected = fileSystem.verdict;
-    } else if (std::string(device.number).rfind("0:", 0) == 0) {
-      expected = std::string(fileSystem.type) == "btrfs" ? orvask::kDriveFixed : orvask::kDriveUnknown;
-    } else {
-      expected = device.type;
-    }
+    text += std::to_string(line.id) + " 1 " + line.device->number + " / " + line.point +
+            " rw,relatime" + optional + " - " + line.fileSystem->type + " /dev/x rw\n";
+    lines.push_back(line);
   }
-  const unsigned type = orvask::classifyMount(text, kMountPoint, sysfs);
+
+  // What the lookup reached: nothing, the mount of one line (by ID, or by its device
+  // number alone when the kernel gives no ID), or an ID no line has.
+  std::optional<orvask::ReachedMount> reached;
+  unsigned expected = orvask::kDriveNoRootDir;
+  const std::size_t pick = lines.empty() ? 0 : (reachedChoice >> 2) % lines.size();
+  switch (reachedChoice & 3) {
+    case 0: break;
+    case 1:
+      if (lines.empty()) break;
+      reached = reachedDevice(lines[pick].device->number);
+      reached->mountId = static_cast<std::uint64_t>(lines[pick].id);
+      if (std::string(lines[pick].point) == kMountPoint) {
+        expected = classifyLine(*lines[pick].device, *lines[pick].fileSystem);
+      }
+      break;
+    case 2:
+      if (lines.empty()) break;
+      reached = reachedDevice(lines[pick].device->number);
+      for (const Line& line : lines) {
+        if (line.device == lines[pick].device && std::string(line.point) == kMountPoint) {
+          expected = classifyLine(*line.device, *line.fileSystem);
+        }
+      }
+      break;
+    case 3:
+      reached = reachedDevice("8:0");
+      reached->mountId = 7;  // no line has it
+      break;
+  }
+  const unsigned type = orvask::classifyMount(text, kMountPoint, reached, sysfs);
   FUZZ_CHECK(type == expected, "type %u, expected %u for\n%s", type, expected, text.c_str());
   return 0;
 }

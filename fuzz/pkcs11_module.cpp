@@ -257,9 +257,11 @@ CK_FUNCTION_LIST functionList = [] {
   return list;
 }();
 
+// Fails (from the input) only for a module that exports nothing else, so that every
+// module that can be initialised can also be finalised.
 CK_RV fuzzGetFunctionList(CK_FUNCTION_LIST** list) {
   *list = &functionList;
-  return answer();
+  return script->exports == 1 ? answer() : CKR_OK;
 }
 
 struct Export {
@@ -287,7 +289,7 @@ const Export kExports[] = {
 };
 
 // The loaded module. exports: 0 every function by name; 1 only C_GetFunctionList;
-// 2 every function but the one named by the input; 3 none at all.
+// 2 every function but the one the input names (C_GetFunctionList has it); 3 none.
 class FuzzLibrary final : public ankor::pkcs11::Library {
  public:
   void* symbol(const char* name) const override {
@@ -397,10 +399,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // What the program does after the envelope is made, before it is printed.
     components.releaseTokenManager();
   }
-  // A module that exports no C_Finalize cannot be finalised by name.
-  const bool finalizeExported = !(run.exports == 2 && loader.missing == 1) && run.exports != 1;
-  FUZZ_CHECK(run.finalised >= run.initialised || !finalizeExported,
-             "%d modules initialised, %d finalised", run.initialised, run.finalised);
+  FUZZ_CHECK(run.finalised >= run.initialised, "%d modules initialised, %d finalised",
+             run.initialised, run.finalised);
   FUZZ_CHECK(run.sessionsClosed >= run.sessionsOpened, "%d sessions opened, %d closed",
              run.sessionsOpened, run.sessionsClosed);
   FUZZ_CHECK(run.largestBuffer <= kMaxValueLength + 1, "a buffer of %lu bytes",
