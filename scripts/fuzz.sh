@@ -9,7 +9,8 @@
 #   FUZZ_JOBS=N    targets run N at a time (default 1), each under nice
 #   FUZZ_RUNS=N    also stop a target after N executions (e.g. 10000000)
 #   FUZZ_MERGE=1   minimise what a run added that raises coverage into fuzz/corpus/<target>
-#                  (-merge=1), keeping at most FUZZ_MAX_FILES files (default 300)
+#                  (-merge=1); a corpus then above FUZZ_MAX_FILES files (default 300) is
+#                  cut to a set of inputs reaching the same edges (-set_cover_merge=1)
 #
 # A finding is the input libFuzzer saves (crash-*, leak-*, timeout-*, oom-*) under
 # build/fuzz/runs/<target>/; the log beside it tells what failed. Exit status 1 when
@@ -63,11 +64,15 @@ run_target() {
     nice -n 10 "build/fuzz/fuzz/fuzz_$target" -merge=1 "fuzz/corpus/$target" "$dir/new" \
       >"$dir/merge.log" 2>&1
     if [ "$(find "fuzz/corpus/$target" -type f | wc -l)" -gt "$max_files" ]; then
-      # Too many files: minimise the whole corpus into a fresh directory.
-      rm -rf "$dir/minimal" && mkdir -p "$dir/minimal"
-      nice -n 10 "build/fuzz/fuzz/fuzz_$target" -merge=1 "$dir/minimal" "fuzz/corpus/$target" \
-        >>"$dir/merge.log" 2>&1
+      # Too many files (-merge keeps every input that adds a feature, hit counts
+      # included): a small set of inputs that reaches the same edges instead. The
+      # inputs of past findings (findings/) stay as they are.
+      rm -rf "$dir/minimal" "$dir/findings" && mkdir -p "$dir/minimal"
+      [ -d "fuzz/corpus/$target/findings" ] && mv "fuzz/corpus/$target/findings" "$dir/findings"
+      nice -n 10 "build/fuzz/fuzz/fuzz_$target" -set_cover_merge=1 -use_counters=0 \
+        "$dir/minimal" "fuzz/corpus/$target" >>"$dir/merge.log" 2>&1
       rm -rf "fuzz/corpus/$target" && mv "$dir/minimal" "fuzz/corpus/$target"
+      [ -d "$dir/findings" ] && mv "$dir/findings" "fuzz/corpus/$target/findings"
     fi
   fi
 }
