@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <sstream>
+#include <unordered_map>
 
 #include "orvask/framework.h"
 
@@ -17,8 +18,9 @@ void CChecker::EnumerateInstalledSoftware() {
       InstalledProduct product;
       lastEnumerationResult = source_.productAt(enumerationIndex, product);
       if (lastEnumerationResult != kInventorySuccess) break;
-      addSoftware(inventory, SoftwareRecord{product.name, product.version, product.productCode,
-                                            product.installLocation, product.installDate});
+      addSoftware(inventory, SoftwareRecord{std::move(product.name), std::move(product.version),
+                                            std::move(product.productCode), std::move(product.installLocation),
+                                            std::move(product.installDate)});
       ++enumerationIndex;
     }
   } catch (const FrameworkError& failure) {
@@ -42,14 +44,17 @@ bool CChecker::SplitByList(const SoftwareMap& source, const SoftwareMap& lookup,
   return any;
 }
 
-int CChecker::CheckBlackList() {
-  // An unreadable list counts as the rows read so far; the code is not needed here.
-  (void)CDBOrvask(database_).LoadList(kSelectBlackList, blackList);
-  if (blackList.empty()) return kBlackListEmpty;
-  return SplitByList(inventory, blackList, found, notFound) ? kBlackListedFound : kMachineReleased;
-}
-
 namespace {
+
+// The installed product codes, for lookups by a column's text. The views point into the
+// keys of the inventory, which outlives the set.
+using CodeMarks = std::unordered_map<std::string_view, bool>;
+CodeMarks codeMarks(const SoftwareMap& inventory) {
+  CodeMarks marks;
+  marks.reserve(inventory.size());
+  for (const auto& entry : inventory) marks.emplace(entry.first, false);
+  return marks;
+}
 
 // A white-list step that could not be read or stored ends the run: a list that is not
 // known must not make an unchanged machine look new, nor store the inventory again.
@@ -59,29 +64,58 @@ void require(int code, const CDBTransaction& transaction) {
 
 }  // namespace
 
+int CChecker::CheckBlackList() {
+  // Only the product codes of the list matter: each is looked up among the installed
+  // products. An unreadable list counts as the rows read so far.
+  found.clear();
+  CodeMarks installed = codeMarks(inventory);
+  bool anyRow = false;
+  (void)CDBOrvask(database_).ForEachProductCode(kSelectBlackList, [&](std::string_view code) {
+    anyRow = true;
+    if (const auto hit = installed.find(code); hit != installed.end()) hit->second = true;
+  });
+  if (!anyRow) return kBlackListEmpty;
+  for (const auto& entry : inventory)
+    if (installed.at(entry.first)) found.insert(entry);
+  return found.empty() ? kMachineReleased : kBlackListedFound;
+}
+
 int CChecker::CheckWhiteList() {
   // Reading the list and storing the changes are one write transaction: of several runs
   // at once exactly one finds the products new and stores them, the others wait and
   // then find them stored. It is committed by CommitWhiteList once the verdict is out.
+  // Only product codes matter: a product listed under its code is the same product.
   whiteListUpdate_ = std::make_unique<CDBTransaction>(database_);
   CDBTransaction& database = *whiteListUpdate_;
   require(database.begin(), database);
-  require(database.LoadList(kSelectWhiteList, whiteList), database);
-  if (whiteList.empty()) {
-    // First verification: every installed product is new. notFound is refilled here
-    // so that the document lists them whatever ran before.
+  CodeMarks listed = codeMarks(inventory);
+  bool anyRow = false;
+  SoftwareMap removed;  // white-listed products that are no longer installed
+  const auto readList = [&] {
+    anyRow = false;
+    for (auto& mark : listed) mark.second = false;
+    require(database.ForEachProductCode(kSelectWhiteList, [&](std::string_view code) {
+      anyRow = true;
+      if (const auto hit = listed.find(code); hit != listed.end()) hit->second = true;
+      else addSoftware(removed, SoftwareRecord{{}, {}, std::string(code), {}, {}});
+    }), database);
+  };
+  readList();
+  found.clear();
+  notFound.clear();
+  if (!anyRow) {
+    // First verification: every installed product is new.
     notFound = inventory;
-    found.clear();
     require(database.InsertList(kInsertWhiteList, inventory), database);
     return kNewSoftwareFound;
   }
-  SplitByList(whiteList, inventory, found, notFound);
-  if (!notFound.empty()) {
-    (void)database.DeleteList(kDeleteWhiteList, notFound);  // a row that cannot go is skipped
-    whiteList.clear();
-    require(database.LoadList(kSelectWhiteList, whiteList), database);
+  if (!removed.empty()) {
+    (void)database.DeleteList(kDeleteWhiteList, removed);  // a row that cannot go is skipped
+    removed.clear();
+    readList();
   }
-  SplitByList(inventory, whiteList, found, notFound);
+  for (const auto& entry : inventory)
+    if (!listed.at(entry.first)) notFound.insert(entry);
   if (notFound.empty()) return kMachineReleased;
   require(database.InsertList(kInsertWhiteList, notFound), database);
   return kNewSoftwareFound;
@@ -132,54 +166,99 @@ std::size_t utf8SequenceLength(std::string_view text) {
   return length;
 }
 
-// The text with every byte that is not part of well-formed UTF-8 replaced by U+FFFD.
-// The JSON writer reads a lead byte's length without checking what follows, so a stray
-// byte (a name in a legacy code page) would otherwise swallow the characters after it.
-std::string wellFormedUtf8(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  while (!text.empty()) {
-    const std::size_t length = utf8SequenceLength(text);
-    if (length == 0) {
-      out += "\xEF\xBF\xBD";
-      text.remove_prefix(1);
-    } else {
-      out.append(text.substr(0, length));
-      text.remove_prefix(length);
+// A JSON string as JsonCpp's writer quotes it (its default, emitUTF8 off): the two
+// quoting characters and the five short escapes, other controls as \u00xx, ASCII as it
+// is, and every other character as \uxxxx of its code point (a surrogate pair beyond
+// U+FFFF), hex digits in lower case. A byte that is not part of well-formed UTF-8 is
+// written as U+FFFD (JsonCpp would read a lead byte's length without checking what
+// follows, and a stray byte of a legacy code page would swallow the characters after it).
+void appendQuoted(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const auto appendHex = [&](unsigned unit) {
+    const char escape[6] = {'\\', 'u', kHex[(unit >> 12) & 15], kHex[(unit >> 8) & 15], kHex[(unit >> 4) & 15],
+                            kHex[unit & 15]};
+    out.append(escape, sizeof escape);
+  };
+  out += '"';
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          appendHex(c);
+        } else if (c < 0x80) {
+          out += static_cast<char>(c);
+        } else {
+          const std::size_t length = utf8SequenceLength(text.substr(i));
+          if (length == 0) {
+            appendHex(0xFFFD);
+            ++i;
+            continue;
+          }
+          unsigned codePoint = length == 2 ? c & 0x1Fu : length == 3 ? c & 0x0Fu : c & 0x07u;
+          for (std::size_t k = 1; k < length; ++k) codePoint = (codePoint << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+          if (codePoint < 0x10000) {
+            appendHex(codePoint);
+          } else {
+            codePoint -= 0x10000;
+            appendHex(0xD800 + ((codePoint >> 10) & 0x3FF));
+            appendHex(0xDC00 + (codePoint & 0x3FF));
+          }
+          i += length;
+          continue;
+        }
     }
+    ++i;
   }
-  return out;
+  out += '"';
 }
 
 }  // namespace
 
+// Written directly in the form of JsonCpp's default stream writer (tabs, " : ", members
+// in name order, an object or array value on the line after its name).
 std::string resultDocument(int code, const SoftwareMap& found, const SoftwareMap& notFound) {
-  Json::Value error(Json::objectValue);
   const char* message = messageOf(code);
   if (message == nullptr) {
     code = kMachineReleased;
     message = "Maquina liberada para uso.";
   }
-  error["id"] = code;
-  error["message"] = message;
-  Json::Value success(Json::objectValue);
-  success["error"] = std::move(error);
   const SoftwareMap* listed = code == kBlackListedFound ? &found : code == kNewSoftwareFound ? &notFound : nullptr;
-  if (listed != nullptr && !listed->empty()) {
-    Json::Value softwares(Json::arrayValue);
-    for (const auto& [key, record] : *listed) {
-      Json::Value item(Json::objectValue);
-      item["name"] = wellFormedUtf8(record.Name);
-      item["uuid"] = wellFormedUtf8(record.ProductCode);
-      item["path"] = wellFormedUtf8(record.Path);
-      item["dtInstall"] = wellFormedUtf8(record.Date);
-      softwares.append(std::move(item));
-    }
-    success["softwares"] = std::move(softwares);
+  if (listed != nullptr && listed->empty()) listed = nullptr;
+  std::string out;
+  out.reserve(160 + (listed != nullptr ? listed->size() * 128 : 0));
+  out += "{\n\t\"success\" : \n\t{\n\t\t\"error\" : \n\t\t{\n\t\t\t\"id\" : ";
+  out += std::to_string(code);
+  out += ",\n\t\t\t\"message\" : ";
+  appendQuoted(out, message);
+  if (listed == nullptr) {
+    out += "\n\t\t}\n\t}\n}";
+    return out;
   }
-  Json::Value root(Json::objectValue);
-  root["success"] = std::move(success);
-  return Json::writeString(Json::StreamWriterBuilder(), root);
+  out += "\n\t\t},\n\t\t\"softwares\" : \n\t\t[";
+  const char* separator = "\n";
+  for (const auto& [key, record] : *listed) {
+    out += separator;
+    separator = ",\n";
+    out += "\t\t\t{\n\t\t\t\t\"dtInstall\" : ";
+    appendQuoted(out, record.Date);
+    out += ",\n\t\t\t\t\"name\" : ";
+    appendQuoted(out, record.Name);
+    out += ",\n\t\t\t\t\"path\" : ";
+    appendQuoted(out, record.Path);
+    out += ",\n\t\t\t\t\"uuid\" : ";
+    appendQuoted(out, record.ProductCode);
+    out += "\n\t\t\t}";
+  }
+  out += "\n\t\t]\n\t}\n}";
+  return out;
 }
 
 void CChecker::PrintResult(int code, std::ostream& out) const {

@@ -31,7 +31,8 @@ class CChecker {
   // Splits `source` by the keys of `lookup`; true when any key was found.
   static bool SplitByList(const SoftwareMap& source, const SoftwareMap& lookup, SoftwareMap& found,
                           SoftwareMap& notFound);
-  // 61461 (black list empty or unreadable), 61464 (installed products on it) or 0.
+  // 61461 (black list empty or unreadable), 61464 (installed products on it, in
+  // found) or 0.
   [[nodiscard]] int CheckBlackList();
   // Removes uninstalled products from the white list and adds new ones: 61474 when
   // there were new products (listed in notFound), else 0. The changes stay in one open
@@ -45,9 +46,8 @@ class CChecker {
   // Writes the verdict document of `code` and a line end.
   void PrintResult(int code, std::ostream& out) const;
 
+  // The installed products; the black-listed ones among them (61464); the new ones (61474).
   SoftwareMap inventory;
-  SoftwareMap whiteList;
-  SoftwareMap blackList;
   SoftwareMap found;
   SoftwareMap notFound;
   std::uint32_t enumerationIndex = 0;

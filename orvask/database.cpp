@@ -43,8 +43,9 @@ int waitWhileBusy(void* limit, int waitsSoFar) {
 
 bool exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
+// The values outlive the step that uses them, so SQLite need not copy them.
 bool bindText(sqlite3_stmt* stmt, int index, const std::string& value) {
-  return sqlite3_bind_text(stmt, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT) == SQLITE_OK;
+  return sqlite3_bind_text(stmt, index, value.data(), static_cast<int>(value.size()), SQLITE_STATIC) == SQLITE_OK;
 }
 
 std::string columnText(sqlite3_stmt* stmt, int column) {
@@ -61,7 +62,9 @@ std::string errorText(sqlite3* db) {
 // Opens the database with the bounded busy wait; `limit` must outlive the connection.
 int openDatabase(const DatabaseSettings& settings, SqliteConnection& connection, int& limit, std::string& error) {
   sqlite3* db = nullptr;
-  const int flags = settings.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+  // One thread uses a connection, so SQLite need not lock it on every call.
+  const int flags = (settings.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+                    SQLITE_OPEN_NOMUTEX;
   const int rc = sqlite3_open_v2(settings.path.c_str(), &db, flags, nullptr);
   connection = SqliteConnection(db);  // owns the handle even when opening failed
   if (rc != SQLITE_OK) {
@@ -107,6 +110,36 @@ int loadRows(sqlite3* db, const std::string& statement, SoftwareMap& map, std::s
   }
 }
 
+int visitProductCodes(sqlite3* db, const std::string& statement, const std::function<void(std::string_view)>& visit,
+                      std::string& error) {
+  sqlite3_stmt* raw = nullptr;
+  const int prepared = sqlite3_prepare_v2(db, statement.c_str(), -1, &raw, nullptr);
+  if (prepared != SQLITE_OK || raw == nullptr) {
+    error = errorText(db);
+    sqlite3_finalize(raw);
+    return (prepared & 0xFF) == SQLITE_BUSY ? kDbReadFailed : kDbPrepareFailed;
+  }
+  SqliteStatement select(raw);
+  int column = -1;
+  for (int c = 0; c < sqlite3_column_count(raw); ++c) {
+    const char* name = sqlite3_column_name(raw, c);
+    if (name == nullptr) throw FrameworkError("sqlite3_column_name: out of memory");
+    if (std::string_view(name) == "ProductCode") column = c;  // the last of that name, as loadRows
+  }
+  for (;;) {
+    const int rc = sqlite3_step(raw);
+    if (rc == SQLITE_DONE) return kDbDone;
+    if (rc != SQLITE_ROW) {
+      error = errorText(db);
+      return kDbReadFailed;
+    }
+    const auto* text = column >= 0 ? sqlite3_column_text(raw, column) : nullptr;
+    visit(text == nullptr ? std::string_view{}
+                          : std::string_view(reinterpret_cast<const char*>(text),
+                                             static_cast<std::size_t>(sqlite3_column_bytes(raw, column))));
+  }
+}
+
 enum class Batch { Insert, Delete };
 
 // Runs the statement once per entry in key order. An insert stops at the first failing
@@ -121,8 +154,7 @@ int runRows(sqlite3* db, const std::string& statement, const SoftwareMap& map, B
     }
     SqliteStatement prepared(raw);
     for (const auto& [key, record] : map) {
-      sqlite3_reset(raw);
-      sqlite3_clear_bindings(raw);
+      sqlite3_reset(raw);  // every parameter is bound again below
       bool ok = kind == Batch::Insert
                     ? bindText(raw, 1, record.Name) && bindText(raw, 2, record.Version) && bindText(raw, 3, key) &&
                           bindText(raw, 4, record.Path) && bindText(raw, 5, record.Date)
@@ -165,6 +197,11 @@ int CDBTransaction::LoadList(const std::string& statement, SoftwareMap& map) {
   return loadRows(connection_.get(), statement, map, lastError_);
 }
 
+int CDBTransaction::ForEachProductCode(const std::string& statement,
+                                       const std::function<void(std::string_view)>& visit) {
+  return visitProductCodes(connection_.get(), statement, visit, lastError_);
+}
+
 int CDBTransaction::InsertList(const std::string& statement, const SoftwareMap& map) {
   return runRows(connection_.get(), statement, map, Batch::Insert, lastError_);
 }
@@ -183,6 +220,12 @@ int CDBTransaction::commit() {
     return kDbBatchFailed;
   }
   return kDbDone;
+}
+
+int CDBOrvask::ForEachProductCode(const std::string& statement, const std::function<void(std::string_view)>& visit) {
+  SqliteConnection connection;
+  if (openDatabase(settings_, connection, busyLimit_, lastError_) != kDbDone) return kDbOpenFailed;
+  return visitProductCodes(connection.get(), statement, visit, lastError_);
 }
 
 int CDBOrvask::LoadList(const std::string& statement, SoftwareMap& map) {

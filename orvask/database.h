@@ -1,7 +1,9 @@
 #pragma once
 // Access to the software list database "Orvask.db". Every operation opens its own
 // connection; values travel as bound statement parameters, never inside the text.
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "orvask/software.h"
 
@@ -85,8 +87,10 @@ class CDBTransaction {
   // Opens the connection and begins: 0, 61441 (cannot open) or 61442 (the write lock was
   // not granted: still busy after the bounded wait, or a read-only database).
   [[nodiscard]] int begin();
-  // As CDBOrvask::LoadList, inside the transaction.
+  // As the CDBOrvask functions of these names, inside the transaction.
   [[nodiscard]] int LoadList(const std::string& statement, SoftwareMap& map);
+  [[nodiscard]] int ForEachProductCode(const std::string& statement,
+                                       const std::function<void(std::string_view)>& visit);
   // Runs the insert once per entry in key order; stops at the first failing entry (61442).
   [[nodiscard]] int InsertList(const std::string& statement, const SoftwareMap& map);
   // Runs the delete once per entry in key order; a failing entry is skipped (0).
@@ -114,6 +118,11 @@ class CDBOrvask {
   // named Name, Version, ProductCode, Path, Date fill the record. Returns a code above;
   // rows read before a failure stay in the map.
   [[nodiscard]] int LoadList(const std::string& statement, SoftwareMap& map);
+  // Runs a select and hands each row's ProductCode text to `visit` (the column is found
+  // by name once; without one, or for NULL, the text is empty). Returns a code like
+  // LoadList; rows handed over before a failure stay handed over.
+  [[nodiscard]] int ForEachProductCode(const std::string& statement,
+                                       const std::function<void(std::string_view)>& visit);
   // Runs the insert once per entry in key order, all in one transaction. On the first
   // failing entry it stops and keeps the entries before it (61442); a batch that could
   // not begin or commit stores nothing (61442).

@@ -17,7 +17,7 @@ std::vector<DpkgPackage> parseDpkgStatus(std::string_view text) {
   DpkgPackage current;
   bool inStanza = false;
   auto finishStanza = [&] {
-    if (inStanza && !current.package.empty()) packages.push_back(current);
+    if (inStanza && !current.package.empty()) packages.push_back(std::move(current));
     current = DpkgPackage{};
     inStanza = false;
   };
@@ -25,7 +25,8 @@ std::vector<DpkgPackage> parseDpkgStatus(std::string_view text) {
     const std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-    if (trim(line).empty()) {
+    // Blank (only spaces, tabs or a CR): the stanza ends.
+    if (line.find_first_not_of(" \t\r") == std::string_view::npos) {
       finishStanza();
       continue;
     }
@@ -34,7 +35,7 @@ std::vector<DpkgPackage> parseDpkgStatus(std::string_view text) {
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos) continue;
     const std::string_view field = line.substr(0, colon);
-    const std::string value(trim(line.substr(colon + 1)));
+    const std::string_view value = trim(line.substr(colon + 1));  // copied only for the four fields used
     if (field == "Package") current.package = value;
     else if (field == "Architecture") current.architecture = value;
     else if (field == "Version") current.version = value;

@@ -14,11 +14,8 @@ orvask() {
   popd >/dev/null
 }
 
-schema() {  # creates the two tables in $work/Orvask.db
-  sqlite3 "$work/Orvask.db" <<'SQL'
-CREATE TABLE TBWhiteList (IDWhiteList INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT, Version TEXT, ProductCode TEXT, Path TEXT, Date TEXT);
-CREATE TABLE TBBlackList (IDBlackList INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT, Version TEXT, ProductCode TEXT, Path TEXT, Date TEXT);
-SQL
+schema() {  # creates the two tables in $work/Orvask.db, from the schema the packages ship
+  sqlite3 "$work/Orvask.db" <"$TARVO_SOURCE_DIR/orvask/schema.sql"
 }
 
 sql() { sqlite3 "$work/Orvask.db" "$@"; }

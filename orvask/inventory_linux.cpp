@@ -1,8 +1,12 @@
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <ctime>
-#include <fstream>
-#include <sstream>
+#include <memory>
+#include <string_view>
 #include <vector>
 
 #include "orvask/dpkg_status.h"
@@ -14,12 +18,54 @@ namespace {
 
 constexpr std::uint32_t kStatusUnreadable = 2;  // like ERROR_FILE_NOT_FOUND
 
-// Install date of a package: the day its file list was last written (YYYYMMDD, local time).
-std::string installDate(const std::string& infoDir, const DpkgPackage& package) {
+// Owner of a file descriptor (open / close).
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;  // a copy would close twice
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  [[nodiscard]] int get() const noexcept { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The whole file in one buffer, sized by fstat (one byte more shows the end at once) and
+// read until its end; false when it cannot be read. The buffer is not cleared first.
+bool readWhole(const std::string& path, std::unique_ptr<char[]>& text, std::size_t& size) {
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat info {};
-  const std::string plain = infoDir + "/" + package.package + ".list";
-  const std::string qualified = infoDir + "/" + package.package + ":" + package.architecture + ".list";
-  if (stat(qualified.c_str(), &info) != 0 && stat(plain.c_str(), &info) != 0) return {};
+  if (file.get() < 0 || fstat(file.get(), &info) != 0) return false;
+  std::size_t capacity = static_cast<std::size_t>(info.st_size) + 1;
+  text.reset(new char[capacity]);
+  size = 0;
+  for (;;) {
+    if (size == capacity) {  // the file grew while it was read
+      std::unique_ptr<char[]> larger(new char[capacity * 2]);
+      std::copy(text.get(), text.get() + size, larger.get());
+      text = std::move(larger);
+      capacity *= 2;
+    }
+    const ssize_t n = ::read(file.get(), text.get() + size, capacity - size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    size += static_cast<std::size_t>(n);
+  }
+}
+
+// Install date of a package: the day its file list was last written (YYYYMMDD, local
+// time); "name:arch.list" first, then "name.list", looked up in the info directory.
+std::string installDate(int infoDir, const DpkgPackage& package) {
+  struct stat info {};
+  const std::string qualified = package.package + ":" + package.architecture + ".list";
+  const std::string plain = package.package + ".list";
+  if (infoDir < 0 || (fstatat(infoDir, qualified.c_str(), &info, 0) != 0 &&
+                      fstatat(infoDir, plain.c_str(), &info, 0) != 0))
+    return {};
   std::tm local{};
   if (localtime_r(&info.st_mtime, &local) == nullptr) return {};
   char text[16];
@@ -34,7 +80,9 @@ class DpkgInventory final : public ProductInventory {
   std::uint32_t productAt(std::uint32_t index, InstalledProduct& product) override {
     if (index == 0 && !load()) return kStatusUnreadable;
     if (index >= products_.size()) return kInventoryNoMoreItems;
-    product = products_[index];
+    // Each index is asked once per enumeration (which starts again at 0), so the
+    // product is handed over rather than copied.
+    product = std::move(products_[index]);
     return kInventorySuccess;
   }
 
@@ -42,15 +90,17 @@ class DpkgInventory final : public ProductInventory {
   // Reads the status file afresh at the start of each enumeration.
   bool load() {
     products_.clear();
-    std::ifstream file(adminDir_ + "/status", std::ios::binary);
-    if (!file) return false;
-    std::ostringstream text;
-    text << file.rdbuf();
-    for (const DpkgPackage& package : parseDpkgStatus(text.str())) {
+    std::unique_ptr<char[]> text;
+    std::size_t size = 0;
+    if (!readWhole(adminDir_ + "/status", text, size)) return false;
+    const FileDescriptor infoDir(::open((adminDir_ + "/info").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (DpkgPackage& package : parseDpkgStatus(std::string_view(text.get(), size))) {
       if (!isInstalled(package)) continue;
+      std::string date = installDate(infoDir.get(), package);
+      std::string code = productCodeOf(package);
       // dpkg records no install location; it stays empty like an MSI that sets none.
-      products_.push_back(InstalledProduct{productCodeOf(package), package.package, package.version,
-                                           installDate(adminDir_ + "/info", package), {}});
+      products_.push_back(InstalledProduct{std::move(code), std::move(package.package), std::move(package.version),
+                                           std::move(date), {}});
     }
     return true;
   }

@@ -15,7 +15,8 @@ struct SoftwareRecord {
 };
 
 // Keys compare byte by byte (letter case counts); the key always equals ProductCode.
-using SoftwareMap = std::map<std::string, SoftwareRecord>;
+// Lookups also take a std::string_view (a column's text) without copying it.
+using SoftwareMap = std::map<std::string, SoftwareRecord, std::less<>>;
 
 // Adds a record under its product code; an existing entry wins.
 inline void addSoftware(SoftwareMap& map, SoftwareRecord record) {

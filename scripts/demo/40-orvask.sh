@@ -6,8 +6,6 @@
 # installed with msiexec and V: is mapped as a fixed disk, both undone at the end.
 orvask_demo_root=$(pwd)
 orvask_demo_dir=$(mktemp -d)
-orvask_demo_schema="CREATE TABLE TBWhiteList (IDWhiteList INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT, Version TEXT, ProductCode TEXT, Path TEXT, Date TEXT);
-CREATE TABLE TBBlackList (IDBlackList INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT, Version TEXT, ProductCode TEXT, Path TEXT, Date TEXT);"
 orvask_demo_list=$(printf '%s' '{"content":[{"name":"Remote Desktop Spy","productcode":"{6A1B7C2D-0000-4000-8000-00000000BAD1}","version":"3.1"},{"name":"O'"'"'Reilly Key Logger","productcode":"keylogger:amd64","version":"0.9"}]}' | base64 -w0)
 
 # orvask_demo TARGET DIR ARGS...: shows the command and its output, long lists shortened.
@@ -37,7 +35,7 @@ orvask_demo() {
 echo
 echo "== Orvask: black list, then two verifications (Linux, dpkg inventory)"
 mkdir -p "$orvask_demo_dir/linux" "$orvask_demo_dir/windows"
-sqlite3 "$orvask_demo_dir/linux/Orvask.db" "$orvask_demo_schema"
+sqlite3 "$orvask_demo_dir/linux/Orvask.db" <"$orvask_demo_root/orvask/schema.sql"
 orvask_demo linux "$orvask_demo_dir/linux" Version
 orvask_demo linux "$orvask_demo_dir/linux" UpdateBlackList "$orvask_demo_list"
 if [ "$(id -u)" = 0 ] && [ -d /media ] && unshare -m --propagation private true 2>/dev/null; then
@@ -94,7 +92,7 @@ orvask_wine reg add 'HKLM\Software\Wine\Drives' /v v: /t REG_SZ /d hd /f
 orvask_wine_restart
 echo "(installed per machine with msiexec: \"Demo Reader\" $orvask_demo_code)"
 
-sqlite3 "$orvask_demo_dir/windows/Orvask.db" "$orvask_demo_schema"
+sqlite3 "$orvask_demo_dir/windows/Orvask.db" <"$orvask_demo_root/orvask/schema.sql"
 orvask_demo windows "$orvask_demo_dir/windows" UpdateBlackList "$orvask_demo_list"
 orvask_demo windows "$orvask_demo_dir/windows" VerifyMachine
 orvask_demo windows "$orvask_demo_dir/windows" VerifyMachine

@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# The Debian package on this machine: built by the build's `package_deb` target, checked with
+# lintian, installed with apt-get (which must resolve its computed dependencies), then
+# the installed files at work: ankor's version, a SoftHSM2 token listed through the
+# installed ankor, Orvask against a database made from the shipped schema (it finds its
+# own package on the black list), and the Java binding compiled from the installed
+# sources loading the installed library by its name. Removal must leave no file of it.
+#
+# Runs as root (dpkg). The package is removed on every way out; a lock serialises the
+# runs of all build trees on the machine, and CTest runs this test alone.
+source "$TARVO_SOURCE_DIR/tests/lib.sh"
+: "${TARVO_DEB:?run through ctest}"
+package=tarvo
+arch=$(dpkg --print-architecture)
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "FAIL: installing a package needs root"
+  exit 1
+fi
+
+work=$(mktemp -d)
+log="$work/apt.log"
+apt() {  # apt-get, waiting (bounded) for another dpkg run to finish; output to $log
+  apt-get -y -q -o DPkg::Lock::Timeout=300 "$@" >"$log" 2>&1 || { cat "$log"; return 1; }
+}
+installed() {  # the package's dpkg state, empty when dpkg has no trace of it
+  dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null | sed 's/^not-installed$//' || true
+}
+remove_package() { if [ -n "$(installed)" ]; then apt purge "$package" || true; fi; }
+cleanup() {
+  remove_package
+  rm -rf "$work" "$out_raw"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# The documented command builds the package from this build.
+cmake --build "$TARVO_BUILD_DIR" --target package_deb >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
+check "package built" 1 "$([ -f "$TARVO_DEB" ] && echo 1 || echo 0)"
+
+# lintian: no error and no warning that the package's overrides do not explain.
+set +e
+lintian --fail-on error,warning "$TARVO_DEB" >"$work/lintian.log" 2>&1
+lintian_status=$?
+set -e
+cat "$work/lintian.log"
+check "lintian finds no error or unexplained warning" 0 "$lintian_status"
+
+fields=$(dpkg-deb -f "$TARVO_DEB" Depends Suggests)
+for dependency in libc6 libstdc++6 libssl3 libsqlite3-0 libjsoncpp25; do
+  check "computed dependency on $dependency" 1 "$(grep -c "^Depends:.*\b$dependency\b" <<<"$fields")"
+done
+check "SoftHSM2 and OpenSC suggested" 1 "$(grep -cE '^Suggests:.*softhsm2.*opensc' <<<"$fields")"
+
+# One install at a time on this machine; another tree's run waits here.
+exec 9>/run/lock/tarvo-package-test.lock
+flock -w 900 9 || { echo "FAIL: another package test holds the lock"; exit 1; }
+# A run that was killed before its clean-up left the package behind.
+remove_package
+
+apt install "$TARVO_DEB"
+check "installed" installed "$(installed)"
+files=$(dpkg -L "$package")
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+libdir=/usr/lib/$multiarch
+for path in /usr/bin/ankor /usr/bin/Orvask "$libdir/libTarvoHostmark_V_1_0_1_0.so.1" \
+    "$libdir/libTarvoHostmark_V_1_0_1_0.so" /usr/include/TarvoHostmark.h \
+    /usr/share/tarvo/java/org/tarvo/hostmark/Hostmark.java \
+    /usr/share/tarvo/java/org/tarvo/hostmark/HostmarkCallback.java \
+    /usr/share/tarvo/orvask/schema.sql /usr/share/tarvo/orvask/Orvask.db \
+    /usr/share/man/man1/ankor.1.gz /usr/share/man/man1/Orvask.1.gz; do
+  check "$path installed" 1 "$(grep -cx "$path" <<<"$files")"
+done
+check "library known to the dynamic linker under its SONAME" 1 \
+  "$(ldconfig -p | grep -c "^\s*libTarvoHostmark_V_1_0_1_0.so.1 (.*/$multiarch/libTarvoHostmark_V_1_0_1_0.so.1$" || true)"
+
+# The installed programs, by their installed paths.
+run() { local program=$1; shift; set +e; "$program" "$@" >"$out_raw"; status=$?; set -e; out=$(cat "$out_raw"); }
+run /usr/bin/ankor system info version
+check "installed ankor answers its version" "$(envelope success '"1.2.8"')" "$out"
+
+export SOFTHSM2_CONF="$work/softhsm2.conf"
+mkdir "$work/tokens"
+printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$work/tokens" >"$SOFTHSM2_CONF"
+softhsm2-util --init-token --free --label "Package Test" --pin 1234 --so-pin 87654321 >/dev/null
+serial=$(softhsm2-util --show-slots | awk '/Serial number:/ && $3 != "" {print $3; exit}')
+ANKOR_PKCS11_MODULE_GD=/usr/lib/softhsm/libsofthsm2.so run /usr/bin/ankor pkcs11 list tokens GD
+check "installed ankor lists the SoftHSM2 token" "$serial" "$(member serial)"
+check "with its label" "Package Test" "$(member tokenLabel)"
+
+# Orvask with a database made from the shipped schema; the prepared one has the same tables.
+mkdir "$work/orvask"
+sqlite3 "$work/orvask/Orvask.db" </usr/share/tarvo/orvask/schema.sql
+check "the shipped database holds the schema" "$(sqlite3 "$work/orvask/Orvask.db" .schema)" \
+  "$(sqlite3 /usr/share/tarvo/orvask/Orvask.db .schema)"
+list=$(printf '{"content":[{"name":"%s","productcode":"%s:%s","version":"1.2.8"}]}' "$package" "$package" "$arch" | base64 -w0)
+(cd "$work/orvask" && run /usr/bin/Orvask UpdateBlackList "$list"; echo "$status" >status; printf '%s' "$out" >out)
+check "black list updated" "0 61465" "$(cat "$work/orvask/status") $(sed -n 's/^\t\t\t"id" : \([0-9]*\),$/\1/p' "$work/orvask/out")"
+(cd "$work/orvask" && run /usr/bin/Orvask VerifyMachine; printf '%s' "$out" >out)
+check "the installed package is found on the black list" 61464 \
+  "$(sed -n 's/^\t\t\t"id" : \([0-9]*\),$/\1/p' "$work/orvask/out")"
+check "listed under its dpkg identity" "$package:$arch" "$(sed -n 's/^\t\t\t\t"uuid" : "\(.*\)"$/\1/p' "$work/orvask/out")"
+
+# Java: the installed sources compiled, the installed library found by the JVM's own
+# search path; the identifier is the one the build's library computes.
+mkdir "$work/classes"
+javac -d "$work/classes" /usr/share/tarvo/java/org/tarvo/hostmark/*.java
+run java -cp "$work/classes" org.tarvo.hostmark.Hostmark
+installed_id=$out
+check "Java binding through the installed library" 0 "$status"
+run java -Djava.library.path="$TARVO_BIN" -cp "$work/classes" org.tarvo.hostmark.Hostmark
+check "same identifier as the build's library" "$out" "$installed_id"
+
+# Removal: the package and every file it installed are gone.
+apt purge "$package"
+check "purged" "" "$(installed)"
+left=$(while IFS= read -r path; do
+  if [ -e "$path" ] || [ -L "$path" ]; then
+    [ -d "$path" ] && [ ! -L "$path" ] && [ "$(ls -A "$path")" ] && continue  # shared directory
+    echo "$path"
+  fi
+done <<<"$files")
+check "nothing of the package is left" "" "$left"
+check "the library is gone from the linker's cache" 0 "$(ldconfig -p | grep -c libTarvoHostmark_V_1_0_1_0 || true)"
+
+finish
