@@ -21,30 +21,15 @@ if(TARVO_WIN32)
   target_include_directories(nlohmann_json SYSTEM INTERFACE ${nlohmann_dir})
   add_library(nlohmann_json::nlohmann_json ALIAS nlohmann_json)
 
-  find_package(jsoncpp CONFIG REQUIRED)
-  if(TARGET jsoncpp_static AND NOT TARGET JsonCpp::JsonCpp)
-    add_library(JsonCpp::JsonCpp ALIAS jsoncpp_static)
-  endif()
-
-  find_path(SQLite3_INCLUDE_DIR sqlite3.h REQUIRED)
-  find_library(SQLite3_LIBRARY libsqlite3.a REQUIRED)
-  add_library(SQLite::SQLite3 STATIC IMPORTED)
-  set_target_properties(SQLite::SQLite3 PROPERTIES
-    IMPORTED_LOCATION ${SQLite3_LIBRARY}
-    INTERFACE_INCLUDE_DIRECTORIES ${SQLite3_INCLUDE_DIR})
 else()
   find_package(nlohmann_json 3 CONFIG REQUIRED)
-  find_package(jsoncpp CONFIG REQUIRED)
-  if(NOT TARGET JsonCpp::JsonCpp)
-    if(TARGET jsoncpp_lib)
-      add_library(JsonCpp::JsonCpp ALIAS jsoncpp_lib)
-    elseif(TARGET jsoncpp_static)
-      add_library(JsonCpp::JsonCpp ALIAS jsoncpp_static)
-    endif()
-  endif()
-  find_package(SQLite3 REQUIRED)
   find_package(OpenSSL 3 REQUIRED)
 endif()
+
+# JsonCpp's package file (JsonCpp::JsonCpp) and CMake's FindSQLite3 (SQLite::SQLite3):
+# Debian's libraries on Linux, the cross-built prefix on CMAKE_FIND_ROOT_PATH on win32.
+find_package(jsoncpp CONFIG REQUIRED)
+find_package(SQLite3 REQUIRED)
 
 # Cryptoki header (p11-kit's plain C header), usable by both targets.
 find_path(TARVO_PKCS11_INCLUDE_DIR p11-kit/pkcs11.h

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include "common/unique_handle.h"
 #include "hostmark/digest.h"
 
 namespace hostmark {
@@ -10,59 +11,12 @@ namespace {
 
 Status lastError() { return failureStatus(static_cast<Status>(GetLastError()), kDigestFailed); }
 
-// Owner of a provider context (CryptReleaseContext).
-class Provider {
- public:
-  Provider() = default;
-  Provider(const Provider&) = delete;  // a copy would release the context twice
-  Provider& operator=(const Provider&) = delete;
-  Provider(Provider&& other) noexcept : handle_(other.handle_) { other.handle_ = 0; }
-  Provider& operator=(Provider&&) = delete;
-  ~Provider() {
-    if (handle_ != 0) CryptReleaseContext(handle_, 0);
-  }
-  HCRYPTPROV* out() noexcept { return &handle_; }
-  HCRYPTPROV get() const noexcept { return handle_; }
+// Owners of the provider context, hash objects and derived key.
+void releaseContext(HCRYPTPROV provider) noexcept { CryptReleaseContext(provider, 0); }
 
- private:
-  HCRYPTPROV handle_ = 0;
-};
-
-// Owner of a hash object (CryptDestroyHash).
-class Hash {
- public:
-  Hash() = default;
-  Hash(const Hash&) = delete;  // a copy would destroy the hash twice
-  Hash& operator=(const Hash&) = delete;
-  Hash(Hash&& other) noexcept : handle_(other.handle_) { other.handle_ = 0; }
-  Hash& operator=(Hash&&) = delete;
-  ~Hash() {
-    if (handle_ != 0) CryptDestroyHash(handle_);
-  }
-  HCRYPTHASH* out() noexcept { return &handle_; }
-  HCRYPTHASH get() const noexcept { return handle_; }
-
- private:
-  HCRYPTHASH handle_ = 0;
-};
-
-// Owner of a key (CryptDestroyKey).
-class Key {
- public:
-  Key() = default;
-  Key(const Key&) = delete;  // a copy would destroy the key twice
-  Key& operator=(const Key&) = delete;
-  Key(Key&& other) noexcept : handle_(other.handle_) { other.handle_ = 0; }
-  Key& operator=(Key&&) = delete;
-  ~Key() {
-    if (handle_ != 0) CryptDestroyKey(handle_);
-  }
-  HCRYPTKEY* out() noexcept { return &handle_; }
-  HCRYPTKEY get() const noexcept { return handle_; }
-
- private:
-  HCRYPTKEY handle_ = 0;
-};
+using Provider = tarvo::UniqueHandle<HCRYPTPROV, 0, releaseContext>;
+using Hash = tarvo::UniqueHandle<HCRYPTHASH, 0, CryptDestroyHash>;
+using Key = tarvo::UniqueHandle<HCRYPTKEY, 0, CryptDestroyKey>;
 
 // CryptAcquireContextA: "Microsoft Enhanced Cryptographic Provider v1.0", PROV_RSA_FULL,
 // CRYPT_VERIFYCONTEXT, no container.

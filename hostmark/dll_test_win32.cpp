@@ -14,7 +14,7 @@
 #include <cstring>
 #include <string>
 
-#include "hostmark/jni_fake_test.h"
+#include "hostmark/fake_jni.h"
 
 namespace {
 

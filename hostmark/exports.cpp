@@ -1,30 +1,18 @@
-// The two C exports: the platform's source and digest, the buffer contract, and
-// nothing thrown across the boundary.
+// The two C exports: the computation on this machine, nothing thrown across the boundary.
 #include "hostmark/TarvoHostmark.h"
 
-#include "hostmark/fingerprint.h"
+#include "hostmark/this_machine.h"
 
 extern "C" {
 
 unsigned int TARVO_HOSTMARK_CALL retrieveMachineID(char* buffer, unsigned int secureProxy) {
-  try {
-    const auto source = hostmark::createIdentitySource();
-    const auto digest = hostmark::createDigest();
-    return hostmark::retrieveIntoBuffer(*source, *digest, buffer, secureProxy);
-  } catch (...) {
-    return hostmark::kOutOfMemory;
-  }
+  return hostmark::retrieveOnThisMachine(hostmark::Identifier::kPlain, nullptr, buffer,
+                                         secureProxy);
 }
 
 unsigned int TARVO_HOSTMARK_CALL retrieveMachineIDOT(const char* key, char* buffer,
                                                      unsigned int secureProxy) {
-  try {
-    const auto source = hostmark::createIdentitySource();
-    const auto digest = hostmark::createDigest();
-    return hostmark::retrieveKeyedIntoBuffer(*source, *digest, key, buffer, secureProxy);
-  } catch (...) {
-    return hostmark::kOutOfMemory;
-  }
+  return hostmark::retrieveOnThisMachine(hostmark::Identifier::kKeyed, key, buffer, secureProxy);
 }
 
 }  // extern "C"

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <string_view>
 
+#include "common/unique_handle.h"
 #include "hostmark/identity_source_linux.h"
 
 namespace hostmark {
@@ -28,38 +29,14 @@ namespace fs = std::filesystem;
 constexpr Status kValueTooLong = EOVERFLOW;
 constexpr std::size_t kValueBufferSize = 1000;
 
-// Owner of a file descriptor.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;  // a copy would close twice
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-    if (this != &other) {
-      reset();
-      fd_ = other.fd_;
-      other.fd_ = -1;
-    }
-    return *this;
-  }
-  ~FileDescriptor() { reset(); }
-  int get() const noexcept { return fd_; }
-
- private:
-  void reset() noexcept {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  int fd_;
-};
+using FileDescriptor = tarvo::UniqueHandle<int, -1, ::close>;
 
 // Reads a file of at most limit bytes (open, read); status is errno on failure, and
 // kValueTooLong when the file holds more, unless only its first limit bytes are wanted.
 Status readFile(const fs::path& path, std::size_t limit, std::string& content,
                 bool prefixOnly = false) {
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) return static_cast<Status>(errno);
+  if (!file) return static_cast<Status>(errno);
   std::string data(limit + 1, '\0');
   std::size_t used = 0;
   while (used < data.size()) {

@@ -8,8 +8,10 @@
 
 #include <array>
 #include <cstring>
+#include <memory>
 #include <utility>
 
+#include "common/unique_handle.h"
 #include "hostmark/identity_source.h"
 
 namespace hostmark {
@@ -25,105 +27,27 @@ Status toStatus(HRESULT hr) { return static_cast<Status>(hr); }
 
 // Owner of one COM interface pointer (Release).
 template <class Interface>
-class ComPtr {
- public:
-  ComPtr() = default;
-  ComPtr(const ComPtr&) = delete;  // a copy would release the interface twice
-  ComPtr& operator=(const ComPtr&) = delete;
-  ComPtr(ComPtr&& other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
-  ComPtr& operator=(ComPtr&& other) noexcept {
-    if (this != &other) {
-      reset();
-      pointer_ = std::exchange(other.pointer_, nullptr);
-    }
-    return *this;
-  }
-  ~ComPtr() { reset(); }
-  void reset() noexcept {
-    if (pointer_ != nullptr) std::exchange(pointer_, nullptr)->Release();
-  }
-  Interface** out() noexcept {
-    reset();
-    return &pointer_;
-  }
-  Interface* get() const noexcept { return pointer_; }
-  Interface* operator->() const noexcept { return pointer_; }
+void releaseInterface(Interface* pointer) noexcept {
+  pointer->Release();
+}
+template <class Interface>
+using ComPtr = tarvo::UniqueHandle<Interface*, nullptr, releaseInterface<Interface>>;
 
- private:
-  Interface* pointer_ = nullptr;
+// Owner of a BSTR from SysAllocString.
+using Bstr = tarvo::UniqueHandle<BSTR, nullptr, SysFreeString>;
+
+// Clears a VARIANT that a call filled (VariantClear); the VARIANT itself is the caller's.
+struct ClearVariant {
+  void operator()(VARIANT* value) const noexcept { VariantClear(value); }
 };
 
-// Owner of a BSTR (SysAllocString, SysFreeString).
-class Bstr {
- public:
-  explicit Bstr(const wchar_t* text) noexcept : text_(SysAllocString(text)) {}
-  Bstr(const Bstr&) = delete;  // a copy would free the string twice
-  Bstr& operator=(const Bstr&) = delete;
-  Bstr(Bstr&& other) noexcept : text_(std::exchange(other.text_, nullptr)) {}
-  Bstr& operator=(Bstr&&) = delete;
-  ~Bstr() { SysFreeString(text_); }
-  BSTR get() const noexcept { return text_; }
+// Owner of an open registry key.
+using RegistryKey = tarvo::UniqueHandle<HKEY, nullptr, RegCloseKey>;
 
- private:
-  BSTR text_;
-};
-
-// Owner of a VARIANT (VariantInit, VariantClear).
-class Variant {
- public:
-  Variant() noexcept { VariantInit(&value_); }
-  Variant(const Variant&) = delete;  // a copy would clear the value twice
-  Variant& operator=(const Variant&) = delete;
-  Variant(Variant&& other) noexcept : value_(other.value_) { VariantInit(&other.value_); }
-  Variant& operator=(Variant&&) = delete;
-  ~Variant() { VariantClear(&value_); }
-  VARIANT* out() noexcept { return &value_; }
-  const VARIANT& get() const noexcept { return value_; }
-
- private:
-  VARIANT value_;
-};
-
-// Owner of an open registry key (RegCloseKey).
-class RegistryKey {
- public:
-  RegistryKey() = default;
-  RegistryKey(const RegistryKey&) = delete;  // a copy would close the key twice
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  RegistryKey(RegistryKey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
-  RegistryKey& operator=(RegistryKey&&) = delete;
-  ~RegistryKey() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  HKEY* out() noexcept { return &key_; }
-  HKEY get() const noexcept { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
-
-// The thread's membership of a single-threaded apartment: CoInitializeEx, and
-// CoUninitialize once for each initialisation that succeeded (S_FALSE included).
-class ComApartment {
- public:
-  ComApartment() = default;
-  ComApartment(const ComApartment&) = delete;  // a copy would leave COM twice
-  ComApartment& operator=(const ComApartment&) = delete;
-  ComApartment(ComApartment&& other) noexcept : entered_(std::exchange(other.entered_, false)) {}
-  ComApartment& operator=(ComApartment&&) = delete;
-  ~ComApartment() { leave(); }
-  HRESULT enter() noexcept {
-    const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (SUCCEEDED(hr)) entered_ = true;
-    return hr;
-  }
-  void leave() noexcept {
-    if (std::exchange(entered_, false)) CoUninitialize();
-  }
-
- private:
-  bool entered_ = false;
-};
+// The thread's membership of a single-threaded apartment: true once CoInitializeEx
+// succeeded (S_FALSE included), left with one CoUninitialize.
+void leaveApartment(bool) noexcept { CoUninitialize(); }
+using ApartmentMembership = tarvo::UniqueHandle<bool, false, leaveApartment>;
 
 // A UTF-16 value in the ANSI code page (WideCharToMultiByte, CP_ACP, no flags).
 Status toAnsi(BSTR text, std::string& ansi) {
@@ -147,8 +71,9 @@ class WmiIdentitySource final : public IdentitySource {
   ~WmiIdentitySource() override { close(); }
 
   Status open(bool secureProxy) override {
-    HRESULT hr = apartment_.enter();
+    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (FAILED(hr)) return toStatus(hr);
+    apartment_.reset(true);
     hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                               RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
     // RPC_E_TOO_LATE: this process (an earlier call, or the host) already set it.
@@ -156,8 +81,8 @@ class WmiIdentitySource final : public IdentitySource {
     hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                           reinterpret_cast<void**>(locator_.out()));
     if (FAILED(hr)) return toStatus(hr);
-    const Bstr space(L"ROOT\\CIMV2");
-    if (space.get() == nullptr) return toStatus(E_OUTOFMEMORY);
+    const Bstr space(SysAllocString(L"ROOT\\CIMV2"));
+    if (!space) return toStatus(E_OUTOFMEMORY);
     hr = locator_->ConnectServer(space.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
                                  services_.out());
     if (FAILED(hr)) return toStatus(hr);
@@ -206,7 +131,7 @@ class WmiIdentitySource final : public IdentitySource {
   void close() noexcept override {
     services_.reset();
     locator_.reset();
-    apartment_.leave();
+    apartment_.reset();
   }
 
  private:
@@ -216,10 +141,10 @@ class WmiIdentitySource final : public IdentitySource {
   Status collect(const wchar_t* query, const wchar_t* property,
                  std::vector<IdentityValue>& values) {
     if (services_.get() == nullptr) return toStatus(E_POINTER);
-    const Bstr language(L"WQL");
-    const Bstr text(query);
-    const Bstr name(property);
-    if (language.get() == nullptr || text.get() == nullptr || name.get() == nullptr) {
+    const Bstr language(SysAllocString(L"WQL"));
+    const Bstr text(SysAllocString(query));
+    const Bstr name(SysAllocString(property));
+    if (!language || !text || !name) {
       return toStatus(E_OUTOFMEMORY);
     }
     ComPtr<IEnumWbemClassObject> rows;
@@ -233,21 +158,23 @@ class WmiIdentitySource final : public IdentitySource {
       hr = rows->Next(WBEM_INFINITE, 1, row.out(), &returned);
       if (hr != WBEM_S_NO_ERROR && hr != WBEM_S_FALSE) return toStatus(hr);
       if (returned == 0 || row.get() == nullptr) return kSuccess;
-      Variant value;
-      hr = row->Get(name.get(), 0, value.out(), nullptr, nullptr);
+      VARIANT value;
+      VariantInit(&value);
+      const std::unique_ptr<VARIANT, ClearVariant> clearValue(&value);
+      hr = row->Get(name.get(), 0, &value, nullptr, nullptr);
       if (FAILED(hr)) return toStatus(hr);
-      if (value.get().vt != VT_BSTR) {
+      if (value.vt != VT_BSTR) {
         values.emplace_back(std::nullopt);
         continue;
       }
       std::string ansi;
-      if (const Status s = toAnsi(value.get().bstrVal, ansi); s != kSuccess) return s;
+      if (const Status s = toAnsi(value.bstrVal, ansi); s != kSuccess) return s;
       values.emplace_back(std::move(ansi));
     }
   }
 
   // Declared first, destroyed last: COM is left after the interfaces are released.
-  ComApartment apartment_;
+  ApartmentMembership apartment_;
   ComPtr<IWbemLocator> locator_;
   ComPtr<IWbemServices> services_;
 };

@@ -9,24 +9,28 @@ extern "C" {
 
 TARVO_JNI_EXPORT void JNICALL Java_org_tarvo_hostmark_Hostmark_retrieveMachineID(JNIEnv* env, jclass,
                                                                           jobject callback) {
-  hostmark::runJavaEntry(env, false, nullptr, callback, false);
+  hostmark::runJavaEntry(env, hostmark::Identifier::kPlain, nullptr, callback,
+                         hostmark::ProxySecurity::kDefault);
 }
 
 TARVO_JNI_EXPORT void JNICALL Java_org_tarvo_hostmark_Hostmark_retrieveMachineIDV1010(JNIEnv* env,
                                                                               jclass,
                                                                               jobject callback) {
-  hostmark::runJavaEntry(env, false, nullptr, callback, true);
+  hostmark::runJavaEntry(env, hostmark::Identifier::kPlain, nullptr, callback,
+                         hostmark::ProxySecurity::kExplicit);
 }
 
 TARVO_JNI_EXPORT void JNICALL Java_org_tarvo_hostmark_Hostmark_retrieveMachineIDOT(JNIEnv* env, jclass,
                                                                             jstring key,
                                                                             jobject callback) {
-  hostmark::runJavaEntry(env, true, key, callback, false);
+  hostmark::runJavaEntry(env, hostmark::Identifier::kKeyed, key, callback,
+                         hostmark::ProxySecurity::kDefault);
 }
 
 TARVO_JNI_EXPORT void JNICALL Java_org_tarvo_hostmark_Hostmark_retrieveMachineIDOTV1010(
     JNIEnv* env, jclass, jstring key, jobject callback) {
-  hostmark::runJavaEntry(env, true, key, callback, true);
+  hostmark::runJavaEntry(env, hostmark::Identifier::kKeyed, key, callback,
+                         hostmark::ProxySecurity::kExplicit);
 }
 
 }  // extern "C"

@@ -1,45 +1,18 @@
 #include "hostmark/jni_glue.h"
 
 #include <array>
-#include <utility>
-
-#include "hostmark/fingerprint.h"
+#include <memory>
 
 namespace hostmark {
 namespace {
 
-// Owner of a key's characters from GetStringUTFChars, released with ReleaseStringUTFChars.
-class StringChars {
- public:
-  StringChars(JNIEnv* env, jstring string) noexcept
-      : env_(env), string_(string), chars_(env->GetStringUTFChars(string, nullptr)) {}
-  StringChars(const StringChars&) = delete;  // a copy would release twice
-  StringChars& operator=(const StringChars&) = delete;
-  StringChars(StringChars&& other) noexcept
-      : env_(other.env_), string_(other.string_), chars_(std::exchange(other.chars_, nullptr)) {}
-  StringChars& operator=(StringChars&&) = delete;
-  ~StringChars() {
-    if (chars_ != nullptr) env_->ReleaseStringUTFChars(string_, chars_);
-  }
-  const char* get() const noexcept { return chars_; }
-
- private:
-  JNIEnv* env_;
-  jstring string_;
-  const char* chars_;
+// Releases a key's characters from GetStringUTFChars (ReleaseStringUTFChars).
+struct ReleaseChars {
+  JNIEnv* env;
+  jstring string;
+  void operator()(const char* chars) const noexcept { env->ReleaseStringUTFChars(string, chars); }
 };
-
-Status compute(bool keyed, const char* key, char* buffer, bool secureProxy) noexcept {
-  try {
-    const auto source = createIdentitySource();
-    const auto digest = createDigest();
-    const unsigned int switchValue = secureProxy ? 1 : 0;
-    return keyed ? retrieveKeyedIntoBuffer(*source, *digest, key, buffer, switchValue)
-                 : retrieveIntoBuffer(*source, *digest, buffer, switchValue);
-  } catch (...) {
-    return kOutOfMemory;
-  }
-}
+using StringChars = std::unique_ptr<const char, ReleaseChars>;
 
 }  // namespace
 
@@ -58,18 +31,22 @@ void deliverToCallback(JNIEnv* env, jobject callback, const char* text, Status s
   env->CallVoidMethod(callback, setError, static_cast<jlong>(status));
 }
 
-void runJavaEntry(JNIEnv* env, bool keyed, jstring key, jobject callback,
-                  bool secureProxy) noexcept {
+void runJavaEntry(JNIEnv* env, Identifier identifier, jstring key, jobject callback,
+                  ProxySecurity proxySecurity) noexcept {
   std::array<char, 1000> buffer{};
-  Status status = kInvalidParameter;
-  if (keyed && key != nullptr) {
-    const StringChars chars(env, key);
-    if (chars.get() == nullptr) return;  // OutOfMemoryError is pending
-    status = compute(true, chars.get(), buffer.data(), secureProxy);
+  const unsigned int secureProxy = proxySecurity == ProxySecurity::kExplicit ? 1 : 0;
+  if (identifier == Identifier::kPlain) {
+    const Status status = retrieveOnThisMachine(identifier, nullptr, buffer.data(), secureProxy);
     deliverToCallback(env, callback, buffer.data(), status);
     return;
   }
-  if (!keyed) status = compute(false, nullptr, buffer.data(), secureProxy);
+  if (key == nullptr) {
+    deliverToCallback(env, callback, buffer.data(), kInvalidParameter);
+    return;
+  }
+  const StringChars chars(env->GetStringUTFChars(key, nullptr), ReleaseChars{env, key});
+  if (chars == nullptr) return;  // OutOfMemoryError is pending
+  const Status status = retrieveOnThisMachine(identifier, chars.get(), buffer.data(), secureProxy);
   deliverToCallback(env, callback, buffer.data(), status);
 }
 

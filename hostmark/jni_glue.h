@@ -5,6 +5,7 @@
 #include <jni.h>
 
 #include "hostmark/status.h"
+#include "hostmark/this_machine.h"
 
 namespace hostmark {
 
@@ -13,10 +14,14 @@ namespace hostmark {
 // first failed lookup or pending Java exception, which then reaches the Java caller.
 void deliverToCallback(JNIEnv* env, jobject callback, const char* text, Status status) noexcept;
 
+// Whether the WMI connection gets an explicit proxy security setting (the V1010 methods).
+enum class ProxySecurity { kDefault, kExplicit };
+
 // One Java entry point: a zeroed 1000-byte buffer, the key's modified UTF-8 characters
-// (GetStringUTFChars, keyed variants only), the computation, then deliverToCallback.
-// A null key is reported as 87 through the callbacks; a null callback gets nothing.
-void runJavaEntry(JNIEnv* env, bool keyed, jstring key, jobject callback,
-                  bool secureProxy) noexcept;
+// (GetStringUTFChars, keyed identifier only), the computation on this machine, then
+// deliverToCallback. A null key is reported as 87 through the callbacks; a null
+// callback gets nothing.
+void runJavaEntry(JNIEnv* env, Identifier identifier, jstring key, jobject callback,
+                  ProxySecurity proxySecurity) noexcept;
 
 }  // namespace hostmark

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hostmark/jni_fake_test.h"
+#include "hostmark/fake_jni.h"
 
 namespace hostmark {
 namespace {
@@ -62,7 +62,8 @@ TEST(RunJavaEntry, KeyedEntryReleasesKeyLast) {
   for (const bool throws : {false, true}) {
     FakeJni jni;
     jni.setMachineIdThrows = throws;
-    runJavaEntry(jni.env(), true, jni.key(), jni.callback(), false);
+    runJavaEntry(jni.env(), Identifier::kKeyed, jni.key(), jni.callback(),
+                 ProxySecurity::kDefault);
     ASSERT_GE(jni.calls.size(), 2u);
     EXPECT_EQ(jni.calls.front(), "GetStringUTFChars");
     EXPECT_EQ(jni.calls.back(), "ReleaseStringUTFChars");
@@ -75,12 +76,14 @@ TEST(RunJavaEntry, KeyedEntryReleasesKeyLast) {
 // A plain entry point never touches a key; a keyed one with a null key reports 87.
 TEST(RunJavaEntry, PlainAndNullKey) {
   FakeJni plain;
-  runJavaEntry(plain.env(), false, nullptr, plain.callback(), true);
+  runJavaEntry(plain.env(), Identifier::kPlain, nullptr, plain.callback(),
+               ProxySecurity::kExplicit);
   EXPECT_EQ(plain.calls.front(), "GetObjectClass");
   EXPECT_EQ(plain.errors, std::vector<jlong>{0});
 
   FakeJni nullKey;
-  runJavaEntry(nullKey.env(), true, nullptr, nullKey.callback(), false);
+  runJavaEntry(nullKey.env(), Identifier::kKeyed, nullptr, nullKey.callback(),
+               ProxySecurity::kDefault);
   EXPECT_EQ(nullKey.calls.front(), "GetObjectClass");
   EXPECT_EQ(nullKey.machineIds, Calls{""});
   EXPECT_EQ(nullKey.errors, std::vector<jlong>{87});

@@ -26,6 +26,9 @@ for target in linux windows; do
   show "$target" ankor system info release
 done
 
+# The parts read ankor's envelopes, kept in $out, with the tests' own readers.
+source tests/envelope.sh
+
 # Each deliverable adds its own part of the demonstration here, in name order.
 for part in scripts/demo/*.sh; do
   [ -e "$part" ] || continue

@@ -29,6 +29,10 @@ run_program() {
   out=$(tr -d '\r' <"$out_raw"; printf x); out=${out%x}
 }
 
+# skip REASON: ends the script as skipped, with the reason (77 is every script test's
+# SKIP_RETURN_CODE, so CTest reports Skipped, never Passed).
+skip() { echo "SKIP: $*"; exit 77; }
+
 check() {  # check DESCRIPTION EXPECTED ACTUAL
   checks=$((checks + 1))
   if [ "$2" != "$3" ]; then
@@ -37,12 +41,8 @@ check() {  # check DESCRIPTION EXPECTED ACTUAL
   fi
 }
 
-# Readers of an ankor envelope held in $out.
-envelope() { printf '{\n    "%s": %s\n}' "$1" "$2"; }  # envelope MEMBER JSON-VALUE
-# success_text: the string under "success" (empty when there is none).
-success_text() { sed -n 's/^    "success": "\(.*\)"$/\1/p' <<<"$out"; }
-# member NAME: the values of a member in the records of $out, one per line.
-member() { sed -nE "s/^ *\"$1\": (\"(.*)\"|([^\",]*)),?\$/\\2\\3/p" <<<"$out"; }
+# Readers of an ankor envelope held in $out: envelope, success_text, result, member.
+source "$(dirname "${BASH_SOURCE[0]}")/envelope.sh"
 
 # verify_pkcs1 KEYARGS HASH DATAFILE SIGNATURE_B64: "ok" when openssl accepts the
 # PKCS#1 v1.5 signature of DATAFILE's HASH digest (KEYARGS: -pubin/-certin -inkey FILE).

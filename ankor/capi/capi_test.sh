@@ -13,12 +13,6 @@ BASE="Microsoft Base Cryptographic Provider v1.0"
 run_id="$$-$RANDOM"
 container="e2e-$run_id"
 
-# The envelope's "success" text, or "ERROR: <error>".
-result() {
-  python3 -c 'import json, sys
-d = json.loads(sys.stdin.read())
-sys.stdout.write(d["success"] if "success" in d else "ERROR: %s" % d["error"])' <<<"$out"
-}
 ankor() { run_program ankor "$@"; }
 b64file() { base64 -w0 "$1"; }
 unb64() { printf '%s' "$1" | base64 -d >"$2"; }
@@ -86,6 +80,48 @@ check "listContainer sees the container" yes \
      "$(result)" "$container")"
 ankor capi list countContainer "$AES" 24
 check "countContainer counts it" "$((containers_before + 1))" "$(result)"
+
+# ---- names outside ASCII ------------------------------------------------------------------
+# Listings are UTF-8 (converted from the ANSI code page on Windows) and keep every name;
+# a listed name given back on the command line, as the host does, opens its container.
+accented="café-$run_id"
+ankor capi repo createKeyPair "$AES" 24 "$accented" false false 1024 x "" false
+accented_blob=$(result)
+ankor capi list listContainer "$AES" 24
+listed=$(python3 -c 'import json, sys
+names = [c["name"] for c in json.loads(sys.argv[1]) if c["name"].endswith(sys.argv[2])]
+print(names[0] if names else "(not listed)")' "$(result)" "é-$run_id")
+check "a name outside ASCII is listed as UTF-8" "$accented" "$listed"
+ankor capi repo createKeyPair "$AES" 24 "$listed" true false 1024 x "" false
+check "the listed name opens its container" "$accented_blob" "$(result)"
+if [ "$TARVO_PLATFORM" = win32 ]; then
+  # A provider registered under a name outside ASCII (Wine's rsaenh behind it).
+  provider="Fournisseur Café $run_id"
+  provider_key="HKLM\\Software\\Microsoft\\Cryptography\\Defaults\\Provider\\$provider"
+  trap '"$TARVO_RUNNER" reg delete "$provider_key" /f >/dev/null 2>&1 || true; rm -rf "$work" "$out_raw"' EXIT
+  "$TARVO_RUNNER" reg add "$provider_key" /v "Image Path" /t REG_SZ /d rsaenh.dll /f >/dev/null
+  "$TARVO_RUNNER" reg add "$provider_key" /v Type /t REG_DWORD /d 24 /f >/dev/null
+  ankor capi list csp
+  check "listCSPs lists a provider name outside ASCII as UTF-8" yes \
+    "$(python3 -c 'import json, sys
+l = json.loads(sys.argv[1]); print("yes" if {"cspname": sys.argv[2], "csptype": 24} in l else l)' \
+       "$(result)" "$provider")"
+  listed_provider=$(python3 -c 'import json, sys
+print([p["cspname"] for p in json.loads(sys.argv[1]) if p["cspname"].endswith(sys.argv[2])][0])' \
+    "$(result)" "$run_id")
+  ankor capi list listContainer "$listed_provider" 24
+  check "the listed provider name opens the provider" yes \
+    "$(python3 -c 'import json, sys; print("yes" if {"name": sys.argv[2]} in json.loads(sys.argv[1]) else "no")' \
+       "$(result)" "$accented")"
+  "$TARVO_RUNNER" reg delete "$provider_key" /f >/dev/null
+else
+  # The Linux code page is UTF-8: a byte that is not UTF-8 is listed as U+FFFD.
+  ankor capi repo createKeyPair "$AES" 24 "$(printf 'bad\377')-$run_id" false false 1024 x "" false
+  ankor capi list listContainer "$AES" 24
+  check "a name that is not UTF-8 is listed with U+FFFD" yes \
+    "$(python3 -c 'import json, sys; print("yes" if {"name": sys.argv[2]} in json.loads(sys.argv[1]) else "no")' \
+       "$(result)" "bad�-$run_id")"
+fi
 
 # ---- signing by thumbprint ------------------------------------------------------------------
 printf 'data to sign, run %s' "$run_id" >"$work/data"
@@ -170,6 +206,69 @@ if [ "$TARVO_PLATFORM" = linux ]; then
   check "certificate without a key record" "ERROR: Err CertGetCertificateContextProperty" "$(result)"
   check "container file is private" 600 "$(stat -c %a "$XDG_DATA_HOME/ankor/containers/$container.key")"
   check "store entry is private" 600 "$(stat -c %a "$XDG_DATA_HOME/ankor/stores/MY/$thumbprint.cer")"
+
+  # Re-importing the installed certificate, killed before each file-changing call in
+  # turn (a preloaded library ends the run there): it stays bound and signs after every
+  # kill, and the run that completes removes the temporary files the killed ones left.
+  killer="$TARVO_BUILD_DIR/tests/libankor_kill_at.so"
+  preload=$killer
+  if ldd "$(exe ankor)" | grep -q libasan; then preload="$(gcc -print-file-name=libasan.so):$killer"; fi
+  my="$XDG_DATA_HOME/ankor/stores/MY"
+  kills=0 unsigned="" leftovers=0 completed=no
+  for n in $(seq 1 200); do
+    set +e
+    ANKOR_KILL_AT=$n LD_PRELOAD=$preload "$(exe ankor)" capi repo importCertificate "$AES" 24 \
+      "$container" "$(b64file "$work/cert.der")" >"$out_raw" 2>/dev/null
+    killed=$?
+    set -e
+    if [ "$killed" -ne 137 ]; then
+      [ "$killed" -eq 0 ] && [ "$(cat "$out_raw")" = "$(envelope success '"{\"result\":\"ok\"}"')" ] && completed=yes
+      break
+    fi
+    kills=$((kills + 1))
+    leftovers=$((leftovers + $(find "$my" -name '.tmp-*' | wc -l)))
+    ankor capi crypt sign "$thumbprint" sha256 "$(b64file "$work/data")" false
+    [ "$(verify_pkcs1 "-pubin -inkey $work/cert-key.pem" sha256 "$work/data" "$(success_text)")" = ok ] \
+      || unsigned="$unsigned $n"
+  done
+  check "importCertificate was killed at each of its file-changing calls, then completed" yes \
+    "$([ "$kills" -ge 10 ] && [ "$completed" = yes ] && echo yes || echo "$kills kills, completed: $completed")"
+  check "the certificate signs after each kill" "" "$unsigned"
+  check "killed runs left temporary files" yes "$([ "$leftovers" -gt 0 ] && echo yes || echo no)"
+  check "the completed run removed them" 0 "$(find "$my" -name '.tmp-*' | wc -l)"
+
+  # Hostile files: a FIFO and a link to /dev/zero as containers neither hang nor exhaust
+  # the listing or the container's use.
+  containers="$XDG_DATA_HOME/ankor/containers"
+  mkfifo "$containers/fifo-$run_id.key"
+  ln -s /dev/zero "$containers/zero-$run_id.key"
+  for words in "capi list countContainer|$AES|24" "capi repo generateCSR|$AES|24|fifo-$run_id|CN" \
+               "capi repo createKeyPair|$AES|24|zero-$run_id|true|false|1024|x||false"; do
+    IFS='|' read -r -a argv <<<"$words"
+    set +e
+    # shellcheck disable=SC2086
+    timeout 60 "$(exe ankor)" ${argv[0]} "${argv[@]:1}" >"$out_raw"
+    status=$?
+    set -e
+    check "${argv[0]} with a FIFO and a device in the store ends" 0 "$status"
+  done
+  rm -f "$containers/fifo-$run_id.key" "$containers/zero-$run_id.key"
+
+  # A name whose escaped form is exactly 240 bytes (the longest allowed) is usable.
+  longest="$(printf 'n%.0s' $(seq 1 237)) "
+  ankor capi repo createKeyPair "$AES" 24 "$longest" false false 1024 x "" false
+  check "a name escaped to 240 bytes makes a container" "Public-Key: (1024 bit)" \
+    "$(unb64 "$(result)" "$work/l.blob"; openssl rsa -pubin -inform MSBLOB -in "$work/l.blob" -noout -text 2>/dev/null | head -n1)"
+
+  # The store's own directories are never followed as links: nothing lands outside.
+  mkdir "$work/outside"
+  mv "$my" "$work/MY.saved"
+  ln -s "$work/outside" "$my"
+  ankor capi repo importCertificate "$AES" 24 "$container" "$(b64file "$work/cert.der")"
+  check "a linked store directory is refused" "ERROR: acceptPKCS7 - CertOpenStore" "$(result)"
+  check "nothing was written through the link" "" "$(ls -A "$work/outside")"
+  rm "$my"
+  mv "$work/MY.saved" "$my"
 fi
 
 finish

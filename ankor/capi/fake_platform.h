@@ -225,6 +225,21 @@ class FakePlatform final : public CryptoPlatform {
   std::string toNarrow(const std::u16string& wide) override {
     return std::string(wide.begin(), wide.end());
   }
+  // The code page of the fake is Latin-1: each byte is the character of that number.
+  std::string ansiToUtf8(const std::string& text) override {
+    calls.push_back("ansiToUtf8");
+    std::string out;
+    for (const char ch : text) {
+      const auto c = static_cast<unsigned char>(ch);
+      if (c < 0x80) {
+        out += ch;
+      } else {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+      }
+    }
+    return out;
+  }
 
  private:
   struct Failure {

@@ -53,7 +53,9 @@ std::string CapiKeyStore::listCSPs() {
           platform_.enumProviders(index, &type, reinterpret_cast<char*>(name.data()), &size);
       ++index;
       if (ok) {
-        providers.push_back({{"cspname", textUpToZero(name)}, {"csptype", type}});
+        // Names come in the process code page; the listing is UTF-8 and keeps every name.
+        providers.push_back(
+            {{"cspname", platform_.ansiToUtf8(textUpToZero(name))}, {"csptype", type}});
       } else if (platform_.lastError() != win::ERROR_NO_MORE_ITEMS) {
         fail("listCSPs - CryptEnumProviders");
       }
@@ -106,7 +108,9 @@ std::string CapiKeyStore::listContainers(const std::string& providerName, int pr
   json containers;  // "null" when the provider has no container
   runtimeFailures([&] {
     forEachContainer(providerName, providerType,
-                     [&](const std::string& name) { containers.push_back({{"name", name}}); });
+                     [&](const std::string& name) {
+                       containers.push_back({{"name", platform_.ansiToUtf8(name)}});
+                     });
     return std::string();
   });
   return containers.dump();

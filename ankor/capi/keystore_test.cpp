@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "ankor/capi/fake_platform.h"
+#include "ankor/capi/test_support.h"
 
 namespace ankor::capi {
 namespace {
@@ -72,6 +72,19 @@ TEST_F(Containers, CountAndListWithVerifyContext) {
   EXPECT_EQ(acquire.flags, win::CRYPT_VERIFYCONTEXT);
 }
 
+// Names come in the code page (Latin-1 in the fake) and are listed as UTF-8: one
+// name outside ASCII no longer loses the whole listing.
+TEST_F(Containers, NamesOfTheCodePageAreListedAsUtf8) {
+  platform.containers = {"caf\xE9", "plain"};
+  EXPECT_EQ(store.listContainers(kAes, 24),
+            "[{\"name\":\"caf\xC3\xA9\"},{\"name\":\"plain\"}]");
+  EXPECT_EQ(platform.count("ansiToUtf8"), 2);
+  platform.providers = {{"Fournisseur \xE0 carte", 1}, {kAes, 24}};
+  EXPECT_EQ(store.listCSPs(),
+            "[{\"cspname\":\"Fournisseur \xC3\xA0 carte\",\"csptype\":1},"
+            "{\"cspname\":\"Microsoft Enhanced RSA and AES Cryptographic Provider\",\"csptype\":24}]");
+}
+
 TEST_F(Containers, NoContainerGivesZeroAndNull) {
   EXPECT_EQ(store.countContainers(kAes, 24), "0");
   EXPECT_EQ(store.listContainers(kAes, 24), "null");
@@ -90,30 +103,27 @@ TEST_F(Containers, AthenaAliasOnEquality) {
 
 // Failures: counted as error text, listed as raised failures with the same message.
 TEST_F(Containers, FailureMessages) {
-  const struct {
-    const char* call;
-    std::uint32_t error;
-    std::string provider;
+  struct Provider {
+    std::string name;
     int type;
-    std::string message;
-  } cases[] = {
-      {"acquireContext", win::NTE_BAD_PROV_TYPE, kAes, 0,
+  };
+  const FailureCase<Provider> cases[] = {
+      {"acquireContext", 0, win::NTE_BAD_PROV_TYPE, {kAes, 0},
        "countContainers - CryptAcquireContext. providerName: " + kAes + " - providerType: 0"},
-      {"getProvParam(FIRST)", win::ERROR_ACCESS_DENIED, kBase, -7,
+      {"getProvParam(FIRST)", 0, win::ERROR_ACCESS_DENIED, {kBase, -7},
        "countContainers - CryptGetProvParam (CRYPT_FIRST). providerName: " + kBase +
            " - providerType: -7"},
-      {"none", 0, "", 24, "countContainers - providerName is null"},
+      {"none", 0, 0, {"", 24}, "countContainers - providerName is null"},
   };
-  for (const auto& c : cases) {
-    FakePlatform p;
-    p.containers = {"a"};
-    p.failOn(c.call, c.error, 0);  // every call: counted, then listed
-    CapiKeyStore s(p);
-    EXPECT_EQ(s.countContainers(c.provider, c.type), R"({"error":")" + c.message + R"("})");
-    EXPECT_THAT([&] { s.listContainers(c.provider, c.type); },
-                ThrowsMessage<std::runtime_error>(c.message));
-    EXPECT_EQ(p.openHandles, 0) << c.call;
-  }
+  const auto oneContainer = [](FakePlatform& p, const Provider&) { p.containers = {"a"}; };
+  expectFailures(cases, Reported::kAsErrorText, oneContainer,
+                 [](FakePlatform& p, const Provider& provider) {
+                   return CapiKeyStore(p).countContainers(provider.name, provider.type);
+                 });
+  expectFailures(cases, Reported::kThrown, oneContainer,
+                 [](FakePlatform& p, const Provider& provider) {
+                   return CapiKeyStore(p).listContainers(provider.name, provider.type);
+                 });
 }
 
 // The first failing CRYPT_NEXT ends the enumeration, whatever its error.
@@ -179,29 +189,20 @@ TEST_F(CreateKeyPair, AthenaAliasOnContainment) {
 }
 
 TEST_F(CreateKeyPair, FailuresBecomeErrorText) {
-  const struct {
-    const char* call;
-    int occurrence;
-    bool useExisting;
-    const char* message;
-  } cases[] = {
-      {"acquireContext", 1, false, "createKeyPair - CryptAcquireContext"},
-      {"acquireContext", 1, true, "createKeyPair - CryptAcquireContext"},
-      {"genKey", 1, false, "createKeyPair - CryptGenKey"},
-      {"getUserKey", 1, true, "createKeyPair - CryptGetUserKey"},
-      {"exportKey", 1, false, "createKeyPair - CryptExportKey"},
-      {"exportKey", 2, true, "createKeyPair - CryptExportKey"},
+  // The input: useExistingKey.
+  const FailureCase<bool> cases[] = {
+      {"acquireContext", 1, win::NTE_EXISTS, false, "createKeyPair - CryptAcquireContext"},
+      {"acquireContext", 1, win::NTE_EXISTS, true, "createKeyPair - CryptAcquireContext"},
+      {"genKey", 1, win::NTE_EXISTS, false, "createKeyPair - CryptGenKey"},
+      {"getUserKey", 1, win::NTE_EXISTS, true, "createKeyPair - CryptGetUserKey"},
+      {"exportKey", 1, win::NTE_EXISTS, false, "createKeyPair - CryptExportKey"},
+      {"exportKey", 2, win::NTE_EXISTS, true, "createKeyPair - CryptExportKey"},
   };
-  for (const auto& c : cases) {
-    FakePlatform p;
-    p.publicKeyBlob = rsaBlob();
-    p.failOn(c.call, win::NTE_EXISTS, c.occurrence);
-    CapiKeyStore s(p);
-    EXPECT_EQ(s.createKeyPair(kAes, 1024, "c", c.useExisting, false, 24, "", false),
-              R"({"error":")" + std::string(c.message) + R"("})")
-        << c.call << c.occurrence;
-    EXPECT_EQ(p.openHandles, 0) << c.call;
-  }
+  expectFailures(
+      cases, Reported::kAsErrorText, [](FakePlatform& p, bool) { p.publicKeyBlob = rsaBlob(); },
+      [](FakePlatform& p, bool useExisting) {
+        return CapiKeyStore(p).createKeyPair(kAes, 1024, "c", useExisting, false, 24, "", false);
+      });
   EXPECT_EQ(store.createKeyPair("", 1024, "", false, false, 24, "", false),
             R"({"error":"createKeyPair - providerName is null"})");
   EXPECT_EQ(store.createKeyPair(kAes, 1024, "", false, false, 24, "", false),
@@ -290,36 +291,30 @@ TEST_F(GenerateCSR, ProviderChoice) {
 }
 
 TEST_F(GenerateCSR, FailuresBecomeErrorText) {
-  const struct {
-    const char* call;
-    int occurrence;
-    std::string provider;
-    const char* message;
-  } cases[] = {
-      {"encodeName", 1, kAes,
+  // The input: the provider name.
+  const FailureCase<std::string> cases[] = {
+      {"encodeName", 1, win::NTE_BAD_KEYSET, kAes,
        "generateCSR The first call to CryptEncodeObject failed. A public/private key pair may "
        "not exit in the container."},
-      {"encodeName", 2, kAes, "generateCSR The second call to CryptEncodeObject failed. "},
-      {"acquireContext", 1, kCard, "generateCSR CryptAcquireContext failed 1."},
-      {"acquireContext", 1, kAes, "generateCSR CryptAcquireContext failed 2."},
-      {"exportPublicKeyInfo", 1, kAes,
+      {"encodeName", 2, win::NTE_BAD_KEYSET, kAes,
+       "generateCSR The second call to CryptEncodeObject failed. "},
+      {"acquireContext", 1, win::NTE_BAD_KEYSET, kCard,
+       "generateCSR CryptAcquireContext failed 1."},
+      {"acquireContext", 1, win::NTE_BAD_KEYSET, kAes, "generateCSR CryptAcquireContext failed 2."},
+      {"exportPublicKeyInfo", 1, win::NTE_BAD_KEYSET, kAes,
        "generateCSR The first call to CryptExportPublickKeyInfo failed.  The probable cause is "
        "that  There is no key pair in the key container."},
-      {"exportPublicKeyInfo", 2, kAes,
+      {"exportPublicKeyInfo", 2, win::NTE_BAD_KEYSET, kAes,
        "generateCSR The second call to CryptExportPublicKeyInfo failed. "},
-      {"signAndEncodeRequest", 1, kAes, "generateCSR First call to CryptSignandEncode failed. "},
-      {"signAndEncodeRequest", 2, kAes,
+      {"signAndEncodeRequest", 1, win::NTE_BAD_KEYSET, kAes,
+       "generateCSR First call to CryptSignandEncode failed. "},
+      {"signAndEncodeRequest", 2, win::NTE_BAD_KEYSET, kAes,
        "generateCSR The second call to CryptSignAndEncode failed. "},
   };
-  for (const auto& c : cases) {
-    FakePlatform p;
-    p.failOn(c.call, win::NTE_BAD_KEYSET, c.occurrence);
-    CapiKeyStore s(p);
-    EXPECT_EQ(s.generateCSR("Ana", c.provider, "c1", 24),
-              R"({"error":")" + std::string(c.message) + R"("})")
-        << c.call << c.occurrence;
-    EXPECT_EQ(p.openHandles, 0) << c.call;
-  }
+  expectFailures(cases, Reported::kAsErrorText, [](FakePlatform&, const std::string&) {},
+                 [](FakePlatform& p, const std::string& provider) {
+                   return CapiKeyStore(p).generateCSR("Ana", provider, "c1", 24);
+                 });
 }
 
 // Checked in this order, before any platform call.
@@ -383,35 +378,27 @@ TEST_F(AcceptPKCS7, PathChoice) {
 }
 
 TEST_F(AcceptPKCS7, FailureMessages) {
-  const struct {
-    const char* call;
-    int occurrence;
-    std::string provider;
-    const char* message;
-  } cases[] = {
-      {"acquireContext", 1, kCard,
+  constexpr std::uint32_t kDenied = win::ERROR_ACCESS_DENIED;
+  // The input: the provider name.
+  const FailureCase<std::string> cases[] = {
+      {"acquireContext", 1, kDenied, kCard,
        "acceptPKCS7 - Erro recuperando Contexto criptografico. Valide o nome do container e o "
        "Provider"},
-      {"getUserKey", 1, kCard, "acceptPKCS7 - CryptGetUserKey"},
-      {"setKeyParam", 1, kCard, "acceptPKCS7 - Operacao cancelada ou token bloqueado"},
-      {"openCurrentUserStore", 1, kAes, "acceptPKCS7 - CertOpenStore"},
-      {"createCertificateContext", 1, kAes, "acceptPKCS7 - CertCreateCertificateContext"},
-      {"toWide(LENGTH)", 1, kAes, "acceptPKCS7 - MultiByteToWideChar - w_container"},
-      {"toWide(CONVERT)", 1, kAes, "acceptPKCS7 - MultiByteToWideChar - w_container"},
-      {"toWide(LENGTH)", 2, kAes, "acceptPKCS7 - MultiByteToWideChar - w_provider"},
-      {"toWide(CONVERT)", 2, kAes, "acceptPKCS7 - Insufficient Memory - w_provider"},
-      {"addCertificateToStore", 1, kAes, "acceptPKCS7 - CertAddCertificateContextToStore"},
-      {"setKeyProvInfo", 1, kAes, "acceptPKCS7 - CertSetCertificateContextProperty"},
+      {"getUserKey", 1, kDenied, kCard, "acceptPKCS7 - CryptGetUserKey"},
+      {"setKeyParam", 1, kDenied, kCard, "acceptPKCS7 - Operacao cancelada ou token bloqueado"},
+      {"openCurrentUserStore", 1, kDenied, kAes, "acceptPKCS7 - CertOpenStore"},
+      {"createCertificateContext", 1, kDenied, kAes, "acceptPKCS7 - CertCreateCertificateContext"},
+      {"toWide(LENGTH)", 1, kDenied, kAes, "acceptPKCS7 - MultiByteToWideChar - w_container"},
+      {"toWide(CONVERT)", 1, kDenied, kAes, "acceptPKCS7 - MultiByteToWideChar - w_container"},
+      {"toWide(LENGTH)", 2, kDenied, kAes, "acceptPKCS7 - MultiByteToWideChar - w_provider"},
+      {"toWide(CONVERT)", 2, kDenied, kAes, "acceptPKCS7 - Insufficient Memory - w_provider"},
+      {"addCertificateToStore", 1, kDenied, kAes, "acceptPKCS7 - CertAddCertificateContextToStore"},
+      {"setKeyProvInfo", 1, kDenied, kAes, "acceptPKCS7 - CertSetCertificateContextProperty"},
   };
-  for (const auto& c : cases) {
-    FakePlatform p;
-    p.failOn(c.call, win::ERROR_ACCESS_DENIED, c.occurrence);
-    CapiKeyStore s(p);
-    EXPECT_THAT([&] { s.acceptPKCS7(kCertificate, c.provider, "c1", 1); },
-                ThrowsMessage<std::runtime_error>(c.message))
-        << c.call << c.occurrence;
-    EXPECT_EQ(p.openHandles, 0) << c.call;
-  }
+  expectFailures(cases, Reported::kThrown, [](FakePlatform&, const std::string&) {},
+                 [](FakePlatform& p, const std::string& provider) {
+                   return CapiKeyStore(p).acceptPKCS7(kCertificate, provider, "c1", 1);
+                 });
 }
 
 TEST_F(AcceptPKCS7, EmptyWordsInOrder) {

@@ -181,6 +181,11 @@ class CryptoPlatform {
   [[nodiscard]] virtual int toWide(const std::string& text, char16_t* wide, int count) = 0;
   // wcstombs in the program's locale; characters it cannot convert end the text.
   virtual std::string toNarrow(const std::u16string& wide) = 0;
+  // A name that an A function gave (provider, container), converted from the process
+  // code page to UTF-8 for the listings: MultiByteToWideChar(CP_ACP) then
+  // WideCharToMultiByte(CP_UTF8) on Windows; on Linux, whose code page is UTF-8, each
+  // byte that is not part of well-formed UTF-8 becomes U+FFFD. Never fails.
+  virtual std::string ansiToUtf8(const std::string& text) = 0;
 };
 
 // True when every byte is in the PrintableString set (letters, digits, space and

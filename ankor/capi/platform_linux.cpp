@@ -1,8 +1,8 @@
 // CryptoPlatform on Linux: a port of the calls on OpenSSL 3 with the Windows return
 // values and last-error codes. The software RSA providers are offered under their
 // Windows names and share one set of key containers; containers and the current
-// user's certificate stores live under $XDG_DATA_HOME/ankor (README: "Linux storage").
-#include <fcntl.h>
+// user's certificate stores live under $XDG_DATA_HOME/ankor (README: "Linux storage"),
+// in the files and formats of store_files_linux.h and store_format_linux.h.
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,21 +16,19 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "ankor/capi/platform.h"
+#include "ankor/capi/store_files_linux.h"
+#include "ankor/capi/store_format_linux.h"
+#include "ankor/capi/text_linux.h"
 
 namespace ankor::capi {
 namespace {
@@ -55,7 +53,6 @@ using BigNum = std::unique_ptr<BIGNUM, Freer<BIGNUM, BN_free>>;
 // ---- Error codes ------------------------------------------------------------------
 
 constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
-constexpr std::uint32_t ERROR_DISK_FULL = 112;
 constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr std::uint32_t ERROR_NO_UNICODE_TRANSLATION = 1113;
 constexpr std::uint32_t NTE_BAD_UID = 0x80090001;
@@ -85,12 +82,6 @@ Handle failHandle(std::uint32_t code) {
   tlsLastError = code;
   return 0;
 }
-std::uint32_t errnoCode(int error) {
-  if (error == EACCES || error == EPERM || error == EROFS) return win::ERROR_ACCESS_DENIED;
-  if (error == ENOSPC || error == EDQUOT) return ERROR_DISK_FULL;
-  return win::NTE_FAIL;
-}
-
 // Copies an output in the two-call convention: a null buffer asks for the size, a short
 // one fails with ERROR_MORE_DATA and the size needed.
 bool deliver(const Bytes& value, std::uint8_t* out, std::uint32_t* length) {
@@ -133,256 +124,32 @@ const ProviderEntry* findProvider(const char* name, std::uint32_t type) {
   return nullptr;
 }
 
-// ---- Text --------------------------------------------------------------------------
+// ---- Container keys and store entries --------------------------------------------
 
-bool utf8ToUtf16(const std::string& text, std::u16string* out) {
-  out->clear();
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    std::uint32_t code = 0;
-    std::size_t extra = 0;
-    if (c < 0x80) {
-      code = c;
-    } else if ((c & 0xE0) == 0xC0) {
-      code = c & 0x1F, extra = 1;
-    } else if ((c & 0xF0) == 0xE0) {
-      code = c & 0x0F, extra = 2;
-    } else if ((c & 0xF8) == 0xF0) {
-      code = c & 0x07, extra = 3;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto d = static_cast<unsigned char>(text[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      code = (code << 6) | (d & 0x3F);
-    }
-    static constexpr std::uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-    if (code < kMinimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      out->push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-      out->push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-    } else {
-      out->push_back(static_cast<char16_t>(code));
-    }
-    i += extra + 1;
+// True for a store call that succeeded (0); otherwise its code becomes the last error.
+bool ok(std::uint32_t error) { return error == 0 || failWith(error); }
+
+std::string privateKeyPem(EVP_PKEY* key) {
+  Bio bio(BIO_new(BIO_s_mem()));
+  if (!bio || !PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr)) {
+    return std::string();
   }
-  return true;
-}
-
-// UTF-16 to UTF-8; an unpaired surrogate ends the text, as an unconvertible character
-// ends wcstombs.
-std::string utf16ToUtf8(const std::u16string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t code = text[i];
-    if (code == 0) break;
-    if (code >= 0xD800 && code <= 0xDBFF) {
-      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) break;
-      code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if (code >= 0xDC00 && code <= 0xDFFF) {
-      break;
-    }
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-  }
-  return out;
-}
-
-// File names: letters, digits, "-" and "_" stay, every other byte becomes %XX.
-std::string escapeName(const std::string& name) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char ch : name) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (std::isalnum(c) != 0 || c == '-' || c == '_') {
-      out += ch;
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
-std::optional<std::string> unescapeName(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      out += text[i];
-      continue;
-    }
-    if (i + 2 >= text.size()) return std::nullopt;
-    const std::string hex = text.substr(i + 1, 2);
-    if (hex.size() != 2 || !std::isxdigit(static_cast<unsigned char>(hex[0])) ||
-        !std::isxdigit(static_cast<unsigned char>(hex[1]))) {
-      return std::nullopt;
-    }
-    out += static_cast<char>(std::stoi(hex, nullptr, 16));
-    i += 2;
-  }
-  return out;
-}
-
-std::string pemBlock(const char* label, const Bytes& der) {
-  const std::string base64 = base64Encode(der);
-  std::string out = std::string("-----BEGIN ") + label + "-----\n";
-  for (std::size_t i = 0; i < base64.size(); i += 64) out += base64.substr(i, 64) + "\n";
-  return out + "-----END " + label + "-----\n";
-}
-
-// ---- Files -------------------------------------------------------------------------
-
-struct Paths {
-  std::string root;  // .../ankor
-  std::string containers;
-  std::string stores;
-};
-
-// $XDG_DATA_HOME/ankor when that is an absolute path, else ~/.local/share/ankor.
-std::optional<Paths> dataPaths() {
-  std::string base;
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  if (xdg != nullptr && xdg[0] == '/') {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    std::string homeDir = home != nullptr && home[0] == '/' ? home : "";
-    if (homeDir.empty()) {
-      if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) {
-        homeDir = entry->pw_dir;
-      }
-    }
-    if (homeDir.empty()) return std::nullopt;
-    base = homeDir + "/.local/share";
-  }
-  Paths paths{base + "/ankor", base + "/ankor/containers", base + "/ankor/stores"};
-  return paths;
-}
-
-// Creates the directory and its missing parents; the last level only the owner may use.
-bool makeDirectories(const std::string& path, mode_t lastMode) {
-  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
-    const std::string parent = path.substr(0, slash);
-    if (mkdir(parent.c_str(), 0755) != 0 && errno != EEXIST) return failWith(errnoCode(errno));
-  }
-  if (mkdir(path.c_str(), lastMode) != 0 && errno != EEXIST) return failWith(errnoCode(errno));
-  return true;
-}
-
-std::optional<std::string> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-enum class WriteMode { Replace, CreateNew };
-
-// Writes a temporary file beside the target (mode 0600), flushes it to disk and moves
-// it into place, so a crash leaves either the old or the new file, never half of one.
-// CreateNew links it instead and fails with NTE_EXISTS when the target exists.
-bool writeFileAtomically(const std::string& path, const std::string& content, WriteMode mode) {
-  const std::size_t slash = path.rfind('/');
-  const std::string dir = path.substr(0, slash);
-  std::string temp = dir + "/.tmp-" + path.substr(slash + 1) + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) return failWith(errnoCode(errno));
-  std::size_t written = 0;
-  bool ok = fchmod(fd, 0600) == 0;
-  while (ok && written < content.size()) {
-    const ssize_t n = write(fd, content.data() + written, content.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) written += static_cast<std::size_t>(n);
-  }
-  ok = ok && fsync(fd) == 0;
-  const int writeError = errno;
-  close(fd);
-  if (!ok) {
-    unlink(temp.c_str());
-    return failWith(errnoCode(writeError));
-  }
-  if (mode == WriteMode::CreateNew) {
-    const int linked = link(temp.c_str(), path.c_str());
-    const int linkError = errno;
-    unlink(temp.c_str());
-    if (linked != 0) return failWith(linkError == EEXIST ? win::NTE_EXISTS : errnoCode(linkError));
-  } else if (rename(temp.c_str(), path.c_str()) != 0) {
-    const int renameError = errno;
-    unlink(temp.c_str());
-    return failWith(errnoCode(renameError));
-  }
-  const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (dirFd >= 0) {
-    fsync(dirFd);
-    close(dirFd);
-  }
-  return true;
-}
-
-// ---- Key containers ----------------------------------------------------------------
-// A container file: "ankor-container 1", "name <escaped name as created>",
-// "exportable 0|1", then the key exchange key as an unencrypted PKCS#8 PEM block
-// (absent while the container has no key). Names are matched without regard to ASCII
-// letter case, as the Windows software providers match them: the file is named after
-// the lower-cased name.
-
-constexpr const char* kContainerMagic = "ankor-container 1";
-
-std::string foldCase(std::string name) {
-  for (char& c : name) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return name;
-}
-
-std::string containerFile(const Paths& paths, const std::string& name) {
-  return paths.containers + "/" + escapeName(foldCase(name)) + ".key";
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, static_cast<std::size_t>(size));
 }
 
 std::string containerText(EVP_PKEY* key, bool exportable, const std::string& name) {
-  std::string text = std::string(kContainerMagic) + "\nname " + escapeName(name) +
-                     "\nexportable " + (exportable ? "1" : "0") + "\n";
-  if (key != nullptr) {
-    Bio bio(BIO_new(BIO_s_mem()));
-    if (bio && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr)) {
-      char* data = nullptr;
-      const long size = BIO_get_mem_data(bio.get(), &data);
-      text.append(data, static_cast<std::size_t>(size));
-    }
-  }
-  return text;
+  return containerFileText(name, exportable, key != nullptr ? privateKeyPem(key) : std::string());
 }
 
 // The key of a container file, or null when it has none (or the file is unreadable).
-PKey loadContainerKey(const std::string& file, bool* exportable) {
-  const auto text = readFile(file);
-  if (!text || text->rfind(kContainerMagic, 0) != 0) return nullptr;
-  if (exportable != nullptr) *exportable = text->find("\nexportable 1\n") != std::string::npos;
-  const std::size_t pem = text->find("-----BEGIN");
-  if (pem == std::string::npos) return nullptr;
-  Bio bio(BIO_new_mem_buf(text->data() + pem, static_cast<int>(text->size() - pem)));
+PKey loadContainerKey(const std::string& file) {
+  const auto text = readStoreFile(file);
+  const auto container = text ? parseContainerFile(*text) : std::nullopt;
+  if (!container || container->keyPem.empty()) return nullptr;
+  const std::string& pem = container->keyPem;
+  Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
   if (!bio) return nullptr;
   // No pass-phrase callback would make OpenSSL prompt on the console and read standard
   // input; keys are written unencrypted, so an encrypted one is simply unusable.
@@ -392,92 +159,9 @@ PKey loadContainerKey(const std::string& file, bool* exportable) {
 
 // The name a container was created with, from its file.
 std::optional<std::string> storedContainerName(const std::string& file) {
-  const auto text = readFile(file);
-  if (!text || text->rfind(kContainerMagic, 0) != 0) return std::nullopt;
-  const std::size_t at = text->find("\nname ");
-  if (at == std::string::npos) return std::nullopt;
-  const std::size_t start = at + 6;
-  return unescapeName(text->substr(start, text->find('\n', start) - start));
-}
-
-std::vector<std::string> listContainerNames(const Paths& paths) {
-  std::vector<std::string> names;
-  DIR* dir = opendir(paths.containers.c_str());
-  if (dir == nullptr) return names;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string file = entry->d_name;
-    if (file.empty() || file[0] == '.' || file.size() <= 4 ||
-        file.compare(file.size() - 4, 4, ".key") != 0) {
-      continue;
-    }
-    auto name = storedContainerName(paths.containers + "/" + file);
-    if (!name) name = unescapeName(file.substr(0, file.size() - 4));
-    if (name) names.push_back(*name);
-  }
-  closedir(dir);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// ---- Certificate store entries ----------------------------------------------------
-// "<store>/<sha1 hex>.cer": "ankor-certificate 1", the key-provider record when set
-// ("container", "provider" percent-escaped UTF-8; "type", "flags", "keyspec" decimal),
-// then the certificate as a PEM block.
-
-constexpr const char* kCertificateMagic = "ankor-certificate 1";
-
-struct StoredCertificate {
-  Bytes der;
-  std::optional<KeyProvInfo> record;
-};
-
-std::string certificateText(const StoredCertificate& entry) {
-  std::string text = std::string(kCertificateMagic) + "\n";
-  if (entry.record) {
-    const KeyProvInfo& r = *entry.record;
-    text += "container " + escapeName(utf16ToUtf8(r.containerName)) + "\n";
-    text += "provider " + escapeName(utf16ToUtf8(r.providerName)) + "\n";
-    text += "type " + std::to_string(r.providerType) + "\n";
-    text += "flags " + std::to_string(r.flags) + "\n";
-    text += "keyspec " + std::to_string(r.keySpec) + "\n";
-  }
-  return text + pemBlock("CERTIFICATE", entry.der);
-}
-
-std::optional<StoredCertificate> parseCertificateText(const std::string& text) {
-  std::istringstream in(text);
-  std::string line;
-  if (!std::getline(in, line) || line != kCertificateMagic) return std::nullopt;
-  StoredCertificate entry;
-  std::map<std::string, std::string> fields;
-  std::string base64;
-  bool inPem = false;
-  while (std::getline(in, line)) {
-    if (line.rfind("-----BEGIN", 0) == 0) {
-      inPem = true;
-    } else if (line.rfind("-----END", 0) == 0) {
-      inPem = false;
-    } else if (inPem) {
-      base64 += line;
-    } else if (const std::size_t space = line.find(' '); space != std::string::npos) {
-      fields[line.substr(0, space)] = line.substr(space + 1);
-    }
-  }
-  entry.der = base64Decode(base64);
-  if (fields.count("container") != 0 && fields.count("provider") != 0) {
-    const auto container = unescapeName(fields["container"]);
-    const auto provider = unescapeName(fields["provider"]);
-    KeyProvInfo record;
-    if (!container || !provider || !utf8ToUtf16(*container, &record.containerName) ||
-        !utf8ToUtf16(*provider, &record.providerName)) {
-      return std::nullopt;
-    }
-    record.providerType = static_cast<std::uint32_t>(std::strtoul(fields["type"].c_str(), nullptr, 10));
-    record.flags = static_cast<std::uint32_t>(std::strtoul(fields["flags"].c_str(), nullptr, 10));
-    record.keySpec = static_cast<std::uint32_t>(std::strtoul(fields["keyspec"].c_str(), nullptr, 10));
-    entry.record = record;
-  }
-  return entry;
+  const auto text = readStoreFile(file);
+  const auto container = text ? parseContainerFile(*text) : std::nullopt;
+  return container ? container->name : std::nullopt;
 }
 
 Bytes sha1Of(const Bytes& data) {
@@ -519,7 +203,7 @@ struct StoreObject {
 };
 
 struct CertificateObject {
-  StoredCertificate entry;
+  StoreEntry entry;
   std::string file;  // the store entry this context belongs to, or empty
 };
 
@@ -584,14 +268,19 @@ class LinuxPlatform final : public CryptoPlatform {
       object->verifyContext = true;
       return store(providers_, std::move(object), provider);
     }
-    const auto paths = dataPaths();
+    const auto paths = storePaths();
     if (!paths) return failWith(win::NTE_FAIL);
     std::string name = container != nullptr ? container : "";
     if (name.empty()) name = loginName();
     if (name.size() > kMaxPath || escapeName(name).size() > 240) {
       return failWith(NTE_BAD_KEYSET_PARAM);
     }
-    const std::string file = containerFile(*paths, name);
+    const std::string file = containerFilePath(*paths, name);
+    if (action != win::CRYPT_NEWKEYSET) {
+      if (const std::uint32_t error = checkStoreDirectory(paths->containers)) {
+        return failWith(error);
+      }
+    }
     struct stat status {};
     const bool exists = ::stat(file.c_str(), &status) == 0;
     if (action == CRYPT_DELETEKEYSET) {
@@ -600,10 +289,12 @@ class LinuxPlatform final : public CryptoPlatform {
       return true;  // no context is returned
     }
     if (action == win::CRYPT_NEWKEYSET) {
-      if (!makeDirectories(paths->root, 0700) || !makeDirectories(paths->containers, 0700) ||
-          !writeFileAtomically(file, containerText(nullptr, false, name), WriteMode::CreateNew)) {
-        return false;
+      std::uint32_t error = makeDirectories(paths->root, 0700);
+      if (error == 0) error = makeStoreDirectory(paths->containers);
+      if (error == 0) {
+        error = writeFileAtomically(file, containerText(nullptr, false, name), WriteMode::CreateNew);
       }
+      if (error != 0) return failWith(error);
     } else if (!exists) {
       return failWith(win::NTE_BAD_KEYSET);
     }
@@ -626,10 +317,11 @@ class LinuxPlatform final : public CryptoPlatform {
       return true;
     }
     if (flags == win::CRYPT_FIRST || !object->enumStarted) {
-      const auto paths = dataPaths();
-      object->enumNames = paths ? listContainerNames(*paths) : std::vector<std::string>();
+      const auto paths = storePaths();
+      object->enumNames.clear();
       object->enumNext = 0;
       object->enumStarted = true;
+      if (paths && !ok(listContainerNames(*paths, &object->enumNames))) return false;
     }
     if (object->enumNext >= object->enumNames.size()) return failWith(win::ERROR_NO_MORE_ITEMS);
     const std::string& name = object->enumNames[object->enumNext];
@@ -665,10 +357,11 @@ class LinuxPlatform final : public CryptoPlatform {
     PKey pkey(generated);
     if (object->verifyContext) {
       object->ephemeralKey.reset(EVP_PKEY_dup(pkey.get()));
-    } else if (!writeFileAtomically(object->containerPath,
-                                    containerText(pkey.get(), (flags & win::CRYPT_EXPORTABLE) != 0,
-                                                  object->containerName),
-                                    WriteMode::Replace)) {
+    } else if (!ok(writeFileAtomically(
+                   object->containerPath,
+                   containerText(pkey.get(), (flags & win::CRYPT_EXPORTABLE) != 0,
+                                 object->containerName),
+                   WriteMode::Replace))) {
       return false;
     }
     auto keyObject = std::make_unique<KeyObject>();
@@ -909,13 +602,13 @@ class LinuxPlatform final : public CryptoPlatform {
   }
 
   Handle openCurrentUserStore(const char16_t* name) override {
-    const auto paths = dataPaths();
+    const auto paths = storePaths();
     if (!paths || name == nullptr) return failHandle(win::ERROR_ACCESS_DENIED);
     const std::string directory = paths->stores + "/" + escapeName(utf16ToUtf8(name));
-    if (!makeDirectories(paths->root, 0700) || !makeDirectories(paths->stores, 0700) ||
-        !makeDirectories(directory, 0700)) {
-      return 0;
-    }
+    std::uint32_t error = makeDirectories(paths->root, 0700);
+    if (error == 0) error = makeStoreDirectory(paths->stores);
+    if (error == 0) error = makeStoreDirectory(directory);
+    if (error != 0) return failHandle(error);
     auto object = std::make_unique<StoreObject>();
     object->directory = directory;
     Handle handle = 0;
@@ -934,8 +627,8 @@ class LinuxPlatform final : public CryptoPlatform {
     if (size != 20) return failHandle(win::CRYPT_E_NOT_FOUND);
     const Bytes wanted(hash, hash + size);
     const std::string file = object->directory + "/" + hexEncode(wanted) + ".cer";
-    const auto text = readFile(file);
-    auto entry = text ? parseCertificateText(*text) : std::nullopt;
+    const auto text = readStoreFile(file);
+    auto entry = text ? parseStoreEntry(*text) : std::nullopt;
     if (!entry || sha1Of(entry->der) != wanted) return failHandle(win::CRYPT_E_NOT_FOUND);
     auto certificate = std::make_unique<CertificateObject>();
     certificate->entry = std::move(*entry);
@@ -976,7 +669,18 @@ class LinuxPlatform final : public CryptoPlatform {
     auto copy = std::make_unique<CertificateObject>();
     copy->entry = source->entry;
     copy->file = file;
-    if (!writeFileAtomically(file, certificateText(copy->entry), WriteMode::Replace)) return false;
+    // The stored entry keeps its key-provider record until one is set: a reader in
+    // between, or a run that ends here, must never find the certificate unbound.
+    if (!copy->entry.record) {
+      const auto text = readStoreFile(file);
+      if (auto stored = text ? parseStoreEntry(*text) : std::nullopt;
+          stored && stored->der == copy->entry.der) {
+        copy->entry.record = std::move(stored->record);
+      }
+    }
+    if (!ok(writeFileAtomically(file, storeEntryText(copy->entry), WriteMode::Replace))) {
+      return false;
+    }
     return store(certificates_, std::move(copy), added);
   }
 
@@ -1004,10 +708,10 @@ class LinuxPlatform final : public CryptoPlatform {
   bool setKeyProvInfo(Handle certificate, const KeyProvInfo& info) override {
     CertificateObject* object = find(certificates_, certificate, E_INVALIDARG);
     if (object == nullptr) return false;
-    StoredCertificate updated = object->entry;
+    StoreEntry updated = object->entry;
     updated.record = info;
     if (!object->file.empty() &&
-        !writeFileAtomically(object->file, certificateText(updated), WriteMode::Replace)) {
+        !ok(writeFileAtomically(object->file, storeEntryText(updated), WriteMode::Replace))) {
       return false;
     }
     object->entry = std::move(updated);
@@ -1034,6 +738,7 @@ class LinuxPlatform final : public CryptoPlatform {
     return needed;
   }
   std::string toNarrow(const std::u16string& wide) override { return utf16ToUtf8(wide); }
+  std::string ansiToUtf8(const std::string& text) override { return utf8WithReplacements(text); }
 
  private:
   template <typename T>
@@ -1068,7 +773,7 @@ class LinuxPlatform final : public CryptoPlatform {
     if (object.verifyContext) {
       return object.ephemeralKey ? PKey(EVP_PKEY_dup(object.ephemeralKey.get())) : nullptr;
     }
-    return loadContainerKey(object.containerPath, nullptr);
+    return loadContainerKey(object.containerPath);
   }
   static bool finish(HashObject& object) {
     if (object.finished) return true;

@@ -393,6 +393,98 @@ TEST_F(LinuxPlatform, StoreKeepsOneEntryPerThumbprintWithItsRecord) {
   EXPECT_EQ(p.lastError(), win::CRYPT_E_NOT_FOUND);
 }
 
+// Adding a stored certificate again keeps its key-provider record until a new one is
+// set: a reader in between, or a run that ends there, finds it still bound.
+TEST_F(LinuxPlatform, AddingAgainKeepsTheRecordUntilReplaced) {
+  const Bytes der = selfSigned();
+  const Bytes thumbprint = *computeSha1(der.data(), der.size());
+  auto containerOfStored = [&] {
+    CertStore reader(p, p.openCurrentUserStore(u"MY"));
+    CertificateContext found(p, p.findCertificateBySha1(reader.get(), thumbprint.data(), 20));
+    KeyProvInfo read;
+    std::uint32_t size = 4096;
+    return found && p.getKeyProvInfo(found.get(), &read, &size) ? read.containerName
+                                                                 : u"<unbound>";
+  };
+  for (const char16_t* container : {u"one", u"two"}) {
+    CertStore store(p, p.openCurrentUserStore(u"MY"));
+    CertificateContext created(p, p.createCertificateContext(
+                                      der.data(), static_cast<std::uint32_t>(der.size())));
+    CertificateContext added(p);
+    ASSERT_TRUE(p.addCertificateToStore(store.get(), created.get(), win::CERT_STORE_ADD_ALWAYS,
+                                        added.out()));
+    EXPECT_EQ(containerOfStored(), container == std::u16string(u"one") ? u"<unbound>" : u"one");
+    ASSERT_TRUE(p.setKeyProvInfo(added.get(), KeyProvInfo{container, u"P", 24, 0, 1}));
+    EXPECT_EQ(containerOfStored(), container);
+  }
+}
+
+// A FIFO, a device or a huge file in the store is unreadable and never waited on:
+// listing, opening the container and finding the certificate return at once.
+TEST_F(LinuxPlatform, HostileFilesInTheStoreAreUnreadable) {
+  (void)newKey("good", 512);
+  ASSERT_EQ(mkfifo((containersDir() + "/fifo.key").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", containersDir() + "/zero.key");
+  { std::ofstream(containersDir() + "/huge.key") << "ankor-container 1\n"; }
+  fs::resize_file(containersDir() + "/huge.key", 200u << 20);  // sparse
+  const Bytes der = selfSigned();
+  const Bytes thumbprint = *computeSha1(der.data(), der.size());
+  CertStore store(p, p.openCurrentUserStore(u"MY"));
+  const std::string entry = home + "/data/ankor/stores/MY/" + hexEncode(thumbprint) + ".cer";
+  ASSERT_EQ(mkfifo(entry.c_str(), 0600), 0);
+
+  alarm(60);  // a blocking open or read ends the test instead of hanging it
+  ProviderContext verify(p);
+  ASSERT_TRUE(p.acquireContext(verify.out(), nullptr, kAes, 24, win::CRYPT_VERIFYCONTEXT));
+  EXPECT_EQ(enumerate(verify.get()), (std::vector<std::string>{"fifo", "good", "huge", "zero"}));
+  for (const char* name : {"fifo", "zero", "huge"}) {
+    ProviderContext context = open(name);
+    CryptKey key(p);
+    EXPECT_FALSE(p.getUserKey(context.get(), win::AT_KEYEXCHANGE, key.out())) << name;
+    EXPECT_EQ(p.lastError(), win::NTE_NO_KEY) << name;
+  }
+  EXPECT_EQ(p.findCertificateBySha1(store.get(), thumbprint.data(), 20), 0u);
+  EXPECT_EQ(p.lastError(), win::CRYPT_E_NOT_FOUND);
+  alarm(0);
+}
+
+// containers/ or stores/MY replaced by a link to another directory is refused, and
+// nothing is written there.
+TEST_F(LinuxPlatform, LinkedStoreDirectoriesAreRefused) {
+  const std::string outside = home + "/outside";
+  fs::create_directories(outside);
+  fs::create_directories(home + "/data/ankor/stores");
+  fs::create_directory_symlink(outside, containersDir());
+  fs::create_directory_symlink(outside, home + "/data/ankor/stores/MY");
+  for (const std::uint32_t flags : {win::CRYPT_NEWKEYSET, 0u}) {
+    Handle handle = 0;
+    EXPECT_FALSE(p.acquireContext(&handle, "k", kAes, 24, flags));
+    EXPECT_EQ(p.lastError(), win::ERROR_ACCESS_DENIED) << flags;
+  }
+  ProviderContext verify(p);
+  ASSERT_TRUE(p.acquireContext(verify.out(), nullptr, kAes, 24, win::CRYPT_VERIFYCONTEXT));
+  std::uint8_t buffer[300];
+  std::uint32_t length = sizeof buffer;
+  EXPECT_FALSE(p.getProvParam(verify.get(), win::PP_ENUMCONTAINERS, buffer, &length,
+                              win::CRYPT_FIRST));
+  EXPECT_EQ(p.lastError(), win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(p.openCurrentUserStore(u"MY"), 0u);
+  EXPECT_EQ(p.lastError(), win::ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(fs::is_empty(outside));
+}
+
+// A name whose escaped form is 240 bytes is a container like any other; one more byte
+// is refused.
+TEST_F(LinuxPlatform, EscapedNamesUpTo240Bytes) {
+  const std::string longest = std::string(237, 'a') + " ";  // " " escapes to 3 bytes
+  EXPECT_EQ(newKey(longest, 512).size(), 20u + 64u);
+  ProviderContext context = open(longest);
+  EXPECT_EQ(enumerate(context.get()), std::vector<std::string>{longest});
+  Handle handle = 0;
+  EXPECT_FALSE(p.acquireContext(&handle, ("b" + longest).c_str(), kAes, 24, win::CRYPT_NEWKEYSET));
+  EXPECT_EQ(p.lastError(), 0x8009001Fu);  // NTE_BAD_KEYSET_PARAM
+}
+
 TEST_F(LinuxPlatform, CertificateContextNeedsOneDerCertificate) {
   const std::string pem = "-----BEGIN CERTIFICATE-----";
   const Bytes garbage(pem.begin(), pem.end());

@@ -327,6 +327,33 @@ class Win32Platform final : public CryptoPlatform {
     (void)std::wcstombs(buffer.data(), wide(text), text.size());
     return std::string(buffer.data());
   }
+  std::string ansiToUtf8(const std::string& text) override {
+    if (text.empty()) return text;
+    const int size = static_cast<int>(text.size());
+    const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    std::wstring utf16(static_cast<std::size_t>(units > 0 ? units : 0), L'\0');
+    const int bytes = units > 0 && MultiByteToWideChar(CP_ACP, 0, text.data(), size,
+                                                       utf16.data(), units) == units
+                          ? WideCharToMultiByte(CP_UTF8, 0, utf16.data(), units, nullptr, 0,
+                                                nullptr, nullptr)
+                          : 0;
+    std::string utf8(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0 && WideCharToMultiByte(CP_UTF8, 0, utf16.data(), units, utf8.data(), bytes,
+                                         nullptr, nullptr) == bytes) {
+      return utf8;
+    }
+    // Not convertible: ASCII stays, every other byte becomes U+FFFD, so that the
+    // listing still holds the name.
+    std::string kept;
+    for (const char c : text) {
+      if (static_cast<unsigned char>(c) < 0x80) {
+        kept += c;
+      } else {
+        kept += "\xEF\xBF\xBD";
+      }
+    }
+    return kept;
+  }
 };
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "ankor/capi/fake_platform.h"
+#include "ankor/capi/test_support.h"
 
 namespace ankor::capi {
 namespace {
@@ -124,13 +124,8 @@ TEST_F(Sign, ProviderChoiceFromTheRecord) {
 
 TEST_F(Sign, FailureMessages) {
   const std::string badKeyset = "Err 2148073494";
-  const struct {
-    const char* call;
-    int occurrence;
-    std::uint32_t error;
-    std::u16string provider;
-    std::string message;
-  } cases[] = {
+  // The input: the provider of the certificate's key record.
+  const FailureCase<std::u16string> cases[] = {
       {"openCurrentUserStore", 1, 5, kAes, "Err CertOpenStore"},
       {"findCertificateBySha1", 1, win::CRYPT_E_NOT_FOUND, kAes, "Err CertFindCertificateInStore"},
       {"getKeyProvInfo", 1, win::CRYPT_E_NOT_FOUND, kAes, "Err CertGetCertificateContextProperty"},
@@ -147,16 +142,12 @@ TEST_F(Sign, FailureMessages) {
       {"signHash", 1, win::NTE_NO_KEY, kAes, "Err CryptSignHash A chave n\xC3\xA3o existe"},
       {"signHash", 2, win::ERROR_MORE_DATA, kAes, "Err CryptSignHash Err 234"},
   };
-  for (const auto& c : cases) {
-    FakePlatform p;
-    p.storedRecord = record(c.provider, 1);
-    p.failOn(c.call, c.error, c.occurrence);
-    CapiSigner s(p);
-    EXPECT_THAT([&] { s.sign(kThumbprint, "sha256", b64("x"), false); },
-                ThrowsMessage<std::runtime_error>(c.message))
-        << c.call << c.occurrence;
-    EXPECT_EQ(p.openHandles, 0) << c.call;
-  }
+  expectFailures(
+      cases, Reported::kThrown,
+      [](FakePlatform& p, const std::u16string& provider) { p.storedRecord = record(provider, 1); },
+      [](FakePlatform& p, const std::u16string&) {
+        return CapiSigner(p).sign(kThumbprint, "sha256", b64("x"), false);
+      });
 }
 
 TEST_F(Sign, CreateHashAndSetHashParamMessages) {

@@ -26,7 +26,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-skip() { echo "SKIP: $*"; exit 77; }
 command -v pcscd >/dev/null || skip "pcscd is not installed"
 
 # pcscd has its socket at a fixed path (/run/pcscd/pcscd.comm; it reads no variable

@@ -8,14 +8,13 @@ capi_provider="Microsoft Enhanced RSA and AES Cryptographic Provider"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$capi_dir/ca.key" -out "$capi_dir/ca.pem" \
   -subj "/CN=Demo CA" -days 2 2>/dev/null
 
-capi_show() {  # capi_show TARGET ARGS...: shows the command and its envelope; keeps it in $capi_out
+capi_show() {  # capi_show TARGET ARGS...: shows the command and its envelope; keeps it in $out
   local target=$1; shift
   printf '\n$ %s' "$([ "$target" = linux ] && echo ankor || echo "wine ankor.exe")"
   printf ' %q' "$@"; printf '\n'
-  capi_out=$("$target" ankor "$@")
-  printf '%s\n' "$capi_out"
+  out=$("$target" ankor "$@")
+  printf '%s\n' "$out"
 }
-capi_success() { python3 -c 'import json, sys; print(json.loads(sys.stdin.read())["success"])' <<<"$capi_out"; }
 
 for capi_target in linux windows; do
   capi_container="demo-$capi_target-$$"
@@ -23,7 +22,7 @@ for capi_target in linux windows; do
   echo "== ankor capi on $([ "$capi_target" = linux ] && echo "Linux (data in \$XDG_DATA_HOME/ankor)" || echo "Wine")"
   capi_show "$capi_target" capi list csp
   capi_show "$capi_target" capi repo createKeyPair "$capi_provider" 24 "$capi_container" false true 2048 - "Ana Silva" true
-  capi_success | base64 -d >"$capi_dir/req.der"
+  success_text | base64 -d >"$capi_dir/req.der"
   echo "(openssl: $(openssl req -inform DER -in "$capi_dir/req.der" -verify -noout 2>&1), $(openssl req -inform DER -in "$capi_dir/req.der" -noout -subject))"
   capi_show "$capi_target" capi list listContainer "$capi_provider" 24
 
@@ -37,7 +36,7 @@ for capi_target in linux windows; do
     | sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
   printf 'Signed with the CryptoAPI' >"$capi_dir/data"
   capi_show "$capi_target" capi crypt sign "$capi_thumbprint" sha256 "$(base64 -w0 "$capi_dir/data")" false
-  capi_success | base64 -d >"$capi_dir/sig"
+  success_text | base64 -d >"$capi_dir/sig"
   openssl x509 -inform DER -in "$capi_dir/cert.der" -pubkey -noout >"$capi_dir/cert-key.pem"
   echo "(openssl dgst -sha256 -verify with the certificate's key: $(openssl dgst -sha256 -verify "$capi_dir/cert-key.pem" -signature "$capi_dir/sig" "$capi_dir/data"))"
   capi_show "$capi_target" capi crypt sign "$(tr 'a-f' 'A-F' <<<"$capi_thumbprint")" sha256 "$(base64 -w0 "$capi_dir/data")" false

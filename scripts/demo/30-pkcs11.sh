@@ -13,17 +13,16 @@ softhsm2-util --init-token --free --label "Demo Token" --pin 1234 --so-pin 87654
 export ANKOR_PKCS11_MODULE_GD=/usr/lib/softhsm/libsofthsm2.so
 export ANKOR_PKCS11_MODULE_AT=/usr/lib/softhsm/libsofthsm2.so
 
-p11_show() {  # runs ankor on Linux, shows the command and its envelope; keeps it in $p11_out
+p11_show() {  # runs ankor on Linux, shows the command and its envelope; keeps it in $out
   printf '\n$ ankor'; printf ' %q' "$@"; printf '\n'
-  p11_out=$(linux ankor "$@")
-  printf '%s\n' "$p11_out"
+  out=$(linux ankor "$@")
+  printf '%s\n' "$out"
 }
-p11_success() { sed -n 's/^    "success": "\(.*\)"$/\1/p' <<<"$p11_out"; }
 
 p11_show pkcs11 list tokens GD
-p11_serial=$(sed -n 's/^ *"serial": "\(.*\)",$/\1/p' <<<"$p11_out")
+p11_serial=$(member serial)
 p11_show pkcs11 repo createKeyPair GD "$p11_serial" "Demo key" 2048 1234
-p11_key=$(p11_success)
+p11_key=$(success_text)
 echo "(the key identifier, decoded: $(base64 -d <<<"$p11_key"))"
 p11_show pkcs11 repo getPublicKey GD "$p11_serial" "$p11_key"
 p11_data=$(printf 'Signed on a token' | base64 -w0)
@@ -41,14 +40,14 @@ openssl x509 -new -CA "$p11_dir/ca.pem" -CAkey "$p11_dir/ca.key" -force_pubkey "
 p11_show pkcs11 repo importCertificate AT "$p11_serial" "$p11_key" "Demo key" 1234 \
   "$(openssl x509 -in "$p11_dir/cert.pem" -outform DER | base64 -w0)"
 p11_show pkcs11 list certificates AT
-p11_thumbprint=$(sed -n 's/^ *"thumbprint": "\(.*\)",\{0,1\}$/\1/p' <<<"$p11_out")
+p11_thumbprint=$(member thumbprint)
 echo "(openssl: $(openssl x509 -in "$p11_dir/cert.pem" -noout -fingerprint -sha1))"
 p11_show pkcs11 list objects AT "$p11_serial" 1234
 p11_show pkcs11 crypt sign AT "$p11_thumbprint" sha256 1234 "$p11_data" false
 
 echo
 echo "(openssl checks the last signature against the certificate)"
-p11_success | base64 -d >"$p11_dir/signature.bin"
+success_text | base64 -d >"$p11_dir/signature.bin"
 printf 'Signed on a token' | openssl dgst -sha256 -binary >"$p11_dir/digest.bin"
 openssl pkeyutl -verify -certin -inkey "$p11_dir/cert.pem" -pkeyopt digest:sha256 \
   -in "$p11_dir/digest.bin" -sigfile "$p11_dir/signature.bin"
@@ -65,12 +64,12 @@ cp build/win32/tests/ankor_p11_testmodule.dll "$p11_prefix/drive_c/windows/syswo
 rm -f "$p11_prefix/drive_c/windows/syswow64/aetpkss1.dll.objects"
 p11_wshow() {  # like p11_show, for ankor.exe
   printf '\n$ wine ankor.exe'; printf ' %q' "$@"; printf '\n'
-  p11_out=$(windows ankor "$@" | tr -d '\r')
-  printf '%s\n' "$p11_out"
+  out=$(windows ankor "$@" | tr -d '\r')
+  printf '%s\n' "$out"
 }
 p11_wshow pkcs11 list tokens GD
 p11_wshow pkcs11 repo createKeyPair GD 0A1B2C3D "Wine key" 2048 1234
-p11_key=$(p11_success)
+p11_key=$(success_text)
 p11_wshow pkcs11 crypt signWithKeyId GD 0A1B2C3D "$p11_key" sha256 1234 false "$p11_data"
 p11_wshow pkcs11 list tokens ET
 rm -f "$p11_prefix/drive_c/windows/syswow64/aetpkss1.dll.objects"

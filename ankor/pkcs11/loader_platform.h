@@ -1,0 +1,16 @@
+// The three calls a platform gives for a shared library, behind the shared loader
+// (loader.cpp): loader_linux.cpp and loader_win32.cpp define them.
+#pragma once
+
+#include <string>
+
+namespace ankor::pkcs11::platform {
+
+// dlopen(RTLD_NOW | RTLD_LOCAL) / LoadLibraryA; nullptr when the system refuses.
+void* openLibrary(const std::string& path);
+// dlsym / GetProcAddress: the exported function of that name, or nullptr.
+void* findSymbol(void* library, const char* name) noexcept;
+// dlclose / FreeLibrary.
+void closeLibrary(void* library) noexcept;
+
+}  // namespace ankor::pkcs11::platform
