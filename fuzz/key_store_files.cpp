@@ -1,8 +1,9 @@
 // The Linux key store's files, through the platform's own calls: a key container file
 // and a certificate store entry holding any bytes (a user's own directory can hold
 // anything), and a container created under any name.
-// Oracle: each file loads or is refused without a crash or leak; a name within the
-// documented limits is accepted, listed back exactly as given (the escaping of file
+// Oracle: each file loads or is refused without a crash or leak; the file formats read
+// back what they write and escaped names use the file-name alphabet only; a name within
+// the documented limits is accepted, listed back exactly as given (the escaping of file
 // names round-trips), found again in another letter case, and deleted.
 #include <openssl/evp.h>
 
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "ankor/capi/platform.h"
+#include "ankor/capi/store_format_linux.h"
+#include "ankor/capi/text_linux.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -175,6 +178,44 @@ void nameRoundTrip(CryptoPlatform& platform, const std::string& name) {
   FUZZ_CHECK(fs::is_empty(dataHome().containers), "files left after the delete");
 }
 
+// The file formats on their own: any text is read or refused, and what the store writes
+// reads back as written (names of any bytes, keys, certificates, key-provider records).
+void fileFormats(const std::string& name, const std::string& container, const std::string& entry) {
+  const std::string escaped = escapeName(name);
+  for (const char c : escaped) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_' || c == '%';
+    FUZZ_CHECK(plain, "escaped name holds 0x%02x", static_cast<unsigned char>(c));
+  }
+  FUZZ_CHECK(unescapeName(escaped) == name, "escaping does not round-trip");
+  (void)parseContainerFile(container);
+  (void)parseStoreEntry(entry);
+
+  const std::string keyPem = pemBlock("PRIVATE KEY", ankor::Bytes(entry.begin(), entry.end()));
+  for (const bool exportable : {false, true}) {
+    const auto file = parseContainerFile(containerFileText(name, exportable, keyPem));
+    FUZZ_CHECK(file && file->name == name && file->exportable == exportable &&
+               file->keyPem == keyPem);
+  }
+
+  StoreEntry written;
+  written.der.assign(container.begin(), container.end());
+  std::u16string wideName;
+  if (utf8ToUtf16(name, &wideName)) {
+    const std::uint32_t flags = container.empty() ? 0 : static_cast<unsigned char>(container[0]) << 24;
+    written.record = KeyProvInfo{wideName, u"Microsoft Enhanced RSA and AES Cryptographic Provider",
+                                 kAesType, flags, 1};
+  }
+  const auto read = parseStoreEntry(storeEntryText(written));
+  FUZZ_CHECK(read && read->der == written.der && read->record.has_value() == written.record.has_value());
+  if (written.record) {
+    const KeyProvInfo& a = *read->record;
+    const KeyProvInfo& b = *written.record;
+    FUZZ_CHECK(a.containerName == b.containerName && a.providerName == b.providerName &&
+               a.providerType == b.providerType && a.flags == b.flags && a.keySpec == b.keySpec);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -185,6 +226,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t containerLength = input.byte() | (input.byte() << 8);
   const std::string container = input.take(containerLength);
   const std::string entry = input.rest();
+  fileFormats(name, container, entry);
   loadContainerFile(platform, container);
   loadStoreEntry(platform, entry);
   nameRoundTrip(platform, name);
