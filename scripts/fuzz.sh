@@ -8,13 +8,15 @@
 # Environment:
 #   FUZZ_JOBS=N    targets run N at a time (default 1), each under nice
 #   FUZZ_RUNS=N    also stop a target after N executions (e.g. 10000000)
+#   FUZZ_BUILD_DIR=DIR  build and run in DIR instead of build/fuzz (a second tree can be
+#                  built while the first one's targets run)
 #   FUZZ_MERGE=1   minimise what a run added that raises coverage into fuzz/corpus/<target>
 #                  (-merge=1); a corpus then above FUZZ_MAX_FILES files (default 300) is
 #                  cut to a set of inputs reaching the same edges (-set_cover_merge=1)
 #
 # A finding is the input libFuzzer saves (crash-*, leak-*, timeout-*, oom-*) under
-# build/fuzz/runs/<target>/; the log beside it tells what failed. Exit status 1 when
-# any target has a finding.
+# build/fuzz/runs/<target>/ (FUZZ_BUILD_DIR's runs/); the log beside it tells what
+# failed. Exit status 1 when any target has a finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,10 +35,11 @@ else
   done
 fi
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target fuzz_programs >/dev/null
+build_dir="${FUZZ_BUILD_DIR:-build/fuzz}"
+cmake --preset fuzz -B "$build_dir" >/dev/null
+cmake --build "$build_dir" --target fuzz_programs >/dev/null
 
-runs_dir="build/fuzz/runs"
+runs_dir="$build_dir/runs"
 mkdir -p "$runs_dir"
 
 # Per-target limits: the token module may announce values up to the documented 16 MiB
@@ -57,11 +60,11 @@ run_target() {
                  -artifact_prefix="$dir/artifacts/")
   [ -n "${FUZZ_RUNS:-}" ] && options+=(-runs="$FUZZ_RUNS")
   local status=0
-  nice -n 10 "build/fuzz/fuzz/fuzz_$target" "${options[@]}" "$dir/new" "fuzz/corpus/$target" \
+  nice -n 10 "$build_dir/fuzz/fuzz_$target" "${options[@]}" "$dir/new" "fuzz/corpus/$target" \
     >"$dir/log" 2>&1 || status=$?
   echo "$status" >"$dir/status"
   if [ "${FUZZ_MERGE:-0}" = 1 ] && [ "$status" = 0 ]; then
-    nice -n 10 "build/fuzz/fuzz/fuzz_$target" -merge=1 "fuzz/corpus/$target" "$dir/new" \
+    nice -n 10 "$build_dir/fuzz/fuzz_$target" -merge=1 "fuzz/corpus/$target" "$dir/new" \
       >"$dir/merge.log" 2>&1
     if [ "$(find "fuzz/corpus/$target" -type f | wc -l)" -gt "$max_files" ]; then
       # Too many files (-merge keeps every input that adds a feature, hit counts
@@ -69,7 +72,7 @@ run_target() {
       # inputs of past findings (findings/) stay as they are.
       rm -rf "$dir/minimal" "$dir/findings" && mkdir -p "$dir/minimal"
       [ -d "fuzz/corpus/$target/findings" ] && mv "fuzz/corpus/$target/findings" "$dir/findings"
-      nice -n 10 "build/fuzz/fuzz/fuzz_$target" -set_cover_merge=1 -use_counters=0 \
+      nice -n 10 "$build_dir/fuzz/fuzz_$target" -set_cover_merge=1 -use_counters=0 \
         "$dir/minimal" "fuzz/corpus/$target" >>"$dir/merge.log" 2>&1
       rm -rf "fuzz/corpus/$target" && mv "$dir/minimal" "fuzz/corpus/$target"
       [ -d "$dir/findings" ] && mv "$dir/findings" "fuzz/corpus/$target/findings"
