@@ -7,6 +7,7 @@
 #include "ankor/capi/components.h"
 #include "ankor/front/dispatch.h"
 #include "ankor/front/encoding.h"
+#include "ankor/front/process.h"
 #include "ankor/pkcs11/components.h"
 
 namespace {
@@ -19,11 +20,15 @@ class ProgramComponents final : public ankor::Components {
     return ankor::pkcs11::managerInstance(typeCode);
   }
   void releaseTokenManager() override { ankor::pkcs11::releaseManager(); }
+  std::string readStandardInput(std::size_t maxBytes) override {
+    return ankor::readStandardInput(maxBytes);
+  }
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  ankor::prepareProcess();
   // argv as the C runtime split the command line (process code page on Windows).
   std::vector<std::string> args(argv + 1, argv + argc);
   ProgramComponents components;
@@ -39,7 +44,8 @@ int main(int argc, char** argv) {
     // Nothing but the envelope is ever printed, and the status stays 0.
   }
   ankor::pkcs11::releaseManager();
-  // PINs travel on the command line: wipe the program's copies once the run is done.
+  // PINs may travel on the command line: wipe the program's copies once the run is done
+  // (a PIN read from standard input is wiped by the command that read it).
   for (auto& arg : args) ankor::secureWipe(arg.data(), arg.size());
   for (int i = 1; i < argc; ++i) ankor::secureWipe(argv[i], std::strlen(argv[i]));
   return 0;

@@ -138,6 +138,21 @@ for alg in sha1 sha256 sha512; do
          -in "$work/digest" -sigfile "$work/sig")"
 done
 
+# Base64 without its padding: the last two or three characters still carry their bytes.
+for plain in hello hell; do
+  printf '%s' "$plain" >"$work/short"
+  ankor capi crypt sign "$thumbprint" sha256 "$(b64file "$work/short" | tr -d =)" false
+  unb64 "$(result)" "$work/sig"
+  check "sign of unpadded '$plain' verifies" "Verified OK" \
+    "$(openssl dgst -sha256 -verify "$work/cert-key.pem" -signature "$work/sig" "$work/short")"
+done
+ankor capi crypt signList "$thumbprint" sha256 \
+  "$(printf '[{"value":"%s","hashedData":false,"id":"u"}]' "$(printf hello | base64 | tr -d =)" | base64 -w0 | tr -d =)"
+unb64 "$(python3 -c 'import json, sys; print(json.loads(sys.argv[1])[0]["signed"])' "$(result)")" "$work/sig"
+printf hello >"$work/short"
+check "signList of an unpadded list and value verifies" "Verified OK" \
+  "$(openssl dgst -sha256 -verify "$work/cert-key.pem" -signature "$work/sig" "$work/short")"
+
 openssl dgst -sha256 -binary "$work/data" >"$work/digest"
 list=$(printf '[{"value":"%s","hashedData":false,"id":1},{"value":"%s","hashedData":true,"id":"two"},{"value":"%s","hashedData":false}]' \
   "$(b64file "$work/data")" "$(b64file "$work/digest")" "$(b64file "$work/data")")
@@ -178,11 +193,17 @@ ERROR: acceptPKCS7 - CertCreateCertificateContext|capi repo importCertificate "$
 ERROR: Err digest length - expected 32 bytes, got 20|capi crypt sign $thumbprint sha256 "$(openssl dgst -sha1 -binary "$work/data" | base64 -w0)" true
 ERROR: acceptPKCS7 - Erro recuperando Contexto criptografico. Valide o nome do container e o Provider|capi repo importCertificate "Microsoft Base Smart Card Crypto Provider" 1 "$container" "$(b64file "$work/cert.der")"
 ERROR: acceptPKCS7 - Erro recuperando Contexto criptografico. Valide o nome do container e o Provider|capi repo importCertificate "SafeSign Standard Cryptographic Service Provider" 1 "$container" "$(b64file "$work/cert.der")"
+{"error":"createKeyPair - CryptGenKey"}|capi repo createKeyPair "$AES" 24 "$container-big" false true 65536 x "" false
+{"error":"createKeyPair - CryptGenKey"}|capi repo createKeyPair "$AES" 24 "$container-big" false true -2048 x "" false
+{"error":"generateCSR CryptAcquireContext failed 2."}|capi repo createKeyPair "$AES" 24 "$container-big" false true 131072 x "Ana" true
+{"error":"createKeyPair - CryptAcquireContext"}|capi repo createKeyPair "$AES" 24 "$container-big" true true 2048 x "" false
 []|capi crypt signList $thumbprint sha1 "$(printf '[]' | base64 -w0)"
 ERROR: [json.exception.type_error.302] type must be boolean, but is string|capi crypt signList $thumbprint sha1 "$(printf '[{"value":"eA==","hashedData":"no"}]' | base64 -w0)"
 CASES
 
-# Key length: whole multiples of 1024 bits; below 1024 the provider's default.
+# Key length: whole multiples of 1024 bits; below 1024 the provider's default. Lengths
+# that do not fit the flags (65536 and more) or are negative create no container (the
+# last of the four "$container-big" cases above finds none).
 for pair in 1536:1024 3000:2048 1000:1024; do
   ankor capi repo createKeyPair "$AES" 24 "$container-${pair%%:*}" false false "${pair%%:*}" x "" false
   unb64 "$(result)" "$work/k.blob"

@@ -38,6 +38,9 @@ std::string resultOrErrorText(Steps&& steps) {
 }
 
 constexpr std::uint32_t kContainerBufferSize = 1000;
+// The key length travels in the upper 16 bits of CryptGenKey's flags, in units of
+// 1024 bits from bit 26: at most 63 units (64512 bits).
+constexpr int kMaxKeyLengthUnits = 63;
 
 }  // namespace
 
@@ -136,11 +139,14 @@ std::string CapiKeyStore::createKeyPairSteps(const std::string& providerName, in
       fail("createKeyPair - CryptGetUserKey");
     }
   } else {
+    // Whole multiples of 1024 bits in the upper 16 bits; 0 leaves the provider's default.
+    // A length whose bits do not fit (65536 and more would wrap to the default) or a
+    // negative one is refused before a container exists, never silently shortened.
+    if (keyLength < 0 || keyLength / 1024 > kMaxKeyLengthUnits) fail("createKeyPair - CryptGenKey");
     if (!platform_.acquireContext(context.out(), containerName.c_str(), provider.c_str(), type,
                                   win::CRYPT_NEWKEYSET)) {
       fail("createKeyPair - CryptAcquireContext");
     }
-    // Whole multiples of 1024 bits in the upper 16 bits; 0 leaves the provider's default.
     std::uint32_t flags = static_cast<std::uint32_t>(keyLength / 1024) << 26;
     if (exportable) flags |= win::CRYPT_EXPORTABLE;
     if (!platform_.genKey(context.get(), win::AT_KEYEXCHANGE, flags, key.out())) {

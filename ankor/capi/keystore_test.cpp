@@ -174,12 +174,30 @@ TEST_F(CreateKeyPair, KeyLengthFlags) {
   }
 }
 
+// A length whose bits do not fit, or a negative one, is refused with the key step's
+// failure before any container is created; 65535 is the largest that fits (63 units).
+TEST_F(CreateKeyPair, KeyLengthThatDoesNotFitIsRefused) {
+  for (const int keyLength : {65536, 66560, 2147483647, -1, -1024, -2147483647 - 1}) {
+    FakePlatform p;
+    p.publicKeyBlob = rsaBlob();
+    CapiKeyStore s(p);
+    EXPECT_EQ(s.createKeyPair(kAes, keyLength, "c", false, true, 24, "", false),
+              R"({"error":"createKeyPair - CryptGenKey"})")
+        << keyLength;
+    EXPECT_TRUE(p.calls.empty()) << keyLength;
+  }
+  (void)store.createKeyPair(kAes, 65535, "c", false, false, 24, "", false);
+  EXPECT_THAT(platform.genKeyFlags, ElementsAre(63u << 26));
+}
+
 // An existing key: opened without generating, whatever keyLength says.
 TEST_F(CreateKeyPair, UseExistingKeyOpensTheContainer) {
   EXPECT_EQ(store.createKeyPair(kAes, 4096, "c1", true, false, 24, "", false),
             base64Encode(rsaBlob()));
+  EXPECT_EQ(store.createKeyPair(kAes, 65536, "c1", true, false, 24, "", false),
+            base64Encode(rsaBlob()));
   EXPECT_EQ(platform.acquires.front().flags, 0u);
-  EXPECT_EQ(platform.count("getUserKey"), 1);
+  EXPECT_EQ(platform.count("getUserKey"), 2);
   EXPECT_TRUE(platform.genKeyFlags.empty());
 }
 

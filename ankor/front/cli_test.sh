@@ -34,6 +34,37 @@ done <<'CASES'
 "Erro desconhecido."|capi repo createKeyPair P 24 C false false 1024 x Ana
 CASES
 
+# Standard output that cannot take the envelope: a pipe whose reader is gone (the host
+# stopped reading), a full device, closed. The write fails; the run still ends with 0.
+# Under Wine the program is started without the runner, which would give it a file.
+direct() {
+  if [ "$TARVO_PLATFORM" = win32 ]; then
+    WINEPREFIX=${TARVO_WINEPREFIX:-$TARVO_BUILD_DIR/wineprefix} WINEARCH=win32 WINEDEBUG=-all \
+      WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= wine "$(exe ankor)" "$@"
+  else
+    "$(exe ankor)" "$@"
+  fi
+}
+fifo_dir=$(mktemp -d)
+for target in pipe full closed; do
+  set +e
+  case $target in
+    closed) direct system info version >&- ;;
+    full) direct system info version >/dev/full ;;
+    pipe)
+      # Open the fifo's both ends, then drop the reader: every write fails with EPIPE.
+      mkfifo "$fifo_dir/$target"
+      exec {rw}<>"$fifo_dir/$target" {w}>"$fifo_dir/$target" {rw}<&-
+      direct system info version >&"$w"
+      ;;
+  esac
+  status=$?
+  [ "$target" = pipe ] && exec {w}>&-
+  set -e
+  check "exit status with standard output $target" 0 "$status"
+done
+rm -rf "$fifo_dir"
+
 if [ "$TARVO_PLATFORM" = win32 ]; then
   # Static runtime: nothing beyond Windows itself is imported; no console of its own.
   headers=$(i686-w64-mingw32-objdump -p "$(exe ankor)")

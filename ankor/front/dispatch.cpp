@@ -1,5 +1,6 @@
 #include "ankor/front/dispatch.h"
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 
@@ -16,6 +17,12 @@ constexpr const char* kUnknownOperation = "Comando nao encontrado";
 constexpr const char* kNoToken = "Token Type ou Serial invalido";
 constexpr const char* kWrongDigestLength = "Tamanho data nao condiz com algoritmo utilizado";
 constexpr const char* kUnknownError = "Erro desconhecido.";
+constexpr const char* kNoPin = "PIN nao informado";
+// The token's own text for a PIN of a length it does not take.
+constexpr const char* kPinTooLong = "Erro no Login - Tamanho do Pin invalido";
+// The PIN word that means: read the PIN from standard input.
+constexpr const char* kPinFromInput = "-";
+constexpr std::size_t kMaxInputPinBytes = 256;
 
 void setError(json& envelope, json value) { envelope = json{{"error", std::move(value)}}; }
 void setSuccess(json& envelope, json value) { envelope = json{{"success", std::move(value)}}; }
@@ -138,6 +145,35 @@ void runCapi(const std::vector<std::string>& args, Components& components, json&
   setError(envelope, kUnknownGroup);
 }
 
+// A PIN read from standard input; wiped when the command is done.
+class InputPin {
+ public:
+  InputPin() = default;
+  ~InputPin() { secureWipe(text_.data(), text_.size()); }
+  // A copy would leave a PIN behind that nobody wipes.
+  InputPin(const InputPin&) = delete;
+  InputPin& operator=(const InputPin&) = delete;
+
+  // Reads the first line (ended by LF or CR LF, or by the end of input). Returns the
+  // failure text, or nullptr when text() holds a PIN. The bytes after the line are
+  // wiped at once.
+  const char* read(Components& components) {
+    // A PIN of the largest length followed by CR LF still fits.
+    text_ = components.readStandardInput(kMaxInputPinBytes + 2);
+    std::size_t end = std::min(text_.find('\n'), text_.size());
+    if (end > 0 && text_[end - 1] == '\r') --end;
+    secureWipe(text_.data() + end, text_.size() - end);
+    text_.resize(end);
+    if (text_.empty()) return kNoPin;
+    if (text_.size() > kMaxInputPinBytes) return kPinTooLong;
+    return nullptr;
+  }
+  [[nodiscard]] const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
 // A PKCS#11 signing result: only the wrong-digest-length text is a failure.
 void placeSignature(json& envelope, const std::string& text) {
   if (text == kWrongDigestLength) setError(envelope, text);
@@ -147,10 +183,21 @@ void placeSignature(json& envelope, const std::string& text) {
 // The "pkcs11" branch up to its own end; the caller then releases the manager.
 // A failure escaping from here goes to the outermost handler without a release.
 void runPkcs11(const std::vector<std::string>& args, TokenManager& manager,
-               const std::string& typeCode, json& envelope) {
+               const std::string& typeCode, Components& components, json& envelope) {
   const std::string& group = args[1];
   const std::string& operation = args[2];
   auto lookup = [&](const std::string& serial) { return manager.findStore(typeCode, serial); };
+  // The PIN of the word, read from standard input for "-" once every position of the
+  // command has been read; nullptr, with the error placed, when no PIN could be read.
+  InputPin inputPin;
+  auto pinOf = [&](const std::string& word) -> const std::string* {
+    if (word != kPinFromInput) return &word;
+    if (const char* failure = inputPin.read(components)) {
+      setError(envelope, failure);
+      return nullptr;
+    }
+    return &inputPin.text();
+  };
 
   if (group == "list") {
     if (operation == "tokens" || operation == "certificates") {
@@ -161,11 +208,12 @@ void runPkcs11(const std::vector<std::string>& args, TokenManager& manager,
     }
     if (operation == "objects") {
       const std::string& serial = args.at(4);
-      const std::string& pin = args.at(5);
+      const std::string* pin = pinOf(args.at(5));
+      if (pin == nullptr) return;
       TokenStore* store = lookup(serial);
       if (store == nullptr) return setError(envelope, kNoToken);
       return guarded(envelope, Catches::RuntimeError,
-                     [&] { setSuccess(envelope, recordsArray(store->listObjects(pin))); });
+                     [&] { setSuccess(envelope, recordsArray(store->listObjects(*pin))); });
     }
     return setError(envelope, kUnknownOperation);
   }
@@ -174,11 +222,30 @@ void runPkcs11(const std::vector<std::string>& args, TokenManager& manager,
     if (operation == "sign") {
       const std::string& thumbprint = args.at(4);
       const std::string& hashName = args.at(5);
-      const std::string& pin = args.at(6);
+      const std::string& pinWord = args.at(6);
       const std::string& data = args.at(7);
       const bool isDigest = parseBoolWord(args.at(8));
+      const std::string* pin = pinOf(pinWord);
+      if (pin == nullptr) return;
       return guarded(envelope, Catches::RuntimeError, [&] {
-        placeSignature(envelope, manager.sign(data, thumbprint, pin, hashName, isDigest));
+        placeSignature(envelope, manager.sign(data, thumbprint, *pin, hashName, isDigest));
+      });
+    }
+    if (operation == "signList") {
+      const std::string& thumbprint = args.at(4);
+      const std::string& hashName = args.at(5);
+      const std::string& pinWord = args.at(6);
+      const std::string listText = textUpToZero(base64Decode(args.at(7)));
+      const std::string* pin = pinOf(pinWord);
+      if (pin == nullptr) return;
+      return guarded(envelope, Catches::RuntimeError, [&] {
+        json document;
+        try {
+          document = json::parse(listText);
+        } catch (const json::exception& e) {
+          throw std::runtime_error(std::string("Lista invalida: ") + e.what());
+        }
+        setSuccess(envelope, manager.signList(thumbprint, hashName, *pin, document));
       });
     }
     if (operation == "signWithKeyId") {
@@ -187,13 +254,15 @@ void runPkcs11(const std::vector<std::string>& args, TokenManager& manager,
       const Bytes keyIdBytes = base64Decode(args.at(5));
       const std::string keyId(keyIdBytes.begin(), keyIdBytes.end());
       const std::string& hashName = args.at(6);
-      const std::string& pin = args.at(7);
+      const std::string& pinWord = args.at(7);
       const bool isDigest = parseBoolWord(args.at(8));
       const std::string& data = args.at(9);
+      const std::string* pin = pinOf(pinWord);
+      if (pin == nullptr) return;
       TokenStore* store = lookup(serial);
       if (store == nullptr) return setError(envelope, kNoToken);
       return guarded(envelope, Catches::RuntimeError, [&] {
-        placeSignature(envelope, store->signWithKeyId(data, keyId, pin, hashName, isDigest));
+        placeSignature(envelope, store->signWithKeyId(data, keyId, *pin, hashName, isDigest));
       });
     }
     return setError(envelope, kUnknownOperation);
@@ -204,11 +273,12 @@ void runPkcs11(const std::vector<std::string>& args, TokenManager& manager,
       const std::string& serial = args.at(4);
       const std::string& label = args.at(5);
       const int keySize = parseAtoi(args.at(6));
-      const std::string& pin = args.at(7);
+      const std::string* pin = pinOf(args.at(7));
+      if (pin == nullptr) return;
       TokenStore* store = lookup(serial);
       if (store == nullptr) return setError(envelope, kNoToken);
       return guarded(envelope, Catches::RuntimeError,
-                     [&] { setSuccess(envelope, store->createKeyPair(label, pin, keySize)); });
+                     [&] { setSuccess(envelope, store->createKeyPair(label, *pin, keySize)); });
     }
     if (operation == "getPublicKey") {
       const std::string& serial = args.at(4);
@@ -222,12 +292,14 @@ void runPkcs11(const std::vector<std::string>& args, TokenManager& manager,
       const std::string& serial = args.at(4);
       const std::string& keyId = args.at(5);
       const std::string& label = args.at(6);
-      const std::string& pin = args.at(7);
+      const std::string& pinWord = args.at(7);
       const std::string& certificate = args.at(8);
+      const std::string* pin = pinOf(pinWord);
+      if (pin == nullptr) return;
       TokenStore* store = lookup(serial);
       if (store == nullptr) return setError(envelope, kNoToken);
       return guarded(envelope, Catches::RuntimeError, [&] {
-        setSuccess(envelope, store->importCertificate(keyId, typeCode, label, certificate, pin));
+        setSuccess(envelope, store->importCertificate(keyId, typeCode, label, certificate, *pin));
       });
     }
     return setError(envelope, kUnknownOperation);
@@ -251,7 +323,7 @@ std::optional<json> dispatch(const std::vector<std::string>& args, Components& c
     } else if (command == "pkcs11") {
       const std::string& typeCode = args.at(3);
       TokenManager& manager = components.tokenManager(typeCode);
-      runPkcs11(args, manager, typeCode, envelope);
+      runPkcs11(args, manager, typeCode, components, envelope);
       components.releaseTokenManager();
     } else {
       setError(envelope, kUnknownCommand);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -37,6 +38,13 @@ class FakeComponents final : public Components, KeyStore, Signer, TokenManager, 
     return *this;
   }
   void releaseTokenManager() override { ++releases; }
+  // Standard input as the platform reader gives it: at most maxBytes of the script.
+  std::string input;
+  std::vector<std::size_t> inputReads;
+  std::string readStandardInput(std::size_t maxBytes) override {
+    inputReads.push_back(maxBytes);
+    return input.substr(0, maxBytes);
+  }
 
   std::string listCSPs() override { return answer("listCSPs"); }
   std::string countContainers(const std::string& n, int t) override {
@@ -76,6 +84,12 @@ class FakeComponents final : public Components, KeyStore, Signer, TokenManager, 
   std::string sign(const std::string& data, const std::string& thumb, const std::string& pin,
                    const std::string& hash, bool isDigest) override {
     return answer("p11Sign|" + data + "|" + thumb + "|" + pin + "|" + hash + "|" + flag(isDigest));
+  }
+  json signList(const std::string& thumb, const std::string& hash, const std::string& pin,
+                const json& doc) override {
+    calls.push_back("p11SignList|" + thumb + "|" + hash + "|" + pin + "|" + doc.dump());
+    fail();
+    return records.empty() ? json(text) : json(records);
   }
   Records listObjects(const std::string& pin) override { return listing("listObjects|" + pin); }
   std::string createKeyPair(const std::string& label, const std::string& pin, int size) override {
@@ -137,6 +151,7 @@ const Args kTokens{"pkcs11", "list", "tokens", "GD"};
 const Args kCerts{"pkcs11", "list", "certificates", "GD"};
 const Args kObjects{"pkcs11", "list", "objects", "GD", "0A1B", "1234"};
 const Args kP11Sign{"pkcs11", "crypt", "sign", "GD", "ab12", "sha256", "1234", "ZGF0YQ==", "false"};
+const Args kP11SignList{"pkcs11", "crypt", "signList", "GD", "ab12", "sha256", "1234", "W10"};
 const Args kSignKeyId{"pkcs11", "crypt", "signWithKeyId", "GD", "0A1B", "QUJDRC1aZz09",
                       "sha1", "1234", "True", "ZGF0YQ=="};
 const Args kP11Create{"pkcs11", "repo", "createKeyPair", "GD", "0A1B", "label", "2048", "1234"};
@@ -195,6 +210,7 @@ TEST(Dispatch, HandlerTable) {
       {&kCsr, msg, unknown, unknown},     {&kImport, msg, other, nullptr},
       {&kTokens, msg, nullptr, nullptr},  {&kCerts, msg, nullptr, nullptr},
       {&kObjects, msg, nullptr, nullptr}, {&kP11Sign, msg, nullptr, nullptr},
+      {&kP11SignList, msg, nullptr, nullptr},
       {&kSignKeyId, msg, nullptr, nullptr}, {&kP11Create, msg, nullptr, nullptr},
       {&kPublicKey, msg, nullptr, nullptr}, {&kP11Import, msg, nullptr, nullptr},
   };
@@ -231,6 +247,7 @@ TEST(Dispatch, ParametersAndCalls) {
       {&kCerts, "listCertificates"},
       {&kObjects, "listObjects|1234"},
       {&kP11Sign, "p11Sign|ZGF0YQ==|ab12|1234|sha256|F"},
+      {&kP11SignList, "p11SignList|ab12|sha256|1234|[]"},
       {&kSignKeyId, "signWithKeyId|ZGF0YQ==|ABCD-Zg==|1234|sha1|T"},
       {&kP11Create, "p11CreateKeyPair|label|1234|2048"},
       {&kPublicKey, "getPublicKey|QUJD"},
@@ -282,6 +299,7 @@ TEST(Dispatch, MissingPositionsGiveUnknownError) {
       {"pkcs11", "list", "tokens"},
       {"pkcs11", "list", "objects", "GD", "S"},
       {"pkcs11", "crypt", "sign", "GD", "t", "h", "p", "d"},
+      {"pkcs11", "crypt", "signList", "GD", "t", "h", "p"},
       {"pkcs11", "crypt", "signWithKeyId", "GD", "S", "id", "h", "p", "f"},
       {"pkcs11", "repo", "createKeyPair", "GD", "S", "l", "2048"},
       {"pkcs11", "repo", "getPublicKey", "GD"},
@@ -297,6 +315,69 @@ TEST(Dispatch, MissingPositionsGiveUnknownError) {
   FakeComponents fake;
   run(fake, {"pkcs11", "list", "tokens"});
   EXPECT_TRUE(fake.managerCodes.empty());  // position 4 is read before the manager
+}
+
+// The PIN word "-" reads the PIN from standard input, once, after every position
+// of the command; other words, "ND" and the empty PIN included, keep their meaning.
+TEST(Dispatch, PinFromStandardInput) {
+  const std::pair<Args, std::size_t> commands[] = {
+      {kObjects, 5},   {kP11Sign, 6},   {kP11SignList, 6},
+      {kSignKeyId, 7}, {kP11Create, 7}, {kP11Import, 7},
+  };
+  for (const auto& [command, position] : commands) {
+    Args args = command;
+    args[position] = "-";
+    FakeComponents fake;
+    fake.input = "4321\nnext line";
+    ASSERT_EQ(run(fake, args).count("success"), 1u) << args[2];
+    EXPECT_NE(fake.calls.back().find("|4321"), std::string::npos) << fake.calls.back();
+    EXPECT_EQ(fake.inputReads, std::vector<std::size_t>{258}) << args[2];
+    for (const char* word : {"ND", "", "--", " -"}) {
+      args[position] = word;
+      FakeComponents other;
+      other.input = "4321\n";
+      run(other, args);
+      EXPECT_NE(other.calls.back().find(std::string("|") + word), std::string::npos);
+      EXPECT_TRUE(other.inputReads.empty()) << word;
+    }
+  }
+}
+
+// The first line is the PIN (LF or CR LF ends it); nothing read is "PIN nao informado",
+// more than 256 bytes the token's PIN-length text; neither reaches the token.
+TEST(Dispatch, PinInputLines) {
+  const std::string longest(256, 'p');
+  const json listed = success(json::array());
+  const std::pair<std::string, json> cases[] = {
+      {"4321\n", listed},     {"4321", listed},
+      {"4321\r\n", listed},   {"43\n21\n", listed},
+      {"ND\n", listed},       {longest + "\r\n", listed},
+      {longest, listed},      {"", error("PIN nao informado")},
+      {"\n", error("PIN nao informado")}, {"\r\n1234", error("PIN nao informado")},
+      {longest + "q", error("Erro no Login - Tamanho do Pin invalido")},
+      {longest + "q\n", error("Erro no Login - Tamanho do Pin invalido")},
+  };
+  const std::map<std::string, std::string> expectedPin = {
+      {"4321\n", "4321"}, {"4321", "4321"}, {"4321\r\n", "4321"}, {"43\n21\n", "43"},
+      {"ND\n", "ND"},   {longest + "\r\n", longest}, {longest, longest}};
+  for (const auto& [input, outcome] : cases) {
+    FakeComponents fake;
+    fake.input = input;
+    Args args = kObjects;
+    args[5] = "-";
+    EXPECT_EQ(run(fake, args), outcome) << input.size();
+    EXPECT_EQ(fake.releases, 1);
+    if (outcome.count("error")) {
+      EXPECT_TRUE(fake.calls.empty()) << input.size();  // no token lookup, no login
+    } else {
+      EXPECT_EQ(fake.calls.back(), "listObjects|" + expectedPin.at(input));
+    }
+  }
+  // A missing position fails first; standard input is not read.
+  FakeComponents fake;
+  EXPECT_EQ(run(fake, {"pkcs11", "crypt", "sign", "GD", "t", "h", "-", "d"}),
+            error("Erro desconhecido."));
+  EXPECT_TRUE(fake.inputReads.empty());
 }
 
 TEST(Dispatch, TwelveWordsRunCreateKeyPairWhateverPositionTenHolds) {
@@ -358,6 +439,34 @@ TEST(Dispatch, SignListDocument) {
   const json envelope = run(fake, {"capi", "crypt", "signList", "t", "sha1", "bm90IGpzb24="});
   ASSERT_TRUE(envelope.at("error").is_string());
   EXPECT_NE(envelope.at("error").get<std::string>().find("parse error"), std::string::npos);
+}
+
+// The token list document: decoded (padding optional), cut at a zero byte, parsed;
+// text that is not JSON is "Lista invalida: " and the parser's message, nothing signed.
+// The result is the manager's array, or its text when no certificate matched.
+TEST(Dispatch, TokenSignListDocument) {
+  const std::string doc = R"([{"value":"YQ==","hashedData":false,"id":7}])";
+  std::string encoded = base64Encode(Bytes(doc.begin(), doc.end()));
+  while (encoded.back() == '=') encoded.pop_back();
+  FakeComponents fake;
+  Args args = kP11SignList;
+  args[7] = encoded;
+  fake.records = {json{{"data", "YQ=="}, {"id", 7}, {"signed", "c2ln"}}};
+  EXPECT_EQ(run(fake, args), success(json::array({fake.records[0]})));
+  EXPECT_EQ(fake.calls.back(), "p11SignList|ab12|sha256|1234|" + json::parse(doc).dump());
+
+  FakeComponents none;
+  none.text = "Nenhum certificado encontrado com o thumbprint enviado";
+  EXPECT_EQ(run(none, kP11SignList), success(none.text));
+
+  FakeComponents bad;
+  args[7] = "bm90IGpzb24=";  // "not json"
+  const json envelope = run(bad, args);
+  ASSERT_TRUE(envelope.at("error").is_string());
+  EXPECT_EQ(envelope.at("error").get<std::string>().rfind("Lista invalida: [json.exception.parse_error", 0), 0u)
+      << envelope;
+  EXPECT_TRUE(bad.calls.empty());
+  EXPECT_EQ(bad.releases, 1);
 }
 
 TEST(Render, Utf8AndOrdering) {

@@ -64,9 +64,20 @@ std::string base64Encode(const Bytes& data) { return base64Encode(data.data(), d
 
 Bytes base64Decode(std::string_view text) {
   std::string clean;
-  clean.reserve(text.size());
+  clean.reserve(text.size() + 3);
   for (char c : text) {
     if (c != '\n' && c != '\r') clean += c;
+  }
+  // Padding may be left out: a tail after the last whole group, its own "=" dropped,
+  // is completed with "=" into a group (two characters carry one byte, three carry
+  // two); a single character carries no byte and is dropped.
+  const std::size_t wholeLength = clean.size() / 4 * 4;
+  if (wholeLength != clean.size()) {
+    std::size_t tailEnd = clean.size();
+    while (tailEnd > wholeLength && clean[tailEnd - 1] == '=') --tailEnd;
+    const std::size_t tail = tailEnd - wholeLength;
+    clean.resize(tail >= 2 ? tailEnd : wholeLength);
+    if (tail >= 2) clean.append(4 - tail, '=');
   }
   const std::size_t n = clean.size();
   std::size_t pad = 0;
@@ -75,10 +86,8 @@ Bytes base64Decode(std::string_view text) {
   } else if (n >= 1 && clean[n - 1] == '=') {
     pad = 1;
   }
-  const std::size_t whole = (n / 4) * 3;
-  // The pad is read from the text's last characters, which may sit in an ignored
-  // tail; the size never goes below zero.
-  Bytes out(whole >= pad ? whole - pad : 0, 0);
+  // Whole groups only from here, so a text with a pad has at least three bytes.
+  Bytes out((n / 4) * 3 - pad, 0);
 
   std::size_t written = 0;
   auto put = [&](std::int32_t value) {

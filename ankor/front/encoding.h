@@ -17,9 +17,11 @@ std::string base64Encode(const std::uint8_t* data, std::size_t size);
 std::string base64Encode(const Bytes& data);
 
 // Lenient Base64 decoder. Line feeds and carriage returns are dropped wherever they
-// stand; every other byte counts. The result has (n / 4) * 3 - pad bytes, zero-filled
-// where no group wrote (a "=" inside the text shortens a group but not the result).
-// A tail of one to three characters after the last whole group of four is ignored,
+// stand; every other byte counts. Padding may be left out: a tail of two or three
+// characters after the last whole group of four (its own trailing "=" dropped) is
+// decoded as if padded, giving one or two bytes; a single leftover character carries
+// no byte and is ignored. The result then has (n / 4) * 3 - pad bytes, zero-filled
+// where no group wrote (a "=" inside the text shortens a group but not the result),
 // and no group ever writes past the result's end.
 Bytes base64Decode(std::string_view text);
 

@@ -4,6 +4,7 @@
 // throwing; listing records come back as JSON objects.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,12 @@ class TokenManager {
   virtual std::string sign(const std::string& dataBase64, const std::string& thumbprint,
                            const std::string& pin, const std::string& hashName,
                            bool isDigest) = 0;
+  // Signs every element of a signList document with the key of the certificate with
+  // that thumbprint, logging in once: the array of {"data", "id", "signed"} in list
+  // order, or sign's text when no certificate matches. All or nothing: any failure
+  // throws std::runtime_error with its reason.
+  virtual nlohmann::json signList(const std::string& thumbprint, const std::string& hashName,
+                                  const std::string& pin, const nlohmann::json& document) = 0;
 };
 
 // Where the front end obtains its components. Each is created at most once per run.
@@ -81,6 +88,9 @@ class Components {
   virtual TokenManager& tokenManager(const std::string& typeCode) = 0;
   // Finalises and unloads the modules; nothing when no manager exists.
   virtual void releaseTokenManager() = 0;
+  // Standard input up to its first line feed, at most maxBytes (readStandardInput):
+  // where a PIN given as "-" comes from.
+  virtual std::string readStandardInput(std::size_t maxBytes) = 0;
 };
 
 }  // namespace ankor

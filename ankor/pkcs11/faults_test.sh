@@ -121,6 +121,21 @@ ankor pkcs11 crypt sign AT "$cert_thumbprint" sha256 "$PIN" "$data_b64" false
 check "the same signature without a fault" 344 "$(success_text | tr -d '\n' | wc -c)"
 recorded >/dev/null
 
+# signList logs in once for the whole list and signs each element once; a signature
+# that fails fails the list, naming the element, and returns no signature.
+list_b64=$(printf '[{"value":"%s","hashedData":false,"id":1},{"value":"%s","hashedData":true,"id":"b"},{"value":"%s","hashedData":false,"id":3}]' \
+  "$data_b64" "$digest_b64" "$data_b64" | base64 -w0)
+ankor pkcs11 crypt signList AT "$cert_thumbprint" sha256 "$PIN" "$list_b64"
+check "signList: three signatures" 3 "$(grep -c '"signed": "' <<<"$out")"
+calls=$(recorded -E 'C_Login|C_Sign')
+check "signList: one login" 1 "$(grep -c C_Login <<<"$calls")"
+check "signList: one signature per element" 3 "$(grep -c C_Sign <<<"$calls")"
+for setting in SIGNINIT=0x68 SIGN_LENGTH=0x32 SIGN=0x101; do
+  fault ANKOR_FAULT_$setting -- pkcs11 crypt signList AT "$cert_thumbprint" sha256 "$PIN" "$list_b64"
+  check "signList with $setting" "$(envelope error '"Elemento 1 (id 1): Erro na assinatura"')" "$out"
+done
+recorded >/dev/null
+
 # The modules are finalised at the end of every run, also when the group word or
 # the login fails.
 ankor pkcs11 lists tokens GD

@@ -11,6 +11,8 @@ std::unique_ptr<P11Manager>& theManager() {
   return manager;
 }
 
+constexpr const char* kNoCertificate = "Nenhum certificado encontrado com o thumbprint enviado";
+
 bool isHexadecimal(const std::string& text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -78,18 +80,32 @@ TokenStore* P11Manager::findStore(const std::string& typeCode, const std::string
   return nullptr;
 }
 
-std::string P11Manager::sign(const std::string& dataBase64, const std::string& thumbprint,
-                             const std::string& pin, const std::string& hashName, bool isHash) {
+P11Store* P11Manager::storeWithCertificate(const std::string& thumbprint) {
   for (const auto& store : stores_) {
     const Records certificates = store->listCertificates();
     const bool match = std::any_of(certificates.begin(), certificates.end(), [&](const auto& c) {
       return c["thumbprint"] == thumbprint;
     });
-    if (!match) continue;
-    const std::string keyId = store->keyIdOfCertificate(thumbprint);
-    return store->signWithKeyId(dataBase64, keyId, pin, hashName, isHash);
+    if (match) return store.get();
   }
-  return "Nenhum certificado encontrado com o thumbprint enviado";
+  return nullptr;
+}
+
+std::string P11Manager::sign(const std::string& dataBase64, const std::string& thumbprint,
+                             const std::string& pin, const std::string& hashName, bool isHash) {
+  P11Store* store = storeWithCertificate(thumbprint);
+  if (store == nullptr) return kNoCertificate;
+  const std::string keyId = store->keyIdOfCertificate(thumbprint);
+  return store->signWithKeyId(dataBase64, keyId, pin, hashName, isHash);
+}
+
+nlohmann::json P11Manager::signList(const std::string& thumbprint, const std::string& hashName,
+                                    const std::string& pin, const nlohmann::json& document) {
+  const std::vector<BatchItem> items = readBatch(document, hashName);
+  P11Store* store = storeWithCertificate(thumbprint);
+  if (store == nullptr) return kNoCertificate;
+  const std::string keyId = store->keyIdOfCertificate(thumbprint);
+  return store->signBatch(keyId, pin, items);
 }
 
 TokenManager& managerInstance(const std::string& typeCode) { return P11Manager::instance(typeCode); }

@@ -16,6 +16,7 @@
 
 #include "ankor/front/encoding.h"
 #include "ankor/front/operations.h"
+#include "ankor/pkcs11/batch.h"
 #include "ankor/pkcs11/cryptoki.h"
 #include "ankor/pkcs11/loader.h"
 
@@ -188,6 +189,12 @@ class P11Store final : public TokenStore {
                             bool isHash) override;
   // findKeyIdByThumbprint in a read-only session of its own: the whole CKA_ID bytes.
   std::string keyIdOfCertificate(const std::string& thumbprint);
+  // One read-write session, one login, then each item's DigestInfo signed with the
+  // private key of that id: the array of {"data", "id", "signed"}. Throws the login
+  // texts, "Chave privada nao encontrada", or batchItemFailure of the first item the
+  // token does not sign; no signature is returned then.
+  nlohmann::json signBatch(const std::string& keyId, const std::string& pin,
+                           const std::vector<BatchItem>& items);
 
  private:
   const P11Module* module_;
@@ -216,10 +223,17 @@ class P11Manager final : public TokenManager {
   TokenStore* findStore(const std::string& typeCode, const std::string& serial) override;
   std::string sign(const std::string& dataBase64, const std::string& thumbprint,
                    const std::string& pin, const std::string& hashName, bool isHash) override;
+  // The whole document is read (readBatch) before any token is searched; then the
+  // first store holding the certificate signs it all (signBatch).
+  nlohmann::json signList(const std::string& thumbprint, const std::string& hashName,
+                          const std::string& pin, const nlohmann::json& document) override;
 
   [[nodiscard]] std::size_t storeCount() const { return stores_.size(); }
 
  private:
+  // The first store whose certificates include one with that thumbprint, or nullptr.
+  P11Store* storeWithCertificate(const std::string& thumbprint);
+
   std::vector<std::unique_ptr<P11Module>> modules_;
   std::vector<std::unique_ptr<P11Store>> stores_;
 };

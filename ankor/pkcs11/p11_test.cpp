@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ankor/capi/digest.h"
 #include "ankor/pkcs11/p11.h"
 
 namespace ankor::pkcs11 {
@@ -541,6 +542,119 @@ TEST_F(P11Test, FunctionTableStandsInForMissingNames) {
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "Erro no Login - Erro Generico");
   }
+}
+
+// signList: the key is found by thumbprint as for sign, one session and one login
+// serve the whole list, the results keep list order, ids and values; a failed
+// signature or a missing key fails the whole list; no certificate gives sign's text.
+TEST_F(P11Test, SignListOneLoginAllOrNothing) {
+  modules[0].objects = {{CKO_PRIVATE_KEY, "key", "k", ""}, {CKO_CERTIFICATE, "key", "c", "DER"}};
+  modules[0].signatureLength = 8;
+  P11Manager manager("GD", kTable, loader);
+  const std::string derSha1 = "8a5f02aaa5212e9bbe907d8e84e3b5f7e8c67967";
+  const auto document = nlohmann::json::parse(
+      R"([{"value":"YQ","hashedData":false,"id":1},{"value":")" + base64Encode(Bytes(32, 7)) +
+      R"(","hashedData":true,"id":"two"},{"value":"","hashedData":false}])");
+  calls.clear();
+  const nlohmann::json signed3 = manager.signList(derSha1, "sha256", "1234", document);
+  ASSERT_EQ(signed3.size(), 3u);
+  const std::string signature = base64Encode(Bytes(8, 0xAB));
+  EXPECT_EQ(signed3[0], (nlohmann::json{{"data", "YQ"}, {"id", 1}, {"signed", signature}}));
+  EXPECT_EQ(signed3[1]["id"], "two");
+  EXPECT_EQ(signed3[2], (nlohmann::json{{"data", ""}, {"id", nullptr}, {"signed", signature}}));
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "0:C_Login"), 1);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "0:C_SignInit k"), 3);
+
+  modules[0].sign = CKR_DEVICE_REMOVED;
+  EXPECT_THROW(
+      try { manager.signList(derSha1, "sha256", "1234", document); } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Elemento 1 (id 1): Erro na assinatura");
+        throw;
+      },
+      std::runtime_error);
+  modules[0].sign = CKR_OK;
+  EXPECT_EQ(manager.signList("00", "sha256", "1234", document),
+            "Nenhum certificado encontrado com o thumbprint enviado");
+  // The list is read whole before any token is searched.
+  calls.clear();
+  EXPECT_THROW(manager.signList(derSha1, "sha1", "1234", document), std::runtime_error);
+  EXPECT_TRUE(calls.empty());
+
+  modules[0].objects = {{CKO_CERTIFICATE, "key", "c", "DER"}};
+  EXPECT_THROW(
+      try { manager.signList(derSha1, "sha256", "1234", document); } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Chave privada nao encontrada");
+        throw;
+      },
+      std::runtime_error);
+}
+
+// The list document is read whole: DigestInfos of data (hashed here) and of finished
+// digests, Base64 with or without padding.
+TEST(ReadBatch, DigestInfos) {
+  const Bytes digest256(32, 9);
+  const auto document = nlohmann::json::parse(
+      R"([{"value":"aGVsbG8","hashedData":false,"id":1},{"value":")" + base64Encode(digest256) +
+      R"(","hashedData":true}])");
+  const auto items = readBatch(document, "sha256");
+  ASSERT_EQ(items.size(), 2u);
+  const std::string hello = "hello";
+  EXPECT_EQ(items[0].digestInfo,
+            digestInfo(digestTemplate("sha256"),
+                       *computeSha256(reinterpret_cast<const std::uint8_t*>(hello.data()), 5)));
+  EXPECT_EQ(items[0].value, "aGVsbG8");
+  EXPECT_EQ(items[0].id, 1);
+  EXPECT_EQ(items[1].digestInfo, digestInfo(digestTemplate("sha256"), digest256));
+  EXPECT_TRUE(items[1].id.is_null());
+  for (const auto& [hash, length] : {std::pair{"sha1", 35u}, std::pair{"sha512", 83u}}) {
+    const auto data = readBatch(nlohmann::json::parse(R"([{"value":"eA==","hashedData":false}])"), hash);
+    EXPECT_EQ(data.at(0).digestInfo.size(), length) << hash;
+  }
+  EXPECT_TRUE(readBatch(nlohmann::json::array(), "sha1").empty());
+}
+
+// Every refusal names the element (position from 1 and id) and the reason; the list
+// as a whole is refused when it is no array or longer than 10000 elements.
+TEST(ReadBatch, RefusalsNameTheElement) {
+  const std::string d20 = base64Encode(Bytes(20, 1)), d32 = base64Encode(Bytes(32, 1));
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({"value":"eA=="})", "Lista invalida: a lista deve ser um array JSON"},
+      {R"("eA==")", "Lista invalida: a lista deve ser um array JSON"},
+      {R"([1])", "Elemento 1 (id null): o elemento deve ser um objeto"},
+      {R"([{"value":"eA==","hashedData":false,"id":1},{"hashedData":true,"id":"two"}])",
+       R"(Elemento 2 (id "two"): value deve ser um texto Base64)"},
+      {R"([{"value":5,"hashedData":false}])", "Elemento 1 (id null): value deve ser um texto Base64"},
+      {R"([{"value":"eA==","hashedData":"true","id":[1]}])",
+       "Elemento 1 (id [1]): hashedData deve ser booleano"},
+      {R"([{"value":"eA==","id":3}])", "Elemento 1 (id 3): hashedData deve ser booleano"},
+      {R"([{"value":")" + d32 + R"(","hashedData":true,"id":3}])",
+       "Elemento 1 (id 3): Tamanho data nao condiz com algoritmo utilizado"},
+      {R"([{"value":")" + d20 + R"(","hashedData":true},{"value":")" + d32 + R"(","hashedData":true,"id":{"n":2}}])",
+       R"(Elemento 2 (id {"n":2}): Tamanho data nao condiz com algoritmo utilizado)"},
+  };
+  for (const auto& [text, message] : cases) {
+    try {
+      (void)readBatch(nlohmann::json::parse(text), "sha1");
+      ADD_FAILURE() << "accepted: " << text;
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(e.what(), message) << text;
+    }
+  }
+  // 10000 elements are read (the first malformed one is reported), 10001 are not.
+  nlohmann::json many(std::vector<int>(kMaxBatchItems, 0));
+  EXPECT_THROW(
+      try { (void)readBatch(many, "sha1"); } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Elemento 1 (id null): o elemento deve ser um objeto");
+        throw;
+      },
+      std::runtime_error);
+  many.push_back(0);
+  EXPECT_THROW(
+      try { (void)readBatch(many, "sha1"); } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Lista invalida: mais de 10000 elementos");
+        throw;
+      },
+      std::runtime_error);
 }
 
 TEST(P11Tables, DigestInfoTemplates) {

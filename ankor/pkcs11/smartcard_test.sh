@@ -137,7 +137,7 @@ check "key ids" "AAE= AAI=" "$(member id | sort | paste -sd' ')"
 check "each with a private key" "true true" "$(member privateKey | paste -sd' ')"
 check "and a certificate" "true true" "$(member certificate | paste -sd' ')"
 
-# Each key signs by thumbprint and by its id; openssl verifies each signature
+# Each key signs by thumbprint, by its id and a list; openssl verifies each signature
 # against the certificate that carries the id (read back by pkcs11-tool).
 printf 'signed on a card' >"$work/data.bin"
 data_b64=$(base64 -w0 "$work/data.bin")
@@ -154,6 +154,18 @@ for id in 0001 0002; do
     "$(openssl dgst -sha512 -binary "$work/data.bin" | base64 -w0)"
   check "signWithKeyId $id" ok \
     "$(verify_pkcs1 "-certin -inkey $work/card-$id.pem" sha512 "$work/data.bin" "$(success_text)")"
+  # signList: data and a finished digest in one run and one login, the PIN from
+  # standard input.
+  for hash in sha1 sha256 sha512; do
+    list=$(printf '[{"value":"%s","hashedData":false,"id":"data"},{"value":"%s","hashedData":true,"id":"digest"}]' \
+      "$data_b64" "$(openssl dgst "-$hash" -binary "$work/data.bin" | base64 -w0)" | base64 -w0)
+    ankor pkcs11 crypt signList GD "$thumbprint" "$hash" - "$list" < <(printf '%s\n' "$PIN")
+    for element in 0 1; do
+      check "signList $hash, key $id, element $element" ok \
+        "$(verify_pkcs1 "-certin -inkey $work/card-$id.pem" "$hash" "$work/data.bin" \
+           "$(python3 -c 'import json, sys; print(json.loads(sys.stdin.read())["success"][int(sys.argv[1])]["signed"])' "$element" <<<"$out")")"
+    done
+  done
 done
 
 # A wrong PIN is refused (OpenSC answers CKR_GENERAL_ERROR for this card).

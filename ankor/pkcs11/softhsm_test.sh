@@ -131,6 +131,42 @@ for hash in sha1 sha256 sha512; do
   check "sign by thumbprint $hash digest" ok "$(verify_pkcs1 "-certin -inkey $work/cert.pem" "$hash" "$work/data.bin" "$(success_text)")"
 done
 
+# signList: one run signs the whole list, data and finished digests alike; each
+# signature verifies against the certificate, in list order with its id.
+signed_list() {  # the signature of element $1 of the envelope's array
+  python3 -c 'import json, sys; print(json.loads(sys.stdin.read())["success"][int(sys.argv[1])]["signed"])' "$1" <<<"$out"
+}
+for hash in sha1 sha256 sha512; do
+  list=$(printf '[{"value":"%s","hashedData":false,"id":1},{"value":"%s","hashedData":true,"id":"two"},{"value":"%s","hashedData":false}]' \
+    "$data_b64" "$(openssl dgst "-$hash" -binary "$work/data.bin" | base64 -w0)" "$data_b64")
+  ankor pkcs11 crypt signList AT "$thumbprint" "$hash" "$PIN" "$(printf %s "$list" | base64 -w0)"
+  check "signList $hash: ids and data in list order" "1 two None $data_b64" \
+    "$(python3 -c 'import json, sys; l = json.loads(sys.stdin.read())["success"]; print(*[e["id"] for e in l], l[2]["data"])' <<<"$out")"
+  for element in 0 1 2; do
+    check "signList $hash element $element verifies" ok \
+      "$(verify_pkcs1 "-certin -inkey $work/cert.pem" "$hash" "$work/data.bin" "$(signed_list "$element")")"
+  done
+done
+error_text() { python3 -c 'import json, sys; print(json.loads(sys.stdin.read()).get("error"))' <<<"$out"; }
+b64() { printf %s "$1" | base64 -w0; }
+sha1_b64=$(openssl dgst -sha1 -binary "$work/data.bin" | base64 -w0)
+while IFS='|' read -r description expected pin list; do
+  ankor pkcs11 crypt signList AT "$thumbprint" sha256 "$pin" "$list" < <(printf '%s\n' "$PIN")
+  check "signList: $description" "$expected" "$(error_text)"
+done <<CASES
+a list that is not JSON|Lista invalida: [json.exception.parse_error.101] parse error at line 1, column 2: syntax error while parsing value - invalid literal; last read: 'no'|$PIN|$(b64 no)
+a list that is no array|Lista invalida: a lista deve ser um array JSON|$PIN|$(b64 '{"value":"eA=="}')
+a digest of the wrong length names its element|Elemento 2 (id "two"): Tamanho data nao condiz com algoritmo utilizado|$PIN|$(b64 "[{\"value\":\"$data_b64\",\"hashedData\":false},{\"value\":\"$sha1_b64\",\"hashedData\":true,\"id\":\"two\"}]")
+an element without hashedData|Elemento 1 (id 7): hashedData deve ser booleano|$PIN|$(b64 '[{"value":"eA==","id":7}]')
+more than 10000 elements|Lista invalida: mais de 10000 elementos|$PIN|$(printf '[%s0]' "$(printf '0,%.0s' $(seq 10000))" | base64 -w0)
+a wrong PIN|Erro no Login - Pin incorreto|4321|$(b64 '[]')
+the PIN from standard input|None|-|$(b64 "[{\"value\":\"$data_b64\",\"hashedData\":false}]")
+CASES
+ankor pkcs11 crypt signList AT "${thumbprint^^}" sha256 "$PIN" "$(b64 '[]')"
+check "signList without a matching certificate" "$(envelope success '"Nenhum certificado encontrado com o thumbprint enviado"')" "$out"
+ankor pkcs11 crypt signList AT "$thumbprint" sha256 "$PIN" "$(b64 '[]')"
+check "signList of an empty list" "$(envelope success '[]')" "$out"
+
 while IFS='|' read -r description member value words; do
   # shellcheck disable=SC2086
   ankor $words
@@ -153,6 +189,36 @@ done
 ankor pkcs11 list objects GD "$serial" "$PIN"
 check "key pairs without certificate listed beside the one with" "false false true" \
   "$(member certificate | sort | tr '\n' ' ' | sed 's/ $//')"
+
+# The PIN word "-": the PIN comes from standard input (first line, LF or CR LF), never
+# from the command line, and shows up in no output. A PIN of its own makes that checkable.
+secret="Q7-pin-from-input"
+tool --login --pin "$PIN" --change-pin --new-pin "$secret" >/dev/null
+ankor pkcs11 crypt sign AT "$thumbprint" sha256 - "$data_b64" false < <(printf '%s\n' "$secret") 2>"$work/err"
+check "sign with the PIN read from standard input" ok \
+  "$(verify_pkcs1 "-certin -inkey $work/cert.pem" sha256 "$work/data.bin" "$(success_text)")"
+cat "$out_raw" "$work/err" >"$work/all-output"
+ankor pkcs11 list objects AT "$serial" - <<<"$secret" 2>>"$work/all-output"
+check "objects with the PIN read from standard input" "false false true" \
+  "$(member certificate | sort | tr '\n' ' ' | sed 's/ $//')"
+cat "$out_raw" >>"$work/all-output"
+while IFS='|' read -r description value input; do
+  case "$input" in
+    closed) ankor pkcs11 repo createKeyPair GD "$serial" K 1024 - <&- 2>>"$work/all-output" ;;
+    long) ankor pkcs11 repo createKeyPair GD "$serial" K 1024 - < <(printf '%0300d\n' 7) 2>>"$work/all-output" ;;
+    *) ankor pkcs11 repo createKeyPair GD "$serial" K 1024 - < <(printf "$input" "$secret") 2>>"$work/all-output" ;;
+  esac
+  check "$description" "$(envelope error "$value")" "$out"
+  cat "$out_raw" >>"$work/all-output"
+done <<'CASES'
+a wrong PIN read from standard input|"Erro no Login - Pin incorreto"|%s-wrong\r\n
+standard input closed|"PIN nao informado"|closed
+standard input empty|"PIN nao informado"|
+an empty first line|"PIN nao informado"|\n%s\n
+a PIN longer than 256 bytes|"Erro no Login - Tamanho do Pin invalido"|long
+CASES
+check "the PIN is in no output" 0 "$(grep -c -- "$secret" "$work/all-output" || true)"
+tool --login --pin "$secret" --change-pin --new-pin "$PIN" >/dev/null
 
 # A key whose CKA_ID holds zero bytes (00 01, as smart-card middleware numbers its
 # keys), made by pkcs11-tool: its certificate imported by that id, the listing, the

@@ -231,4 +231,24 @@ std::string P11Store::keyIdOfCertificate(const std::string& thumbprint) {
   return keyId;
 }
 
+nlohmann::json P11Store::signBatch(const std::string& keyId, const std::string& pin,
+                                   const std::vector<BatchItem>& items) {
+  P11Session& session = openSession(pin, true);
+  const CK_OBJECT_HANDLE privateKey = session.findObject(CKO_PRIVATE_KEY, keyId);
+  if (privateKey == 0) throw std::runtime_error("Chave privada nao encontrada");
+  nlohmann::json signatures = nlohmann::json::array();
+  for (std::size_t index = 0; index < items.size(); ++index) {
+    const Bytes signature = session.signDigestInfo(privateKey, items[index].digestInfo);
+    // Nothing is returned once one element fails: the whole list is refused.
+    if (signature.empty()) {
+      throw std::runtime_error(batchItemFailure(index, items[index].id, "Erro na assinatura"));
+    }
+    signatures.push_back({{"data", items[index].value},
+                          {"id", items[index].id},
+                          {"signed", base64Encode(signature)}});
+  }
+  closeSession();
+  return signatures;
+}
+
 }  // namespace ankor::pkcs11

@@ -67,6 +67,26 @@ check "wrong digest length" "$(envelope error '"Tamanho data nao condiz com algo
 run_program ankor pkcs11 crypt signWithKeyId GD "$SERIAL" "$key_b64" sha256 9999 false "$data_b64"
 check "wrong PIN" "$(envelope error '"Erro no Login - Pin incorreto"')" "$out"
 
+# The PIN word "-": the PIN is the first line of standard input (CR LF ends it too).
+run_program ankor pkcs11 crypt signWithKeyId GD "$SERIAL" "$key_b64" sha256 - false "$data_b64" \
+  < <(printf '%s\r\n' "$PIN") 2>"$work/all-output"
+check "signature with the PIN read from standard input" ok \
+  "$(verify_pkcs1 "-pubin -inkey $work/pub.pem" sha256 "$work/data.bin" "$(success_text)")"
+while IFS='|' read -r description value input; do
+  if [ "$input" = closed ]; then
+    run_program ankor pkcs11 list objects GD "$SERIAL" - <&- 2>>"$work/all-output"
+  else
+    run_program ankor pkcs11 list objects GD "$SERIAL" - < <(printf "$input" "$PIN") 2>>"$work/all-output"
+  fi
+  check "$description" "$(envelope error "$value")" "$out"
+  cat "$out_raw" >>"$work/all-output"
+done <<'CASES'
+a wrong PIN read from standard input|"Erro no Login - Pin incorreto"|9%s\n
+standard input closed|"PIN nao informado"|closed
+standard input empty|"PIN nao informado"|
+CASES
+check "the PIN is in no output" 0 "$(grep -c -- "$PIN" "$work/all-output" || true)"
+
 # A certificate for the key, imported with the 6-attribute template, then used.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.pem" \
   -subj /CN=AnkorWineCA -days 2 2>/dev/null
@@ -117,6 +137,25 @@ check "signature through the function table verifies" ok \
   "$(verify_pkcs1 "-pubin -inkey $work/table.pem" sha256 "$work/data.bin" "$(success_text)")"
 run_program ankor pkcs11 crypt signWithKeyId DX "$SERIAL" "$table_key" sha256 9999 false "$data_b64"
 check "wrong PIN through the function table" "$(envelope error '"Erro no Login - Pin incorreto"')" "$out"
+
+# signList through the module DLL: data and a finished digest in one run, the PIN
+# from standard input; then the refusals that name an element, and the bound (the
+# longest list, of bare zeros, still fits Windows' command line).
+list=$(printf '[{"value":"%s","hashedData":false,"id":1},{"value":"%s","hashedData":true,"id":"two"}]' \
+  "$data_b64" "$(openssl dgst -sha256 -binary "$work/data.bin" | base64 -w0)" | base64 -w0)
+run_program ankor pkcs11 crypt signList GD "$thumbprint" sha256 - "$list" < <(printf '%s\n' "$PIN")
+for element in 0 1; do
+  check "signList element $element verifies against the certificate" ok \
+    "$(verify_pkcs1 "-certin -inkey $work/cert.pem" sha256 "$work/data.bin" \
+       "$(python3 -c 'import json, sys; print(json.loads(sys.stdin.read())["success"][int(sys.argv[1])]["signed"])' "$element" <<<"$out")")"
+done
+check "signList ids in list order" "1 two" \
+  "$(python3 -c 'import json, sys; print(*[e["id"] for e in json.loads(sys.stdin.read())["success"]])' <<<"$out")"
+run_program ankor pkcs11 crypt signList GD "$thumbprint" sha1 "$PIN" "$list"
+check "signList: a data element is fine, the sha256 digest is not a sha1 one" \
+  "$(envelope error '"Elemento 2 (id \"two\"): Tamanho data nao condiz com algoritmo utilizado"')" "$out"
+run_program ankor pkcs11 crypt signList GD "$thumbprint" sha256 "$PIN" "$(printf '[%s0]' "$(printf '0,%.0s' $(seq 10000))" | base64 -w0)"
+check "signList of 10001 elements" "$(envelope error '"Lista invalida: mais de 10000 elementos"')" "$out"
 
 # Codes whose first location holds no file, or a file that is no library.
 run_program ankor pkcs11 list tokens ET
