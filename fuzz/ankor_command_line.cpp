@@ -30,6 +30,7 @@ class StubComponents final : public ankor::Components,
   bool haveStore = true;
   bool managerFails = false;
   bool answered = false;  // a component returned `text` as its result
+  std::string standardInput;  // where a PIN word "-" is read from
 
   ankor::KeyStore& keyStore() override { return *this; }
   ankor::Signer& signer() override { return *this; }
@@ -38,6 +39,9 @@ class StubComponents final : public ankor::Components,
     return *this;
   }
   void releaseTokenManager() override {}
+  std::string readStandardInput(std::size_t maxBytes) override {
+    return standardInput.substr(0, maxBytes);
+  }
 
   std::string listCSPs() override { return answer(); }
   std::string countContainers(const std::string&, int) override { return answer(); }
@@ -68,6 +72,11 @@ class StubComponents final : public ankor::Components,
   std::string sign(const std::string&, const std::string&, const std::string&,
                    const std::string&, bool) override {
     return answer();
+  }
+  json signList(const std::string&, const std::string&, const std::string&,
+               const json&) override {
+    fail();
+    return json::array({json{{"data", text}, {"id", 1}, {"signed", ""}}});
   }
   Records listObjects(const std::string&) override { return listing(); }
   std::string createKeyPair(const std::string&, const std::string&, int) override {
@@ -114,6 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   components.managerFails = (control & 8) != 0;
   static const char* const kTexts[] = {"result", "caf\xC3\xA9", "bad \xFF\xFE bytes", ""};
   const bool echo = (control & 0x40) != 0;
+  static const char* const kInputs[] = {"", "1234\r\nrest"};
+  components.standardInput = kInputs[control >> 7];
   components.text = kTexts[(control >> 4) & 3];
 
   std::vector<std::string> words;

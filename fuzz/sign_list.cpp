@@ -28,6 +28,7 @@ class CapiOnly final : public ankor::Components {
   ankor::Signer& signer() override { return signer_; }
   ankor::TokenManager& tokenManager(const std::string&) override { std::abort(); }
   void releaseTokenManager() override {}
+  std::string readStandardInput(std::size_t) override { std::abort(); }
 
  private:
   ankor::capi::CapiKeyStore keyStore_;
