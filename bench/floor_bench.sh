@@ -2,17 +2,26 @@
 # Whole runs of the Linux programs against the floor: the least any program can do for
 # the same work. Orvask against bench/orvask_floor.c (the same I/O in C: same status
 # file read, same file lists stat'ed, same rows read and inserted with the same
-# transaction and sync settings, same bytes on standard output and in the log), and
-# `Orvask Version` / `ankor system info version` against /bin/true.
+# transaction and sync settings, same bytes on standard output and in the log); ankor's
+# token listing and signature on SoftHSM2 against bench/token_floor.c (the same Cryptoki
+# calls in C, the same standard output); `Orvask Version` / `ankor system info version`
+# against /bin/true, and `Orvask Version` against the floor (which writes the same log).
 #
-# Runs are paired (A B A B ...): each pair gets fresh copies of the database before the
-# clock starts, and the figure is the median of the per-pair ratios A/B, which stays
-# put while other work loads the machine (medians of the times are printed for scale).
-# Before timing, the floor's standard output, database dump and log lines (without
-# timestamps) are checked to equal Orvask's, so the comparison is honest.
+# Runs are paired: each pair gets fresh copies of the database before the clock starts,
+# and the figure is the median of the per-pair ratios A/B, which stays put while other
+# work loads the machine (medians of the times are printed for scale). Every other pair
+# runs B first (A B, B A, A B, ...): the second run of a pair finds caches warmed by the
+# first, which otherwise favours whichever always runs second.
+# Before timing, the floors' standard output (and for Orvask the database dump and log
+# lines without timestamps) are checked to equal the programs', so the comparison is
+# honest.
 #
-# Usage: bench/floor_bench.sh [PAIRS]   (default 41; needs root for a private mount
-# namespace that puts a directory of a disk at the drive mount point)
+# With INSTRUCTIONS=1 it also counts the instructions of one run of each side with
+# valgrind's callgrind (user space: program, loader and libraries), which stays
+# repeatable however loaded the machine is.
+#
+# Usage: [INSTRUCTIONS=1] bench/floor_bench.sh [PAIRS]   (default 41; needs root for a
+# private mount namespace that puts a directory of a disk at the drive mount point)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 pairs=${1:-41}
@@ -27,11 +36,13 @@ if [ -z "${FLOOR_IN_NAMESPACE:-}" ]; then
   cc -O2 -g -Wall -DFLOOR_DRIVE_MOUNT_POINT="\"$point\"" bench/orvask_floor.c -o "$build/bench/orvask_floor" \
     -l:libsqlite3.a -lm -ldl -lpthread
   cc -O2 -Wall bench/run_timed.c -o "$build/bench/run_timed"
+  cc -O2 -g -Wall -I/usr/include/p11-kit-1 bench/token_floor.c -o "$build/bench/token_floor" -lcrypto -ldl
   FLOOR_IN_NAMESPACE=1 exec unshare -m --propagation private bash "$0" "$@"
 fi
 
 bin=$PWD/$build/bin
 floor=$PWD/$build/bench/orvask_floor
+token_floor=$PWD/$build/bench/token_floor
 timed=$PWD/$build/bench/run_timed
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -68,7 +79,8 @@ input=$(printf '%s' "$json]}" | base64 -w0)
 # none), and the command line.
 declare -A db_of args_of
 scenario() { local n=$1 d=$2; shift 2; db_of[$n]=$d; args_of[$n]="$*"; }
-scenarios=(first second update)
+scenarios=(version first second update)
+scenario version - Version
 scenario first base VerifyMachine
 scenario second full VerifyMachine
 scenario update base UpdateBlackList "$input"
@@ -88,7 +100,7 @@ for name in "${scenarios[@]}"; do
     prepare "$work/eq-$side" "${db_of[$name]}"
     program=$([ "$side" = a ] && echo "$bin/Orvask" || echo "$floor")
     "$timed" "$work/eq-$side" "$work/eq-$side/stdout" "$program" ${args_of[$name]} >/dev/null
-    sqlite3 "$work/eq-$side/Orvask.db" .dump >"$work/eq-$side/dump"
+    if [ -f "$work/eq-$side/Orvask.db" ]; then sqlite3 "$work/eq-$side/Orvask.db" .dump; fi >"$work/eq-$side/dump"
     cut -c20- "$work/eq-$side/OrvaskApp.log" >"$work/eq-$side/log"
   done
   for part in stdout dump log; do
@@ -99,8 +111,36 @@ for name in "${scenarios[@]}"; do
     fi
   done
 done
+
+# The token: a SoftHSM2 store of the benchmark's own with one token and a 2048-bit key
+# made by ankor; the floor must print the same listing and the same signature
+# (PKCS #1 v1.5 signatures are deterministic).
+softhsm=/usr/lib/softhsm/libsofthsm2.so
+export SOFTHSM2_CONF=$work/softhsm2.conf ANKOR_PKCS11_MODULE_GD=$softhsm
+mkdir -p "$work/tokens"
+printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$work/tokens" >"$SOFTHSM2_CONF"
+softhsm2-util --init-token --free --label "Floor bench" --pin 1234 --so-pin 87654321 >/dev/null
+serial=$(softhsm2-util --show-slots | awk '/Serial number:/ && $3 != "" {print $3; exit}')
+key=$("$bin/ankor" pkcs11 repo createKeyPair GD "$serial" "Floor bench key" 2048 1234 | sed -n 's/.*"success": "\(.*\)"$/\1/p')
+data=$(head -c 4096 /dev/urandom | base64 -w0)
+list_a=("$bin/ankor" pkcs11 list tokens GD)
+list_b=("$token_floor" "$softhsm" list)
+sign_a=("$bin/ankor" pkcs11 crypt signWithKeyId GD "$serial" "$key" sha256 1234 false "$data")
+sign_b=("$token_floor" "$softhsm" sign "$serial" "$key" 1234 "$data")
+for name in list sign; do
+  declare -n a_argv=${name}_a b_argv=${name}_b
+  "$timed" "$work" "$work/tok-a" "${a_argv[@]}" >/dev/null
+  "$timed" "$work" "$work/tok-b" "${b_argv[@]}" >/dev/null
+  if [ ! -s "$work/tok-a" ] || grep -q '"error"' "$work/tok-a" || ! cmp -s "$work/tok-a" "$work/tok-b"; then
+    echo "NOT THE SAME WORK: token $name"
+    diff "$work/tok-a" "$work/tok-b" | head -5
+    same=no
+  fi
+  unset -n a_argv b_argv
+done
 [ "$same" = yes ] || exit 1
-echo "   floor checked: same standard output, database dump and log lines as Orvask"
+echo "   floors checked: same standard output, database dump and log lines as Orvask, same"
+echo "   listing and signature as ankor (SoftHSM2 $(softhsm2-util --version), a 2048-bit key)"
 
 # pair NAME DATABASE A_ARGV -- B_ARGV: $pairs paired runs; prints the medians.
 median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
@@ -114,21 +154,47 @@ pair() {
   for ((i = 0; i < pairs; i++)); do
     prepare "$work/a" "$database"
     prepare "$work/b" "$database"
-    ta=$("$timed" "$work/a" /dev/null "${a[@]}")
-    tb=$("$timed" "$work/b" /dev/null "${b[@]}")
+    if ((i % 2 == 0)); then
+      ta=$("$timed" "$work/a" /dev/null "${a[@]}")
+      tb=$("$timed" "$work/b" /dev/null "${b[@]}")
+    else
+      tb=$("$timed" "$work/b" /dev/null "${b[@]}")
+      ta=$("$timed" "$work/a" /dev/null "${a[@]}")
+    fi
     echo "$ta" >>"$work/ta"
     echo "$tb" >>"$work/tb"
     awk -v a="$ta" -v b="$tb" 'BEGIN {printf "%.4f\n", a / b}' >>"$work/ratios"
   done
-  printf '%-34s %8.2f ms %8.2f ms   %5.2fx\n' "$name" \
+  printf '%-34s %8.2f ms %8.2f ms   %5.2fx' "$name" \
     "$(median <"$work/ta" | awk '{print $1 / 1000}')" "$(median <"$work/tb" | awk '{print $1 / 1000}')" \
     "$(median <"$work/ratios")"
+  if [ -n "${INSTRUCTIONS:-}" ]; then
+    prepare "$work/a" "$database"
+    prepare "$work/b" "$database"
+    ia=$(instructions "$work/a" "${a[@]}")
+    ib=$(instructions "$work/b" "${b[@]}")
+    printf '   %6.2fM %6.2fM %5.2fx' "$(awk -v n="$ia" 'BEGIN {print n / 1e6}')" \
+      "$(awk -v n="$ib" 'BEGIN {print n / 1e6}')" "$(awk -v a="$ia" -v b="$ib" 'BEGIN {print a / b}')"
+  fi
+  echo
 }
 
-printf '%-34s %11s %11s   %s\n' "run (median of $pairs pairs)" "program" "floor" "ratio"
+# instructions DIR ARGV...: user-space instructions of one run in DIR (callgrind).
+instructions() {
+  local dir=$1
+  shift
+  (cd "$dir" && valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
+    sed -n 's/.*Collected : //p')
+}
+
+printf '%-34s %11s %11s   %s%s\n' "run (median of $pairs pairs)" "program" "floor" "ratio" \
+  "${INSTRUCTIONS:+   instructions: program, floor, ratio}"
 # shellcheck disable=SC2086
 pair "first VerifyMachine ($packages new)" base "$bin/Orvask" VerifyMachine -- "$floor" VerifyMachine
 pair "second VerifyMachine" full "$bin/Orvask" VerifyMachine -- "$floor" VerifyMachine
 pair "UpdateBlackList of 625 entries" base "$bin/Orvask" UpdateBlackList "$input" -- "$floor" UpdateBlackList "$input"
+pair "ankor list tokens (SoftHSM2)" - "${list_a[@]}" -- "${list_b[@]}"
+pair "ankor signWithKeyId sha256 (4 KiB)" - "${sign_a[@]}" -- "${sign_b[@]}"
+pair "Orvask Version vs the floor" - "$bin/Orvask" Version -- "$floor" Version
 pair "Orvask Version vs /bin/true" - "$bin/Orvask" Version -- /bin/true
 pair "ankor system info version vs true" - "$bin/ankor" system info version -- /bin/true

@@ -1,6 +1,8 @@
 # Locates the third-party libraries for the current target.
-# Linux: Debian's packages. win32: header-only nlohmann json from Debian, GoogleTest
-# from /usr/src/googletest, JsonCpp and SQLite cross-built by scripts/build-win32-deps.sh.
+# Linux: Debian's packages; outside the sanitizer build JsonCpp and SQLite as static
+# libraries (JsonCpp built from Debian's source by scripts/build-linux-deps.sh).
+# win32: header-only nlohmann json from Debian, GoogleTest from /usr/src/googletest,
+# JsonCpp and SQLite cross-built by scripts/build-win32-deps.sh.
 
 if(TARVO_WIN32)
   set(TARVO_WIN32_DEPS ${CMAKE_BINARY_DIR}/../win32-deps CACHE PATH "Cross-built JsonCpp and SQLite")
@@ -23,13 +25,62 @@ if(TARVO_WIN32)
 
 else()
   find_package(nlohmann_json 3 CONFIG REQUIRED)
+  # libcrypto stays a shared library, so that the distribution's security updates reach it.
   find_package(OpenSSL 3 REQUIRED)
+
+  # The programs start faster without the dynamic loader relocating JsonCpp and SQLite:
+  # both are linked statically (JsonCpp from Debian's source, built once by
+  # scripts/build-linux-deps.sh; SQLite from libsqlite3-dev), through the same finders
+  # as below. Not under the sanitizers, which keep the shared libraries.
+  if(TARVO_SANITIZE)
+    set(tarvo_static_default OFF)
+  else()
+    set(tarvo_static_default ON)
+  endif()
+  option(TARVO_STATIC_DEPS "Linux: link JsonCpp, SQLite, libstdc++ and libgcc into the programs"
+    ${tarvo_static_default})
+  if(TARVO_STATIC_DEPS)
+    set(TARVO_LINUX_DEPS ${CMAKE_BINARY_DIR}/../linux-deps CACHE PATH "Static JsonCpp built from Debian's source")
+    execute_process(
+      COMMAND ${PROJECT_SOURCE_DIR}/scripts/build-linux-deps.sh ${TARVO_LINUX_DEPS}
+      RESULT_VARIABLE deps_result)
+    if(NOT deps_result EQUAL 0)
+      message(FATAL_ERROR "building the static Linux dependencies failed (${deps_result})")
+    endif()
+    get_filename_component(TARVO_LINUX_DEPS "${TARVO_LINUX_DEPS}" ABSOLUTE)
+    set(jsoncpp_DIR ${TARVO_LINUX_DEPS}/prefix/lib/cmake/jsoncpp CACHE PATH "JsonCpp's package file" FORCE)
+    find_library(SQLite3_STATIC_LIBRARY libsqlite3.a REQUIRED)
+    set(SQLite3_LIBRARY ${SQLite3_STATIC_LIBRARY} CACHE FILEPATH "SQLite library" FORCE)
+  endif()
 endif()
 
 # JsonCpp's package file (JsonCpp::JsonCpp) and CMake's FindSQLite3 (SQLite::SQLite3):
 # Debian's libraries on Linux, the cross-built prefix on CMAKE_FIND_ROOT_PATH on win32.
 find_package(jsoncpp CONFIG REQUIRED)
 find_package(SQLite3 REQUIRED)
+if(TARVO_LINUX AND TARVO_STATIC_DEPS)
+  # What the static SQLite library itself needs.
+  find_package(Threads REQUIRED)
+  set_property(TARGET SQLite::SQLite3 APPEND PROPERTY INTERFACE_LINK_LIBRARIES m ${CMAKE_DL_LIBS} Threads::Threads)
+endif()
+
+# tarvo_program(TARGET): the link options of a delivered program. On Linux (outside
+# the sanitizer build) libstdc++ and libgcc are linked in, like JsonCpp and SQLite
+# above, and the program's own relative relocations are packed (DT_RELR, glibc 2.36),
+# which the loader applies in a fraction of the instructions; the win32 toolchain file
+# already links everything statically.
+if(TARVO_LINUX)
+  include(CheckLinkerFlag)
+  check_linker_flag(CXX "-Wl,-z,pack-relative-relocs" TARVO_LINKER_HAS_RELR)
+endif()
+function(tarvo_program target)
+  if(TARVO_LINUX AND TARVO_STATIC_DEPS)
+    target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+    if(TARVO_LINKER_HAS_RELR)
+      target_link_options(${target} PRIVATE -Wl,-z,pack-relative-relocs)
+    endif()
+  endif()
+endfunction()
 
 # Cryptoki header (p11-kit's plain C header), usable by both targets.
 find_path(TARVO_PKCS11_INCLUDE_DIR p11-kit/pkcs11.h

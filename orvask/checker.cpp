@@ -4,7 +4,8 @@
 
 #include <memory>
 #include <sstream>
-#include <unordered_map>
+#include <cstdint>
+#include <vector>
 
 #include "orvask/framework.h"
 
@@ -18,9 +19,13 @@ void CChecker::EnumerateInstalledSoftware() {
       InstalledProduct product;
       lastEnumerationResult = source_.productAt(enumerationIndex, product);
       if (lastEnumerationResult != kInventorySuccess) break;
-      addSoftware(inventory, SoftwareRecord{std::move(product.name), std::move(product.version),
-                                            std::move(product.productCode), std::move(product.installLocation),
-                                            std::move(product.installDate)});
+      // The dpkg inventory comes nearly in key order: the end is the usual place, and an
+      // existing entry still wins.
+      std::string key = product.productCode;
+      inventory.try_emplace(inventory.end(), std::move(key),
+                            SoftwareRecord{std::move(product.name), std::move(product.version),
+                                           std::move(product.productCode), std::move(product.installLocation),
+                                           std::move(product.installDate)});
       ++enumerationIndex;
     }
   } catch (const FrameworkError& failure) {
@@ -46,15 +51,50 @@ bool CChecker::SplitByList(const SoftwareMap& source, const SoftwareMap& lookup,
 
 namespace {
 
-// The installed product codes, for lookups by a column's text. The views point into the
-// keys of the inventory, which outlives the set.
-using CodeMarks = std::unordered_map<std::string_view, bool>;
-CodeMarks codeMarks(const SoftwareMap& inventory) {
-  CodeMarks marks;
-  marks.reserve(inventory.size());
-  for (const auto& entry : inventory) marks.emplace(entry.first, false);
-  return marks;
-}
+// The installed product codes, for lookups by a column's text, each with a mark: an
+// open-addressing table (FNV-1a, linear probing, at most half full) of views into the
+// keys of the inventory, which outlives it. No allocation per code.
+class CodeMarks {
+ public:
+  explicit CodeMarks(const SoftwareMap& inventory) {
+    std::size_t capacity = 16;
+    while (capacity < 2 * inventory.size()) capacity *= 2;
+    slots_.resize(capacity);
+    for (const auto& entry : inventory) {
+      Slot& slot = find(entry.first);
+      slot.code = entry.first;
+      slot.used = true;
+    }
+  }
+  // Marks the code; false when it is not installed.
+  bool mark(std::string_view code) {
+    Slot& slot = find(code);
+    if (slot.used) slot.marked = true;
+    return slot.used;
+  }
+  [[nodiscard]] bool marked(std::string_view code) { return find(code).marked; }
+  void clearMarks() {
+    for (Slot& slot : slots_) slot.marked = false;
+  }
+
+ private:
+  struct Slot {
+    std::string_view code;
+    bool used = false;
+    bool marked = false;
+  };
+  // The code's slot, or the free slot where it would go.
+  Slot& find(std::string_view code) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : code) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = static_cast<std::size_t>(hash) & mask;; i = (i + 1) & mask) {
+      Slot& slot = slots_[i];
+      if (!slot.used || slot.code == code) return slot;
+    }
+  }
+  std::vector<Slot> slots_;
+};
 
 // A white-list step that could not be read or stored ends the run: a list that is not
 // known must not make an unchanged machine look new, nor store the inventory again.
@@ -68,15 +108,15 @@ int CChecker::CheckBlackList() {
   // Only the product codes of the list matter: each is looked up among the installed
   // products. An unreadable list counts as the rows read so far.
   found.clear();
-  CodeMarks installed = codeMarks(inventory);
+  CodeMarks installed(inventory);
   bool anyRow = false;
   (void)CDBOrvask(database_).ForEachProductCode(kSelectBlackList, [&](std::string_view code) {
     anyRow = true;
-    if (const auto hit = installed.find(code); hit != installed.end()) hit->second = true;
+    (void)installed.mark(code);
   });
   if (!anyRow) return kBlackListEmpty;
   for (const auto& entry : inventory)
-    if (installed.at(entry.first)) found.insert(entry);
+    if (installed.marked(entry.first)) found.insert(found.end(), entry);
   return found.empty() ? kMachineReleased : kBlackListedFound;
 }
 
@@ -88,16 +128,15 @@ int CChecker::CheckWhiteList() {
   whiteListUpdate_ = std::make_unique<CDBTransaction>(database_);
   CDBTransaction& database = *whiteListUpdate_;
   require(database.begin(), database);
-  CodeMarks listed = codeMarks(inventory);
+  CodeMarks listed(inventory);
   bool anyRow = false;
   SoftwareMap removed;  // white-listed products that are no longer installed
   const auto readList = [&] {
     anyRow = false;
-    for (auto& mark : listed) mark.second = false;
+    listed.clearMarks();
     require(database.ForEachProductCode(kSelectWhiteList, [&](std::string_view code) {
       anyRow = true;
-      if (const auto hit = listed.find(code); hit != listed.end()) hit->second = true;
-      else addSoftware(removed, SoftwareRecord{{}, {}, std::string(code), {}, {}});
+      if (!listed.mark(code)) addSoftware(removed, SoftwareRecord{{}, {}, std::string(code), {}, {}});
     }), database);
   };
   readList();
@@ -115,7 +154,7 @@ int CChecker::CheckWhiteList() {
     readList();
   }
   for (const auto& entry : inventory)
-    if (!listed.at(entry.first)) notFound.insert(entry);
+    if (!listed.marked(entry.first)) notFound.insert(notFound.end(), entry);
   if (notFound.empty()) return kMachineReleased;
   require(database.InsertList(kInsertWhiteList, notFound), database);
   return kNewSoftwareFound;

@@ -1,5 +1,7 @@
 #include "orvask/dpkg_status.h"
 
+#include <algorithm>
+
 namespace orvask {
 
 namespace {
@@ -12,13 +14,12 @@ std::string_view trim(std::string_view s) {
 
 }  // namespace
 
-std::vector<DpkgPackage> parseDpkgStatus(std::string_view text) {
-  std::vector<DpkgPackage> packages;
-  DpkgPackage current;
+void forEachDpkgStanza(std::string_view text, const std::function<void(const DpkgStanza&)>& visit) {
+  DpkgStanza current;
   bool inStanza = false;
   auto finishStanza = [&] {
-    if (inStanza && !current.package.empty()) packages.push_back(std::move(current));
-    current = DpkgPackage{};
+    if (inStanza && !current.package.empty()) visit(current);
+    current = DpkgStanza{};
     inStanza = false;
   };
   while (!text.empty()) {
@@ -26,7 +27,7 @@ std::vector<DpkgPackage> parseDpkgStatus(std::string_view text) {
     std::string_view line = text.substr(0, end);
     text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
     // Blank (only spaces, tabs or a CR): the stanza ends.
-    if (line.find_first_not_of(" \t\r") == std::string_view::npos) {
+    if (std::all_of(line.begin(), line.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r'; })) {
       finishStanza();
       continue;
     }
@@ -35,22 +36,32 @@ std::vector<DpkgPackage> parseDpkgStatus(std::string_view text) {
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos) continue;
     const std::string_view field = line.substr(0, colon);
-    const std::string_view value = trim(line.substr(colon + 1));  // copied only for the four fields used
+    const std::string_view value = trim(line.substr(colon + 1));
     if (field == "Package") current.package = value;
     else if (field == "Architecture") current.architecture = value;
     else if (field == "Version") current.version = value;
     else if (field == "Status") current.status = value;
   }
   finishStanza();
+}
+
+std::vector<DpkgPackage> parseDpkgStatus(std::string_view text) {
+  std::vector<DpkgPackage> packages;
+  forEachDpkgStanza(text, [&](const DpkgStanza& stanza) {
+    packages.push_back(DpkgPackage{std::string(stanza.package), std::string(stanza.architecture),
+                                   std::string(stanza.version), std::string(stanza.status)});
+  });
   return packages;
 }
 
-bool isInstalled(const DpkgPackage& package) {
-  const std::size_t last = package.status.rfind(' ');
-  if (last == std::string::npos) return false;
-  const std::string_view state = std::string_view(package.status).substr(last + 1);
+bool isInstalledStatus(std::string_view status) {
+  const std::size_t last = status.rfind(' ');
+  if (last == std::string_view::npos) return false;
+  const std::string_view state = status.substr(last + 1);
   return !state.empty() && state != "not-installed" && state != "config-files";
 }
+
+bool isInstalled(const DpkgPackage& package) { return isInstalledStatus(package.status); }
 
 std::string productCodeOf(const DpkgPackage& package) { return package.package + ":" + package.architecture; }
 

@@ -1,5 +1,6 @@
 #pragma once
 // Reading the dpkg status database (/var/lib/dpkg/status): one entry per stanza.
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,7 +14,19 @@ struct DpkgPackage {
   std::string status;  // "want flag state", e.g. "install ok installed"
 };
 
-// Parses the stanzas of a status file; continuation lines are skipped.
+// The same four fields as views into the status text.
+struct DpkgStanza {
+  std::string_view package;
+  std::string_view architecture;
+  std::string_view version;
+  std::string_view status;
+};
+
+// Calls `visit` for each stanza that names a package, in file order; continuation lines
+// are skipped. The views point into `text`.
+void forEachDpkgStanza(std::string_view text, const std::function<void(const DpkgStanza&)>& visit);
+
+// Parses the stanzas of a status file (forEachDpkgStanza, the fields copied).
 [[nodiscard]] std::vector<DpkgPackage> parseDpkgStatus(std::string_view text);
 
 // True when the package's files may be on the machine: every state but "not-installed"
@@ -22,6 +35,8 @@ struct DpkgPackage {
 // "half-installed" may have any part of the package's files on disk. A stanza without
 // a Status field is not installed.
 [[nodiscard]] bool isInstalled(const DpkgPackage& package);
+// The same rule on the Status field's text.
+[[nodiscard]] bool isInstalledStatus(std::string_view status);
 
 // The product code of a package: "name:architecture", unique per installed instance.
 [[nodiscard]] std::string productCodeOf(const DpkgPackage& package);

@@ -58,14 +58,16 @@ bool readWhole(const std::string& path, std::unique_ptr<char[]>& text, std::size
 }
 
 // Install date of a package: the day its file list was last written (YYYYMMDD, local
-// time); "name:arch.list" first, then "name.list", looked up in the info directory.
-std::string installDate(int infoDir, const DpkgPackage& package) {
+// time); "name:arch.list" first, then "name.list", looked up in the info directory. The
+// names are built in `scratch`, whose storage is reused from package to package.
+std::string installDate(int infoDir, const DpkgStanza& package, std::string& scratch) {
+  if (infoDir < 0) return {};
   struct stat info {};
-  const std::string qualified = package.package + ":" + package.architecture + ".list";
-  const std::string plain = package.package + ".list";
-  if (infoDir < 0 || (fstatat(infoDir, qualified.c_str(), &info, 0) != 0 &&
-                      fstatat(infoDir, plain.c_str(), &info, 0) != 0))
-    return {};
+  scratch.assign(package.package).append(":").append(package.architecture).append(".list");
+  if (fstatat(infoDir, scratch.c_str(), &info, 0) != 0) {
+    scratch.assign(package.package).append(".list");
+    if (fstatat(infoDir, scratch.c_str(), &info, 0) != 0) return {};
+  }
   std::tm local{};
   if (localtime_r(&info.st_mtime, &local) == nullptr) return {};
   char text[16];
@@ -94,14 +96,18 @@ class DpkgInventory final : public ProductInventory {
     std::size_t size = 0;
     if (!readWhole(adminDir_ + "/status", text, size)) return false;
     const FileDescriptor infoDir(::open((adminDir_ + "/info").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    for (DpkgPackage& package : parseDpkgStatus(std::string_view(text.get(), size))) {
-      if (!isInstalled(package)) continue;
-      std::string date = installDate(infoDir.get(), package);
-      std::string code = productCodeOf(package);
+    // The fields are views into the text: only those of installed packages are copied.
+    std::string scratch;
+    forEachDpkgStanza(std::string_view(text.get(), size), [&](const DpkgStanza& package) {
+      if (!isInstalledStatus(package.status)) return;
+      std::string date = installDate(infoDir.get(), package, scratch);
+      std::string code;
+      code.reserve(package.package.size() + 1 + package.architecture.size());
+      code.append(package.package).append(":").append(package.architecture);  // as productCodeOf
       // dpkg records no install location; it stays empty like an MSI that sets none.
-      products_.push_back(InstalledProduct{std::move(code), std::move(package.package), std::move(package.version),
-                                           std::move(date), {}});
-    }
+      products_.push_back(InstalledProduct{std::move(code), std::string(package.package),
+                                           std::string(package.version), std::move(date), {}});
+    });
     return true;
   }
 
