@@ -43,6 +43,9 @@ int main(int argc, char** argv) {
   } catch (...) {
     // Nothing but the envelope is ever printed, and the status stays 0.
   }
+  // A pkcs11 command releases its manager before the envelope is made; one whose failure
+  // went past that release still has modules loaded, finalised and unloaded here once
+  // the envelope is out. After any other run there is nothing left and this does nothing.
   ankor::pkcs11::releaseManager();
   // PINs may travel on the command line: wipe the program's copies once the run is done
   // (a PIN read from standard input is wiped by the command that read it).

@@ -58,9 +58,8 @@ echo "== Orvask and start-up against the floor: $pairs pairs, $(nproc) cores, lo
 echo "   $packages dpkg packages, a 10,000-row black list, $(sqlite3 --version | cut -d' ' -f1) SQLite"
 
 # Databases: base (black list only), full (white list after a first verification).
+sqlite3 "$work/base.db" <orvask/schema.sql
 sqlite3 "$work/base.db" <<'SQL'
-CREATE TABLE TBWhiteList (IDWhiteList INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT, Version TEXT, ProductCode TEXT, Path TEXT, Date TEXT);
-CREATE TABLE TBBlackList (IDBlackList INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT, Version TEXT, ProductCode TEXT, Path TEXT, Date TEXT);
 WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 9999)
 INSERT INTO TBBlackList (Name, Version, ProductCode, Path, Date)
   SELECT 'Blocked product ' || i, '1.' || i, 'blocked-' || i || ':amd64', '', '' FROM n;

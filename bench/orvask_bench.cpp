@@ -15,6 +15,7 @@
 
 #include "orvask/app.h"
 #include "orvask/checker.h"
+#include "orvask/schema_sql.h"
 
 namespace {
 
@@ -58,12 +59,8 @@ int main(int argc, char** argv) {
   const std::filesystem::path dir = argv[2];
   const std::string db = (dir / "Orvask.db").string();
   std::filesystem::remove(db);
-  if (!exec(db,
-            "CREATE TABLE TBWhiteList (IDWhiteList INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT, Version TEXT, "
-            "ProductCode TEXT, Path TEXT, Date TEXT);"
-            "CREATE TABLE TBBlackList (IDBlackList INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT, Version TEXT, "
-            "ProductCode TEXT, Path TEXT, Date TEXT);"
-            "INSERT INTO TBBlackList (Name, ProductCode) VALUES ('not installed', '{NOT-INSTALLED}');")) {
+  if (!exec(db, orvask::kSchemaSql) ||
+      !exec(db, "INSERT INTO TBBlackList (Name, ProductCode) VALUES ('not installed', '{NOT-INSTALLED}');")) {
     std::cerr << "cannot create " << db << "\n";
     return 1;
   }

@@ -7,12 +7,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 count=${1:-10000}
-build=build/orvask-bench
+build=build/bench
 
-if [ ! -f "$build/build.ninja" ]; then
-  cmake --preset linux -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-fi
-cmake --build "$build" --target orvask_bench >/dev/null
+[ -f "$build/build.ninja" ] || cmake --preset bench >/dev/null
+cmake --build --preset bench --target orvask_bench >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -64,9 +62,10 @@ awk -v f="$first" -v u="$update" -v w="$white" -v b="$black" 'BEGIN {
   printf "first verification / shell insert:      %.2fx\n", f / w
   printf "black-list update / shell insert:       %.2fx\n", u / b }'
 
-if [ "${WIN32:-0}" = 1 ] && [ -x build/orvask-win32/wine-run ]; then
-  echo "-- win32 under Wine (build/orvask-win32)"
-  cmake --build build/orvask-win32 --target orvask_bench >/dev/null
+if [ "${WIN32:-0}" = 1 ]; then
+  echo "-- win32 under Wine (build/win32-bench)"
+  [ -f build/win32-bench/build.ninja ] || cmake --preset win32-bench >/dev/null
+  cmake --build --preset win32-bench --target orvask_bench >/dev/null
   mkdir -p "$work/win32"
-  build/orvask-win32/wine-run build/orvask-win32/bin/orvask_bench.exe "$count" "$work/win32" | tr -d '\r'
+  build/win32-bench/wine-run build/win32-bench/bin/orvask_bench.exe "$count" "$work/win32" | tr -d '\r'
 fi

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <stdexcept>
 #include <type_traits>
 #include <vector>
 
@@ -99,6 +100,32 @@ TEST(UniqueHandle, PointerHandlesReachTheirMembers) {
     EXPECT_TRUE(owner);
   }
   EXPECT_EQ(object.releases, 1);
+}
+
+// A bound owner closes through the source it was given, which a move carries along; a
+// close that throws is ignored.
+struct Source {
+  std::vector<int> closed;
+  bool throws = false;
+};
+void closeThrough(Source& source, int handle) {
+  source.closed.push_back(handle);
+  if (source.throws) throw std::runtime_error("close failed");
+}
+using Bound = tarvo::BoundHandle<Source, int, 0, closeThrough>;
+
+TEST(BoundHandle, ClosesThroughItsSourceOnce) {
+  Source first, second;
+  {
+    Bound a(first, 1), b(second, 2);
+    b = std::move(a);            // closes 2 through second; b now closes 1 through first
+    EXPECT_FALSE(a);             // NOLINT(bugprone-use-after-move)
+    *b.out() = 3;                // closes 1 through first
+    Bound c(std::move(b));
+    first.throws = true;         // closing 3 at the end of the scope throws: ignored
+  }
+  EXPECT_EQ(first.closed, (std::vector<int>{1, 3}));
+  EXPECT_EQ(second.closed, (std::vector<int>{2}));
 }
 
 }  // namespace

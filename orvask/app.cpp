@@ -69,12 +69,14 @@ int runCommand(const std::vector<std::string>& args, std::size_t options, Orvask
 
 int runOrvask(StartupStatus startup, const std::vector<std::string>& args, OrvaskContext& context) {
   CLog& log = context.log;
+  // DEBUG lines are on before -debug is read, with or without it: every log holds the
+  // start-up and argument lines, and the option only moves the command word along.
   log.setDebug(true);
-  if (startup == StartupStatus::NoModuleHandle) {
+  if (startup == StartupStatus::NoStandardOutput) {
     log.Stream(LogLevel::Error) << "Erro Fatal: GetModuleHandle falhou." << std::endl;
     return -1;
   }
-  if (startup == StartupStatus::FrameworkInitFailed) {
+  if (startup == StartupStatus::ProcessSetupFailed) {
     log.Stream(LogLevel::Error) << "Erro de inicializacao na MFC." << std::endl;
     return -1;
   }

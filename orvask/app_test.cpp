@@ -58,9 +58,9 @@ class App : public ::testing::Test {
 };
 
 TEST_F(App, StartupFailuresEndTheRun) {
-  EXPECT_EQ(run({"Version"}, StartupStatus::NoModuleHandle), -1);
+  EXPECT_EQ(run({"Version"}, StartupStatus::NoStandardOutput), -1);
   EXPECT_EQ(logLines(), std::vector<std::string>{"|ERROR|Erro Fatal: GetModuleHandle falhou."});
-  EXPECT_EQ(run({"Version"}, StartupStatus::FrameworkInitFailed), -1);
+  EXPECT_EQ(run({"Version"}, StartupStatus::ProcessSetupFailed), -1);
   EXPECT_EQ(logLines(), std::vector<std::string>{"|ERROR|Erro de inicializacao na MFC."});
   EXPECT_EQ(out.str(), "");
 }

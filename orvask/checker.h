@@ -1,24 +1,19 @@
 #pragma once
-// The checks of a verification: inventory, black list, white list, and the verdict document.
+// The checks of a verification: inventory, black list and white list; the verdict
+// document (document.h) and the black-list input (black_list_input.h) apart.
 #include <cstdint>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
 
+#include "orvask/black_list_input.h"
 #include "orvask/database.h"
+#include "orvask/document.h"
 #include "orvask/inventory.h"
 #include "orvask/software.h"
 
 namespace orvask {
-
-// Verdict codes of the result document.
-inline constexpr int kMachineReleased = 0;
-inline constexpr int kDriveFailed = 0xF00B;         // 61451
-inline constexpr int kBlackListEmpty = 0xF015;      // 61461
-inline constexpr int kBlackListedFound = 0xF018;    // 61464
-inline constexpr int kBlackListUpdated = 0xF019;    // 61465
-inline constexpr int kNewSoftwareFound = 0xF022;    // 61474
 
 class CChecker {
  public:
@@ -58,20 +53,5 @@ class CChecker {
   DatabaseSettings database_;
   std::unique_ptr<CDBTransaction> whiteListUpdate_;
 };
-
-// The verdict document as JsonCpp's default stream writer prints it (no line end).
-[[nodiscard]] std::string resultDocument(int code, const SoftwareMap& found, const SoftwareMap& notFound);
-
-// Standard Base64 with "=" padding, the form hosts send "UpdateBlackList" input in.
-[[nodiscard]] std::string EncodeBase64(std::string_view bytes);
-
-// Base64 decoding that stops at "=" or at the first character outside the alphabet; a
-// trailing partial group of 2 or 3 characters yields 1 or 2 bytes, a lone one nothing.
-[[nodiscard]] std::string DecodeBase64(std::string_view text);
-
-// Reads the "UpdateBlackList" input (base64 of {"content":[{"name","productcode",
-// "version"},...]}) into `entries`, first product code wins, up to the first element
-// without a name. False when the input is not JSON or has a shape it cannot be read in.
-[[nodiscard]] bool readBlackListInput(std::string_view base64, SoftwareMap& entries);
 
 }  // namespace orvask

@@ -2,7 +2,7 @@
 # The real Orvask program on Linux and under Wine: command line, exit statuses, the log,
 # the verdict documents that do not depend on the machine, and UpdateBlackList input.
 source "$TARVO_SOURCE_DIR/tests/lib.sh"
-source "$TARVO_SOURCE_DIR/orvask/e2e_lib.sh"
+source "$TARVO_SOURCE_DIR/orvask/testing/e2e_lib.sh"
 
 start='|DEBUG|Programa Orvask iniciando.'
 unrecognised='|ERROR|Argumento(s) nao reconhecido(s).'

@@ -14,7 +14,8 @@ if [ "$TARVO_PLATFORM" = linux ] && [ -n "$point" ] && [ -z "${ORVASK_IN_NAMESPA
 fi
 
 source "$TARVO_SOURCE_DIR/tests/lib.sh"
-source "$TARVO_SOURCE_DIR/orvask/e2e_lib.sh"
+source "$TARVO_SOURCE_DIR/orvask/testing/e2e_lib.sh"
+source "$TARVO_SOURCE_DIR/orvask/testing/wine.sh"
 
 expect_white_list=no
 if [ "$TARVO_PLATFORM" = linux ] && [ -n "${ORVASK_IN_NAMESPACE:-}" ]; then
@@ -29,15 +30,10 @@ if [ "$TARVO_PLATFORM" = linux ] && [ -n "${ORVASK_IN_NAMESPACE:-}" ]; then
   fi
 elif [ "$TARVO_PLATFORM" = win32 ]; then
   prefix=${TARVO_WINEPREFIX:-$TARVO_BUILD_DIR/wineprefix}
+  wine() { "$TARVO_RUNNER" "$@" >/dev/null 2>&1; }
   vdir=$(mktemp -d "$orvask_root/v.XXXXXX")
-  set_drive() {  # the drive manager reads its settings when the session starts
-    "$TARVO_RUNNER" reg "$@" >/dev/null 2>&1 || true
-    WINEPREFIX=$prefix wineserver -k || true
-    WINEPREFIX=$prefix wineserver -w || true
-  }
-  ln -sfn "$vdir" "$prefix/dosdevices/v:"
-  set_drive add 'HKLM\Software\Wine\Drives' /v v: /t REG_SZ /d hd /f
-  trap 'rm -f "$prefix/dosdevices/v:"; set_drive delete "HKLM\Software\Wine\Drives" /v v: /f; rm -rf "$orvask_root" "$out_raw"' EXIT
+  drive_v "$vdir" hd
+  trap 'drive_v "$vdir" none; rm -rf "$orvask_root" "$out_raw"' EXIT
 fi
 
 fresh_dir
@@ -104,10 +100,10 @@ if [ "$expect_white_list" = yes ] || [ "$TARVO_PLATFORM" = win32 ]; then
   if [ "$TARVO_PLATFORM" = win32 ]; then
     # One product installed per machine, so that the inventory is not empty.
     code_conc='{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000005}'
-    make_msi "$code_conc" "Orvask Concurrent Test" 1.0.0 5 >/dev/null
+    make_msi "$orvask_root" "$code_conc" "Orvask Concurrent Test" 1.0.0 5 >/dev/null
     "$TARVO_RUNNER" msiexec /x "$code_conc" /qn >/dev/null 2>&1 || true
     "$TARVO_RUNNER" msiexec /i "$orvask_root/5.msi" /qn ALLUSERS=1 >/dev/null 2>&1
-    trap '"$TARVO_RUNNER" msiexec /x "$code_conc" /qn >/dev/null 2>&1 || true; rm -f "$prefix/dosdevices/v:"; set_drive delete "HKLM\Software\Wine\Drives" /v v: /f; rm -rf "$orvask_root" "$out_raw"' EXIT
+    trap '"$TARVO_RUNNER" msiexec /x "$code_conc" /qn >/dev/null 2>&1 || true; drive_v "$vdir" none; rm -rf "$orvask_root" "$out_raw"' EXIT
   fi
   fresh_dir
   schema

@@ -6,31 +6,9 @@
 
 namespace orvask {
 
-SqliteConnection::~SqliteConnection() {
-  if (db_ != nullptr) sqlite3_close_v2(db_);
-}
+void closeConnection(sqlite3* db) noexcept { sqlite3_close_v2(db); }
 
-SqliteConnection& SqliteConnection::operator=(SqliteConnection&& other) noexcept {
-  if (this != &other) {
-    if (db_ != nullptr) sqlite3_close_v2(db_);
-    db_ = other.db_;
-    other.db_ = nullptr;
-  }
-  return *this;
-}
-
-SqliteStatement::~SqliteStatement() {
-  if (stmt_ != nullptr) sqlite3_finalize(stmt_);
-}
-
-SqliteStatement& SqliteStatement::operator=(SqliteStatement&& other) noexcept {
-  if (this != &other) {
-    if (stmt_ != nullptr) sqlite3_finalize(stmt_);
-    stmt_ = other.stmt_;
-    other.stmt_ = nullptr;
-  }
-  return *this;
-}
+void finalizeStatement(sqlite3_stmt* stmt) noexcept { sqlite3_finalize(stmt); }
 
 namespace {
 
@@ -76,16 +54,21 @@ int openDatabase(const DatabaseSettings& settings, SqliteConnection& connection,
   return kDbDone;
 }
 
-int loadRows(sqlite3* db, const std::string& statement, SoftwareMap& map, std::string& error) {
-  sqlite3_stmt* raw = nullptr;
-  const int prepared = sqlite3_prepare_v2(db, statement.c_str(), -1, &raw, nullptr);
-  if (prepared != SQLITE_OK || raw == nullptr) {
+// Prepares a select into `select`: 0, or 61444 when still busy after the bounded wait
+// (the schema could not be read) and 61443 for any other failure.
+int prepareSelect(sqlite3* db, const std::string& statement, SqliteStatement& select, std::string& error) {
+  const int prepared = sqlite3_prepare_v2(db, statement.c_str(), -1, select.out(), nullptr);
+  if (prepared != SQLITE_OK || !select) {
     error = errorText(db);
-    sqlite3_finalize(raw);
-    // Still busy after the bounded wait (the schema could not be read): a read failure.
     return (prepared & 0xFF) == SQLITE_BUSY ? kDbReadFailed : kDbPrepareFailed;
   }
-  SqliteStatement select(raw);
+  return kDbDone;
+}
+
+int loadRows(sqlite3* db, const std::string& statement, SoftwareMap& map, std::string& error) {
+  SqliteStatement select;
+  if (const int code = prepareSelect(db, statement, select, error); code != kDbDone) return code;
+  sqlite3_stmt* const raw = select.get();
   const int columns = sqlite3_column_count(raw);
   for (;;) {
     // The busy handler has already waited its bounded time when a step answers BUSY.
@@ -112,14 +95,9 @@ int loadRows(sqlite3* db, const std::string& statement, SoftwareMap& map, std::s
 
 int visitProductCodes(sqlite3* db, const std::string& statement, const std::function<void(std::string_view)>& visit,
                       std::string& error) {
-  sqlite3_stmt* raw = nullptr;
-  const int prepared = sqlite3_prepare_v2(db, statement.c_str(), -1, &raw, nullptr);
-  if (prepared != SQLITE_OK || raw == nullptr) {
-    error = errorText(db);
-    sqlite3_finalize(raw);
-    return (prepared & 0xFF) == SQLITE_BUSY ? kDbReadFailed : kDbPrepareFailed;
-  }
-  SqliteStatement select(raw);
+  SqliteStatement select;
+  if (const int code = prepareSelect(db, statement, select, error); code != kDbDone) return code;
+  sqlite3_stmt* const raw = select.get();
   int column = -1;
   for (int c = 0; c < sqlite3_column_count(raw); ++c) {
     const char* name = sqlite3_column_name(raw, c);

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/unique_handle.h"
 #include "orvask/software.h"
 
 struct sqlite3;
@@ -40,37 +41,15 @@ struct DatabaseSettings {
   bool readOnly = false;
 };
 
-// Owner of one SQLite connection (sqlite3_open_v2 / sqlite3_close).
-class SqliteConnection {
- public:
-  SqliteConnection() = default;
-  explicit SqliteConnection(sqlite3* db) noexcept : db_(db) {}
-  ~SqliteConnection();
-  SqliteConnection(const SqliteConnection&) = delete;  // a copy would close the connection twice
-  SqliteConnection& operator=(const SqliteConnection&) = delete;
-  SqliteConnection(SqliteConnection&& other) noexcept : db_(other.db_) { other.db_ = nullptr; }
-  SqliteConnection& operator=(SqliteConnection&& other) noexcept;
-  [[nodiscard]] sqlite3* get() const noexcept { return db_; }
+// sqlite3_close_v2 / sqlite3_finalize, for the owners below (sqlite3.h stays out of
+// this header).
+void closeConnection(sqlite3* db) noexcept;
+void finalizeStatement(sqlite3_stmt* stmt) noexcept;
 
- private:
-  sqlite3* db_ = nullptr;
-};
-
-// Owner of one prepared statement (sqlite3_prepare_v2 / sqlite3_finalize).
-class SqliteStatement {
- public:
-  SqliteStatement() = default;
-  explicit SqliteStatement(sqlite3_stmt* stmt) noexcept : stmt_(stmt) {}
-  ~SqliteStatement();
-  SqliteStatement(const SqliteStatement&) = delete;  // a copy would finalise the statement twice
-  SqliteStatement& operator=(const SqliteStatement&) = delete;
-  SqliteStatement(SqliteStatement&& other) noexcept : stmt_(other.stmt_) { other.stmt_ = nullptr; }
-  SqliteStatement& operator=(SqliteStatement&& other) noexcept;
-  [[nodiscard]] sqlite3_stmt* get() const noexcept { return stmt_; }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
+// Owners of one SQLite connection (sqlite3_open_v2) and one prepared statement
+// (sqlite3_prepare_v2).
+using SqliteConnection = tarvo::UniqueHandle<sqlite3*, nullptr, closeConnection>;
+using SqliteStatement = tarvo::UniqueHandle<sqlite3_stmt*, nullptr, finalizeStatement>;
 
 // A write transaction on a connection of its own: begin() takes the write lock up front
 // (BEGIN IMMEDIATE, waiting like every access while another process writes), commit()

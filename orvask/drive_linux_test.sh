@@ -7,6 +7,7 @@
 # parent; packages in transient dpkg states (a status file bound over dpkg's); a full
 # standard output and a read-only database. Also a read-only current directory (no log).
 point=${1:?mount point}
+# Before the namespace, tests/lib.sh is not sourced yet: 77 is its skip status.
 if [ -z "${ORVASK_IN_NAMESPACE:-}" ]; then
   parent=$(dirname "$point")
   if [ "$parent" = / ] || [ ! -d "$parent" ]; then
@@ -21,7 +22,7 @@ if [ -z "${ORVASK_IN_NAMESPACE:-}" ]; then
 fi
 
 source "$TARVO_SOURCE_DIR/tests/lib.sh"
-source "$TARVO_SOURCE_DIR/orvask/e2e_lib.sh"
+source "$TARVO_SOURCE_DIR/orvask/testing/e2e_lib.sh"
 
 # Only this namespace sees the mounts: a tmpfs over the parent makes the point free to use.
 mount -t tmpfs orvask-test "$(dirname "$point")"
@@ -56,8 +57,7 @@ major=$(findmnt -n -o MAJ:MIN --target "$disk_dir" | head -n1 | cut -d: -f1 | tr
 fstype=$(findmnt -n -o FSTYPE --target "$disk_dir" | head -n1)
 if [ "${major:-0}" = 0 ] && [ "$fstype" != btrfs ]; then
   finish || exit 1
-  echo "SKIP (fixed drive, hidden drive, dpkg states, full output, read-only database): $disk_dir is on $fstype without a block device"
-  exit 77
+  skip "(fixed drive, hidden drive, dpkg states, full output, read-only database): $disk_dir is on $fstype without a block device"
 fi
 mount --bind "$disk_dir" "$point"
 

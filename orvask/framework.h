@@ -8,7 +8,16 @@
 
 namespace orvask {
 
-enum class StartupStatus { Ready, NoModuleHandle, FrameworkInitFailed };
+// How the platform start-up ended. Both failures end the run with status 255 and the
+// Windows program's log lines ("GetModuleHandle falhou", "Erro de inicializacao na MFC").
+enum class StartupStatus {
+  Ready,
+  // Standard output is closed, or a closed standard descriptor could not be given the
+  // null device; on Windows also GetModuleHandleA(NULL) failing.
+  NoStandardOutput,
+  // Windows: GetCommandLineA gave nothing. Linux: SIGPIPE could not be ignored.
+  ProcessSetupFailed,
+};
 
 // Platform start-up. Windows: GetModuleHandleA(NULL), then GetCommandLineA and the
 // process error mode (no system dialog may block an unattended run).

@@ -19,17 +19,17 @@ StartupStatus platformStartup() {
     const int placeholder = open("/dev/null", O_RDWR);
     if (placeholder != fd) {
       if (placeholder >= 0) close(placeholder);
-      return StartupStatus::NoModuleHandle;
+      return StartupStatus::NoStandardOutput;
     }
     if (fd == 1) noStandardOutput = true;
   }
-  if (noStandardOutput) return StartupStatus::NoModuleHandle;
+  if (noStandardOutput) return StartupStatus::NoStandardOutput;
   // A reader that went away makes a write fail (and the run report it) instead of
   // killing the process.
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
-  if (sigaction(SIGPIPE, &ignore, nullptr) != 0) return StartupStatus::FrameworkInitFailed;
+  if (sigaction(SIGPIPE, &ignore, nullptr) != 0) return StartupStatus::ProcessSetupFailed;
   return StartupStatus::Ready;
 }
 

@@ -5,7 +5,8 @@
 # 61464 and 61474. Changes the test prefix and restores it at the end; CTest runs it
 # alone (RESOURCE_LOCK), and it restarts the prefix's wineserver to apply drive types.
 source "$TARVO_SOURCE_DIR/tests/lib.sh"
-source "$TARVO_SOURCE_DIR/orvask/e2e_lib.sh"
+source "$TARVO_SOURCE_DIR/orvask/testing/e2e_lib.sh"
+source "$TARVO_SOURCE_DIR/orvask/testing/wine.sh"
 
 prefix=${TARVO_WINEPREFIX:-$TARVO_BUILD_DIR/wineprefix}
 wine() { "$TARVO_RUNNER" "$@" >/dev/null 2>&1; }
@@ -26,21 +27,10 @@ install_msi() { wine msiexec /i "$orvask_root/$1.msi" /qn ALLUSERS=1; }
 install_for_user() { wine msiexec /i "$orvask_root/$1.msi" /qn; }
 uninstall() { wine msiexec /x "$1" /qn || true; }
 
-# drive TYPE: "none" unmaps V:, otherwise maps it with that Wine drive type. The drive
-# manager reads its settings when the session starts, hence the restart.
+# drive TYPE|none: V: mapped with that Wine drive type, or unmapped.
 vdir="$orvask_root/vdrive"
 mkdir -p "$vdir"
-drive() {
-  if [ "$1" = none ]; then
-    rm -f "$prefix/dosdevices/v:"
-    wine reg delete 'HKLM\Software\Wine\Drives' /v v: /f || true
-  else
-    ln -sfn "$vdir" "$prefix/dosdevices/v:"
-    wine reg add 'HKLM\Software\Wine\Drives' /v v: /t REG_SZ /d "$1" /f
-  fi
-  WINEPREFIX=$prefix wineserver -k || true
-  WINEPREFIX=$prefix wineserver -w || true
-}
+drive() { drive_v "$vdir" "$1"; }
 
 restore() {
   for code in "$code_alpha" "$code_obrien" "$code_gamma" "$code_user"; do uninstall "$code"; done
@@ -49,10 +39,10 @@ restore() {
 restore
 trap 'restore; rm -rf "$orvask_root" "$out_raw"' EXIT
 
-make_msi "$code_alpha" "$name_alpha" 1.0.0 1
-make_msi "$code_obrien" "$name_obrien" 2.1.0 2
-make_msi "$code_gamma" "$name_gamma" 3.0.0 3
-make_msi "$code_user" "Orvask Test Per User" 1.0.0 4 perUser
+make_msi "$orvask_root" "$code_alpha" "$name_alpha" 1.0.0 1
+make_msi "$orvask_root" "$code_obrien" "$name_obrien" 2.1.0 2
+make_msi "$orvask_root" "$code_gamma" "$name_gamma" 3.0.0 3
+make_msi "$orvask_root" "$code_user" "Orvask Test Per User" 1.0.0 4 perUser
 install_msi 1
 install_msi 2
 install_for_user 4

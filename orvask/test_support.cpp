@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "orvask/framework.h"
+#include "orvask/schema_sql.h"
 
 namespace orvask::testing {
 
@@ -34,13 +35,7 @@ void execSql(const std::string& dbPath, const std::string& sql) {
   ASSERT_EQ(rc, SQLITE_OK) << message << " in " << sql;
 }
 
-void createSchema(const std::string& dbPath) {
-  execSql(dbPath,
-          "CREATE TABLE TBWhiteList (IDWhiteList INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT, Version TEXT, "
-          "ProductCode TEXT, Path TEXT, Date TEXT);"
-          "CREATE TABLE TBBlackList (IDBlackList INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT, Version TEXT, "
-          "ProductCode TEXT, Path TEXT, Date TEXT);");
-}
+void createSchema(const std::string& dbPath) { execSql(dbPath, kSchemaSql); }
 
 std::vector<std::string> queryRows(const std::string& dbPath, const std::string& sql) {
   std::vector<std::string> rows;

@@ -7,6 +7,7 @@
 # lists and adds the developer feature; a refused downgrade; removal, which takes the
 # programs and keeps Orvask.db. The prefix is restored on every way out.
 source "$TARVO_SOURCE_DIR/tests/lib.sh"
+source "$TARVO_SOURCE_DIR/orvask/testing/wine.sh"
 : "${TARVO_MSI:?run through ctest}"
 
 prefix=${TARVO_WINEPREFIX:-$TARVO_BUILD_DIR/wineprefix}
@@ -21,19 +22,8 @@ vdir="$work/vdrive"
 mkdir -p "$vdir"
 product_code() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
 
-# drive TYPE|none: maps V: with that Wine drive type, or unmaps it. The drive manager
-# reads the types when the session starts, hence the restart (each wait bounded).
-drive() {
-  if [ "$1" = none ]; then
-    rm -f "$prefix/dosdevices/v:"
-    wine reg delete 'HKLM\Software\Wine\Drives' /v v: /f || true
-  else
-    ln -sfn "$vdir" "$prefix/dosdevices/v:"
-    wine reg add 'HKLM\Software\Wine\Drives' /v v: /t REG_SZ /d "$1" /f
-  fi
-  WINEPREFIX=$prefix timeout 60 wineserver -k || true
-  WINEPREFIX=$prefix timeout 60 wineserver -w || true
-}
+# drive TYPE|none: V: mapped with that Wine drive type, or unmapped.
+drive() { drive_v "$vdir" "$1"; }
 
 "$TARVO_SOURCE_DIR/packaging/msi/build-msi.sh" --version 1.2.9 "$TARVO_BIN" "$work/tarvo-1.2.9.msi" >/dev/null
 code=$(product_code "$TARVO_MSI")

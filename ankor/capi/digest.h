@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "ankor/front/encoding.h"
 
@@ -17,8 +18,15 @@ enum class DigestAlgorithm : std::uint32_t {
   Sha512 = 0x800E,  // CALG_SHA_512
 };
 
+// The hash name of a command: "sha1" and "sha512" exactly; every other word is SHA-256.
+DigestAlgorithm digestAlgorithmNamed(std::string_view name);
+
 // Length in bytes of a digest of this algorithm (20, 32 or 64).
 std::size_t digestLength(DigestAlgorithm algorithm);
+
+// The DER of a DigestInfo up to its digest: the algorithm identifier and the header of
+// the digest's OCTET STRING, to which the digest is appended for a PKCS #1 v1.5 signature.
+const Bytes& digestInfoPrefix(DigestAlgorithm algorithm);
 
 // The digest, or nothing when the platform could not compute it. On Windows a
 // CRYPT_VERIFYCONTEXT context of the default PROV_RSA_AES provider hashes the data;

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "ankor/front/encoding.h"
+#include "common/unique_handle.h"
 
 namespace ankor::capi {
 
@@ -221,70 +222,21 @@ inline bool derElementFits(const std::uint8_t* data, std::size_t size) {
 // The back-end of this build (ADVAPI32/CRYPT32 on win32, the OpenSSL port on Linux).
 CryptoPlatform& systemPlatform();
 
-// Move-only owner of one platform handle; the release call is chosen by Kind.
-template <typename Kind>
-class Owned {
- public:
-  explicit Owned(CryptoPlatform& platform, Handle handle = 0) noexcept
-      : platform_(&platform), handle_(handle) {}
-  Owned(const Owned&) = delete;  // a copy would release the handle twice
-  Owned& operator=(const Owned&) = delete;
-  Owned(Owned&& other) noexcept
-      : platform_(other.platform_), handle_(std::exchange(other.handle_, 0)) {}
-  Owned& operator=(Owned&& other) noexcept {
-    if (this != &other) {
-      reset();
-      platform_ = other.platform_;
-      handle_ = std::exchange(other.handle_, 0);
-    }
-    return *this;
-  }
-  ~Owned() { reset(); }
+// Owners of the platform's handles, each released through the platform that gave it.
+inline void releaseProvider(CryptoPlatform& p, Handle h) { (void)p.releaseContext(h); }
+inline void releaseKey(CryptoPlatform& p, Handle h) { (void)p.destroyKey(h); }
+inline void releaseHash(CryptoPlatform& p, Handle h) { (void)p.destroyHash(h); }
+inline void releaseStore(CryptoPlatform& p, Handle h) {
+  (void)p.closeStore(h, win::CERT_CLOSE_STORE_FORCE_FLAG);
+}
+inline void releaseCertificate(CryptoPlatform& p, Handle h) {
+  (void)p.freeCertificateContext(h);
+}
 
-  Handle get() const noexcept { return handle_; }
-  Handle* out() noexcept {
-    reset();
-    return &handle_;
-  }
-  void reset(Handle handle = 0) noexcept {
-    if (handle_ != 0) {
-      try {
-        Kind::release(*platform_, handle_);
-      } catch (...) {
-        // Releasing never fails the operation.
-      }
-    }
-    handle_ = handle;
-  }
-  explicit operator bool() const noexcept { return handle_ != 0; }
-
- private:
-  CryptoPlatform* platform_;
-  Handle handle_;
-};
-
-struct ProviderKind {
-  static void release(CryptoPlatform& p, Handle h) { (void)p.releaseContext(h); }
-};
-struct KeyKind {
-  static void release(CryptoPlatform& p, Handle h) { (void)p.destroyKey(h); }
-};
-struct HashKind {
-  static void release(CryptoPlatform& p, Handle h) { (void)p.destroyHash(h); }
-};
-struct StoreKind {
-  static void release(CryptoPlatform& p, Handle h) {
-    (void)p.closeStore(h, win::CERT_CLOSE_STORE_FORCE_FLAG);
-  }
-};
-struct CertificateKind {
-  static void release(CryptoPlatform& p, Handle h) { (void)p.freeCertificateContext(h); }
-};
-
-using ProviderContext = Owned<ProviderKind>;
-using CryptKey = Owned<KeyKind>;
-using CryptHash = Owned<HashKind>;
-using CertStore = Owned<StoreKind>;
-using CertificateContext = Owned<CertificateKind>;
+using ProviderContext = tarvo::BoundHandle<CryptoPlatform, Handle, 0, releaseProvider>;
+using CryptKey = tarvo::BoundHandle<CryptoPlatform, Handle, 0, releaseKey>;
+using CryptHash = tarvo::BoundHandle<CryptoPlatform, Handle, 0, releaseHash>;
+using CertStore = tarvo::BoundHandle<CryptoPlatform, Handle, 0, releaseStore>;
+using CertificateContext = tarvo::BoundHandle<CryptoPlatform, Handle, 0, releaseCertificate>;
 
 }  // namespace ankor::capi

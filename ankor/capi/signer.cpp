@@ -21,9 +21,10 @@ struct Algorithm {
 
 // "sha1" and "sha512" exactly; every other word selects SHA-256.
 Algorithm selectAlgorithm(const std::string& word) {
-  if (word == "sha1") return {win::CALG_SHA1, DigestAlgorithm::Sha1, "(CryptCreateHash SHA1) "};
-  if (word == "sha512") {
-    return {win::CALG_SHA_512, DigestAlgorithm::Sha512, "(CryptCreateHash SHA512) "};
+  switch (const DigestAlgorithm digest = digestAlgorithmNamed(word)) {
+    case DigestAlgorithm::Sha1: return {win::CALG_SHA1, digest, "(CryptCreateHash SHA1) "};
+    case DigestAlgorithm::Sha512: return {win::CALG_SHA_512, digest, "(CryptCreateHash SHA512) "};
+    case DigestAlgorithm::Sha256: break;
   }
   return {win::CALG_SHA_256, DigestAlgorithm::Sha256, "(CryptCreateHash SHA256) "};
 }

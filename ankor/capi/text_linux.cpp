@@ -2,46 +2,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
+
+#include "common/utf8.h"
 
 namespace ankor::capi {
-namespace {
-
-// The length of the well-formed UTF-8 sequence at text[i] (its code point in *code),
-// or 0 when the bytes there are not one.
-std::size_t decodeAt(const std::string& text, std::size_t i, std::uint32_t* code) {
-  const auto c = static_cast<unsigned char>(text[i]);
-  std::size_t extra = 0;
-  if (c < 0x80) {
-    *code = c;
-  } else if ((c & 0xE0) == 0xC0) {
-    *code = c & 0x1F, extra = 1;
-  } else if ((c & 0xF0) == 0xE0) {
-    *code = c & 0x0F, extra = 2;
-  } else if ((c & 0xF8) == 0xF0) {
-    *code = c & 0x07, extra = 3;
-  } else {
-    return 0;
-  }
-  if (i + extra >= text.size()) return 0;
-  for (std::size_t k = 1; k <= extra; ++k) {
-    const auto d = static_cast<unsigned char>(text[i + k]);
-    if ((d & 0xC0) != 0x80) return 0;
-    *code = (*code << 6) | (d & 0x3F);
-  }
-  static constexpr std::uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-  if (*code < kMinimum[extra] || *code > 0x10FFFF || (*code >= 0xD800 && *code <= 0xDFFF)) {
-    return 0;
-  }
-  return extra + 1;
-}
-
-}  // namespace
 
 bool utf8ToUtf16(const std::string& text, std::u16string* out) {
   out->clear();
   for (std::size_t i = 0; i < text.size();) {
-    std::uint32_t code = 0;
-    const std::size_t length = decodeAt(text, i, &code);
+    const tarvo::Utf8Sequence sequence = tarvo::utf8SequenceAt(std::string_view(text).substr(i));
+    const std::size_t length = sequence.length;
+    std::uint32_t code = sequence.codePoint;
     if (length == 0) return false;
     if (code >= 0x10000) {
       code -= 0x10000;
@@ -58,8 +30,7 @@ bool utf8ToUtf16(const std::string& text, std::u16string* out) {
 std::string utf8WithReplacements(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size();) {
-    std::uint32_t code = 0;
-    const std::size_t length = decodeAt(text, i, &code);
+    const std::size_t length = tarvo::utf8SequenceAt(std::string_view(text).substr(i)).length;
     if (length == 0) {
       out += "\xEF\xBF\xBD";
       ++i;

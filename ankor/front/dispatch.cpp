@@ -186,7 +186,13 @@ void runPkcs11(const std::vector<std::string>& args, TokenManager& manager,
                const std::string& typeCode, Components& components, json& envelope) {
   const std::string& group = args[1];
   const std::string& operation = args[2];
-  auto lookup = [&](const std::string& serial) { return manager.findStore(typeCode, serial); };
+  // The token of that serial, else the no-token error; with a token, body(store) runs
+  // guarded like every operation.
+  auto onToken = [&](const std::string& serial, auto&& body) {
+    TokenStore* store = manager.findStore(typeCode, serial);
+    if (store == nullptr) return setError(envelope, kNoToken);
+    guarded(envelope, Catches::RuntimeError, [&] { body(*store); });
+  };
   // The PIN of the word, read from standard input for "-" once every position of the
   // command has been read; nullptr, with the error placed, when no PIN could be read.
   InputPin inputPin;
@@ -210,10 +216,9 @@ void runPkcs11(const std::vector<std::string>& args, TokenManager& manager,
       const std::string& serial = args.at(4);
       const std::string* pin = pinOf(args.at(5));
       if (pin == nullptr) return;
-      TokenStore* store = lookup(serial);
-      if (store == nullptr) return setError(envelope, kNoToken);
-      return guarded(envelope, Catches::RuntimeError,
-                     [&] { setSuccess(envelope, recordsArray(store->listObjects(*pin))); });
+      return onToken(serial, [&](TokenStore& store) {
+        setSuccess(envelope, recordsArray(store.listObjects(*pin)));
+      });
     }
     return setError(envelope, kUnknownOperation);
   }
@@ -259,10 +264,8 @@ void runPkcs11(const std::vector<std::string>& args, TokenManager& manager,
       const std::string& data = args.at(9);
       const std::string* pin = pinOf(pinWord);
       if (pin == nullptr) return;
-      TokenStore* store = lookup(serial);
-      if (store == nullptr) return setError(envelope, kNoToken);
-      return guarded(envelope, Catches::RuntimeError, [&] {
-        placeSignature(envelope, store->signWithKeyId(data, keyId, *pin, hashName, isDigest));
+      return onToken(serial, [&](TokenStore& store) {
+        placeSignature(envelope, store.signWithKeyId(data, keyId, *pin, hashName, isDigest));
       });
     }
     return setError(envelope, kUnknownOperation);
@@ -275,18 +278,15 @@ void runPkcs11(const std::vector<std::string>& args, TokenManager& manager,
       const int keySize = parseAtoi(args.at(6));
       const std::string* pin = pinOf(args.at(7));
       if (pin == nullptr) return;
-      TokenStore* store = lookup(serial);
-      if (store == nullptr) return setError(envelope, kNoToken);
-      return guarded(envelope, Catches::RuntimeError,
-                     [&] { setSuccess(envelope, store->createKeyPair(label, *pin, keySize)); });
+      return onToken(serial, [&](TokenStore& store) {
+        setSuccess(envelope, store.createKeyPair(label, *pin, keySize));
+      });
     }
     if (operation == "getPublicKey") {
       const std::string& serial = args.at(4);
       const std::string& keyId = args.at(5);
-      TokenStore* store = lookup(serial);
-      if (store == nullptr) return setError(envelope, kNoToken);
-      return guarded(envelope, Catches::RuntimeError,
-                     [&] { setSuccess(envelope, store->getPublicKey(keyId)); });
+      return onToken(serial,
+                     [&](TokenStore& store) { setSuccess(envelope, store.getPublicKey(keyId)); });
     }
     if (operation == "importCertificate") {
       const std::string& serial = args.at(4);
@@ -296,10 +296,8 @@ void runPkcs11(const std::vector<std::string>& args, TokenManager& manager,
       const std::string& certificate = args.at(8);
       const std::string* pin = pinOf(pinWord);
       if (pin == nullptr) return;
-      TokenStore* store = lookup(serial);
-      if (store == nullptr) return setError(envelope, kNoToken);
-      return guarded(envelope, Catches::RuntimeError, [&] {
-        setSuccess(envelope, store->importCertificate(keyId, typeCode, label, certificate, *pin));
+      return onToken(serial, [&](TokenStore& store) {
+        setSuccess(envelope, store.importCertificate(keyId, typeCode, label, certificate, *pin));
       });
     }
     return setError(envelope, kUnknownOperation);

@@ -41,8 +41,7 @@ std::vector<BatchItem> readBatch(const nlohmann::json& document, const std::stri
       if (data.size() != chosen.digestLength) fail("Tamanho data nao condiz com algoritmo utilizado");
       digest = data;
     } else {
-      auto computed = computeDigest(static_cast<DigestAlgorithm>(chosen.algorithm), data.data(),
-                                    data.size());
+      auto computed = computeDigest(chosen.algorithm, data.data(), data.size());
       if (!computed || computed->size() != chosen.digestLength) {
         fail("Erro ao calcular o hash dos dados");
       }

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ankor/capi/digest.h"
 #include "ankor/front/encoding.h"
 #include "ankor/front/operations.h"
 #include "ankor/pkcs11/batch.h"
@@ -79,7 +80,7 @@ class P11Module {
 // The DigestInfo prefix and digest of a hash name ("sha1", "sha512", anything else
 // SHA-256).
 struct DigestTemplate {
-  int algorithm;  // DigestAlgorithm value
+  DigestAlgorithm algorithm;
   Bytes prefix;
   std::size_t digestLength;
 };

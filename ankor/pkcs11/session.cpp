@@ -154,8 +154,7 @@ std::string P11Session::signSteps(const std::string& dataBase64, const std::stri
     if (data.size() != chosen.digestLength) return "Tamanho data nao condiz com algoritmo utilizado";
     digest = data;
   } else {
-    auto computed = computeDigest(static_cast<DigestAlgorithm>(chosen.algorithm), data.data(),
-                                  data.size());
+    auto computed = computeDigest(chosen.algorithm, data.data(), data.size());
     // Never sign a DigestInfo that holds no digest.
     if (!computed || computed->size() != chosen.digestLength) {
       throw std::runtime_error("Erro ao calcular o hash dos dados");

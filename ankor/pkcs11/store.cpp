@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 
 #include "ankor/pkcs11/p11.h"
@@ -204,6 +205,9 @@ std::string P11Store::importCertificate(const std::string& keyIdBase64,
       {CKA_SERIAL_NUMBER, &serialNumber, sizeof serialNumber},
       {CKA_SUBJECT, subject.data(), static_cast<CK_ULONG>(subject.size())},
   };
+  // Every token gets the first six attributes; code AT's tokens also get the last five
+  // (CKA_PRIVATE to CKA_SUBJECT). The count relies on that order of the template.
+  static_assert(std::size(attributes) == 11);
   const CK_ULONG count = typeCode == "AT" ? 11 : 6;
   CK_OBJECT_HANDLE object = 0;
   const CK_RV rv = P11_CALL(*module_, C_CreateObject, session.handle(), attributes, count, &object);

@@ -61,35 +61,14 @@ echo "== Orvask under Wine: Windows Installer inventory, drive V: mapped as a fi
 orvask_demo_prefix="$orvask_demo_root/build/win32/wineprefix"
 orvask_demo_code='{5D3E2A10-4C6B-4F7A-8E21-D3E0DE000001}'
 orvask_wine() { "$orvask_demo_root/build/win32/wine-run" "$@" >/dev/null 2>&1; }
-# The drive manager reads V:'s type when the Wine session starts, hence the restart.
-orvask_wine_restart() { WINEPREFIX=$orvask_demo_prefix wineserver -k >/dev/null 2>&1 || true; WINEPREFIX=$orvask_demo_prefix wineserver -w || true; }
+# The tests' own fixtures: a package made with wixl, V: mapped as a hard disk.
+source "$orvask_demo_root/orvask/testing/wine.sh"
+wine() { orvask_wine "$@"; }
+prefix=$orvask_demo_prefix
 mkdir -p "$orvask_demo_dir/msi" "$orvask_demo_dir/vdrive"
-echo "demo payload" >"$orvask_demo_dir/msi/readme.txt"
-cat >"$orvask_demo_dir/msi/demo.wxs" <<WXS
-<?xml version="1.0" encoding="utf-8"?>
-<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="$orvask_demo_code" Name="Demo Reader" Language="1033" Version="2.0.0"
-           Manufacturer="Tarvo Demo" UpgradeCode="{5D3E2A10-4C6B-4F7A-8E21-D3E0DE0000FF}">
-    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
-    <Media Id="1" Cabinet="d.cab" EmbedCab="yes"/>
-    <Directory Id="TARGETDIR" Name="SourceDir">
-      <Directory Id="ProgramFilesFolder">
-        <Directory Id="INSTALLDIR" Name="DemoReader">
-          <Component Id="C1" Guid="{5D3E2A10-4C6B-4F7A-8E21-D3E0DE0000C1}">
-            <File Id="F1" Source="readme.txt"/>
-          </Component>
-        </Directory>
-      </Directory>
-    </Directory>
-    <Feature Id="Main" Level="1"><ComponentRef Id="C1"/></Feature>
-  </Product>
-</Wix>
-WXS
-(cd "$orvask_demo_dir/msi" && wixl -o demo.msi demo.wxs)
-orvask_wine msiexec /i "$orvask_demo_dir/msi/demo.msi" /qn ALLUSERS=1
-ln -sfn "$orvask_demo_dir/vdrive" "$orvask_demo_prefix/dosdevices/v:"
-orvask_wine reg add 'HKLM\Software\Wine\Drives' /v v: /t REG_SZ /d hd /f
-orvask_wine_restart
+make_msi "$orvask_demo_dir/msi" "$orvask_demo_code" "Demo Reader" 2.0.0 9 >/dev/null
+orvask_wine msiexec /i "$orvask_demo_dir/msi/9.msi" /qn ALLUSERS=1
+drive_v "$orvask_demo_dir/vdrive" hd
 echo "(installed per machine with msiexec: \"Demo Reader\" $orvask_demo_code)"
 
 sqlite3 "$orvask_demo_dir/windows/Orvask.db" <"$orvask_demo_root/orvask/schema.sql"
@@ -99,7 +78,7 @@ orvask_demo windows "$orvask_demo_dir/windows" VerifyMachine
 
 # Leave the prefix as it was: the package removed, V: unmapped.
 orvask_wine msiexec /x "$orvask_demo_code" /qn
-rm -f "$orvask_demo_prefix/dosdevices/v:"
-orvask_wine reg delete 'HKLM\Software\Wine\Drives' /v v: /f
-orvask_wine_restart
+drive_v "$orvask_demo_dir/vdrive" none
+unset -f wine
+unset prefix
 rm -rf "$orvask_demo_dir"

@@ -1,0 +1,23 @@
+#pragma once
+// The input of "UpdateBlackList": Base64 of a JSON list of products.
+#include <string>
+#include <string_view>
+
+#include "orvask/software.h"
+
+namespace orvask {
+
+// Standard Base64 with "=" padding, the form hosts send the input in (for the tests
+// and the benchmark: the program itself only decodes).
+[[nodiscard]] std::string EncodeBase64(std::string_view bytes);
+
+// Base64 decoding that stops at "=" or at the first character outside the alphabet; a
+// trailing partial group of 2 or 3 characters yields 1 or 2 bytes, a lone one nothing.
+[[nodiscard]] std::string DecodeBase64(std::string_view text);
+
+// Reads the "UpdateBlackList" input (base64 of {"content":[{"name","productcode",
+// "version"},...]}) into `entries`, first product code wins, up to the first element
+// without a name. False when the input is not JSON or has a shape it cannot be read in.
+[[nodiscard]] bool readBlackListInput(std::string_view base64, SoftwareMap& entries);
+
+}  // namespace orvask
