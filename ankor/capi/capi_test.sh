@@ -233,7 +233,9 @@ if [ "$TARVO_PLATFORM" = linux ]; then
   # kill, and the run that completes removes the temporary files the killed ones left.
   killer="$TARVO_BUILD_DIR/tests/libankor_kill_at.so"
   preload=$killer
-  if ldd "$(exe ankor)" | grep -q libasan; then preload="$(gcc -print-file-name=libasan.so):$killer"; fi
+  # The listing is taken whole first: under pipefail, grep -q ending early could fail
+  # ldd with SIGPIPE and so the test.
+  if [[ "$(ldd "$(exe ankor)")" == *libasan* ]]; then preload="$(gcc -print-file-name=libasan.so):$killer"; fi
   my="$XDG_DATA_HOME/ankor/stores/MY"
   kills=0 unsigned="" leftovers=0 completed=no
   for n in $(seq 1 200); do

@@ -427,6 +427,8 @@ TEST_F(LinuxPlatform, HostileFilesInTheStoreAreUnreadable) {
   fs::create_symlink("/dev/zero", containersDir() + "/zero.key");
   { std::ofstream(containersDir() + "/huge.key") << "ankor-container 1\n"; }
   fs::resize_file(containersDir() + "/huge.key", 200u << 20);  // sparse
+  // A name line longer than any container name: listed by its file name.
+  { std::ofstream(containersDir() + "/long.key") << "ankor-container 1\nname " << std::string(2000, 'x') << "\n"; }
   const Bytes der = selfSigned();
   const Bytes thumbprint = *computeSha1(der.data(), der.size());
   CertStore store(p, p.openCurrentUserStore(u"MY"));
@@ -436,8 +438,9 @@ TEST_F(LinuxPlatform, HostileFilesInTheStoreAreUnreadable) {
   alarm(60);  // a blocking open or read ends the test instead of hanging it
   ProviderContext verify(p);
   ASSERT_TRUE(p.acquireContext(verify.out(), nullptr, kAes, 24, win::CRYPT_VERIFYCONTEXT));
-  EXPECT_EQ(enumerate(verify.get()), (std::vector<std::string>{"fifo", "good", "huge", "zero"}));
-  for (const char* name : {"fifo", "zero", "huge"}) {
+  EXPECT_EQ(enumerate(verify.get()),
+            (std::vector<std::string>{"fifo", "good", "huge", "long", "zero"}));
+  for (const char* name : {"fifo", "zero", "huge", "long"}) {
     ProviderContext context = open(name);
     CryptKey key(p);
     EXPECT_FALSE(p.getUserKey(context.get(), win::AT_KEYEXCHANGE, key.out())) << name;

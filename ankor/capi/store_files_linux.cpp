@@ -227,6 +227,9 @@ std::uint32_t listContainerNames(const StorePaths& paths, std::vector<std::strin
     if (const auto text = readStoreFile(paths.containers + "/" + file)) {
       if (const auto parsed = parseContainerFile(*text)) name = parsed->name;
     }
+    // A name line longer than any name the store creates (a file edited by hand) would
+    // not fit the listing's buffer and end the listing there.
+    if (name && name->size() > kMaxContainerNameBytes) name.reset();
     if (!name) name = unescapeName(file.substr(0, file.size() - 4));
     if (name) names->push_back(*name);
   }

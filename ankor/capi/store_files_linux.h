@@ -63,8 +63,12 @@ enum class WriteMode { Replace, CreateNew };
 // (".tmp-<file>.XXXXXX", which records no writer) last changed over ten minutes ago.
 void removeStaleTemporaries(const std::string& directory);
 
+// The longest container name the store creates (MAX_PATH).
+inline constexpr std::size_t kMaxContainerNameBytes = 260;
+
 // The names of the containers as created, in byte order; a file without a readable
-// name line gives the name its file name spells. Fails (with checkStoreDirectory's
+// name line, or with a name longer than any container can have, gives the name its
+// file name spells. Fails (with checkStoreDirectory's
 // code) when the containers directory is not a real directory; none when it is absent.
 [[nodiscard]] std::uint32_t listContainerNames(const StorePaths& paths,
                                                std::vector<std::string>* names);

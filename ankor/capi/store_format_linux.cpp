@@ -78,8 +78,10 @@ std::optional<ContainerFile> parseContainerFile(const std::string& text) {
     const std::size_t start = at + 6;
     file.name = unescapeName(text.substr(start, text.find('\n', start) - start));
   }
-  if (const std::size_t pem = text.find("-----BEGIN"); pem != std::string::npos) {
-    file.keyPem = text.substr(pem);
+  // The key's block begins a line: a name may hold "-----BEGIN" itself, since "-" and
+  // letters stay as they are in the escaped form.
+  if (const std::size_t pem = text.find("\n-----BEGIN"); pem != std::string::npos) {
+    file.keyPem = text.substr(pem + 1);
   }
   return file;
 }

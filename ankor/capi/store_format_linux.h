@@ -27,7 +27,7 @@ std::string pemBlock(const char* label, const Bytes& der);
 struct ContainerFile {
   std::optional<std::string> name;  // nullopt when the line is missing or badly escaped
   bool exportable = false;
-  std::string keyPem;  // from the first "-----BEGIN" to the end; empty without a key
+  std::string keyPem;  // from the first line beginning "-----BEGIN" to the end; empty without a key
 };
 std::string containerFileText(const std::string& name, bool exportable,
                               const std::string& keyPem);

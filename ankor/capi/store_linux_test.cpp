@@ -52,6 +52,13 @@ TEST(StoreFormat, ContainerFile) {
   ASSERT_TRUE(empty);
   EXPECT_FALSE(empty->exportable);
   EXPECT_EQ(empty->keyPem, "");
+  // A name holding the block's opening text: the key is still the block after it.
+  for (const std::string& key : {pem, std::string()}) {
+    const auto named = parseContainerFile(containerFileText("k-----BEGIN", false, key));
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->name, "k-----BEGIN");
+    EXPECT_EQ(named->keyPem, key);
+  }
   EXPECT_EQ(parseContainerFile("ankor-container 1\nname %zz\n")->name, std::nullopt);
   EXPECT_EQ(parseContainerFile("ankor-certificate 1\n"), std::nullopt);
   EXPECT_EQ(parseContainerFile(""), std::nullopt);

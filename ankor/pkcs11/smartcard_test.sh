@@ -54,7 +54,7 @@ fi
 # vpcd's readers listen on a port and the next one; take two free ones.
 port=""
 for candidate in $(seq 35963 2 36063); do
-  if ! ss -ltnH "( sport = :$candidate or sport = :$((candidate + 1)) )" | grep -q .; then
+  if [ -z "$(ss -ltnH "( sport = :$candidate or sport = :$((candidate + 1)) )")" ]; then
     port=$candidate
     break
   fi

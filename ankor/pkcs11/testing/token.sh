@@ -19,7 +19,8 @@ make_token() {
 # before exit; keeping SoftHSM2 resident (dlclose then only drops a reference) lets
 # LeakSanitizer attribute anything inside it, and lsan.supp names only libsofthsm2.
 preload=""
-if ldd "$TARVO_BIN/ankor" | grep -q libasan; then
+# The listing is taken whole first: under pipefail, grep -q ending early could fail ldd.
+if [[ "$(ldd "$TARVO_BIN/ankor")" == *libasan* ]]; then
   preload="$(gcc -print-file-name=libasan.so):$SOFTHSM"
   export LSAN_OPTIONS="suppressions=$TARVO_SOURCE_DIR/ankor/pkcs11/testing/lsan.supp"
 fi

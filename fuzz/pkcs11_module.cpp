@@ -1,0 +1,441 @@
+// A PKCS#11 module whose every answer comes from the fuzz input (return codes, slot
+// counts, slot and token fields, object handles and their number, attribute lengths and
+// values, the lengths of the size call and of the fill call, which functions it
+// exports), loaded in-process behind the manager's real code and driven through the
+// front end by one of the token commands (signList included).
+// Oracle: no crash, no read or write outside a buffer, no buffer above the documented
+// bounds, every module initialised is finalised and every session closed before the
+// envelope is printed, the envelope is JSON, and no signature bytes come back when a
+// signing call failed.
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "ankor/front/dispatch.h"
+#include "ankor/front/encoding.h"
+#include "ankor/capi/digest.h"
+#include "ankor/pkcs11/p11.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+using nlohmann::json;
+
+// The run's module: its answers and what it saw.
+struct Script {
+  fuzz::Input answers{nullptr, 0};
+  std::string serial;             // the serial word of the command, for tokens that match it
+  std::string certificate;        // the value of certificate objects
+  std::uint8_t exports = 0;       // which functions the library exports by name
+  int initialised = 0;            // C_Initialize calls that succeeded
+  int finalised = 0;
+  int sessionsOpened = 0;         // non-zero handles delivered by C_OpenSession
+  int sessionsClosed = 0;
+  bool signFailed = false;        // C_SignInit or a C_Sign answered an error
+  CK_ULONG largestBuffer = 0;     // the largest value buffer ankor offered
+};
+Script* script = nullptr;
+
+volatile std::uint8_t sink;
+// Reads every byte of a buffer ankor hands over, so that a short one is reported.
+void touch(const void* data, CK_ULONG size) {
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  std::uint8_t sum = 0;
+  for (CK_ULONG i = 0; i < size; ++i) sum ^= bytes[i];
+  sink = sum;
+}
+void touchTemplate(const CK_ATTRIBUTE* attributes, CK_ULONG count) {
+  if (count > 0) touch(attributes, count * sizeof(CK_ATTRIBUTE));
+  for (CK_ULONG i = 0; i < count; ++i) {
+    if (attributes[i].pValue != nullptr) touch(attributes[i].pValue, attributes[i].ulValueLen);
+  }
+}
+
+CK_RV answer() {
+  static constexpr CK_RV kFailures[] = {
+      CKR_GENERAL_ERROR,        CKR_FUNCTION_FAILED,  CKR_BUFFER_TOO_SMALL,
+      CKR_DEVICE_ERROR,         CKR_DEVICE_MEMORY,    CKR_DEVICE_REMOVED,
+      CKR_PIN_INCORRECT,        CKR_PIN_LOCKED,       CKR_ARGUMENTS_BAD,
+      CKR_ATTRIBUTE_TYPE_INVALID, CKR_CRYPTOKI_ALREADY_INITIALIZED,
+      CKR_SESSION_HANDLE_INVALID, CKR_FUNCTION_NOT_SUPPORTED, CKR_TOKEN_NOT_PRESENT,
+      CKR_KEY_HANDLE_INVALID,   0x80000001UL};
+  const std::uint8_t b = script->answers.byte();
+  if (b < 0xF0) return CKR_OK;
+  return kFailures[b - 0xF0];
+}
+
+// A count or length: mostly small, sometimes one of the figures a faulty module gives.
+CK_ULONG length(CK_ULONG small) {
+  const std::uint8_t b = script->answers.byte();
+  switch (b) {
+    case 0xF0: return CK_UNAVAILABLE_INFORMATION;
+    case 0xF1: return kMaxValueLength;
+    case 0xF2: return kMaxValueLength + 1;
+    case 0xF3: return kMaxSlotCount;
+    case 0xF4: return kMaxSlotCount + 1;
+    case 0xF5: return 0xFFFFFFFFUL;
+    case 0xF6: return 0x100000000UL;
+    case 0xF7: return script->answers.u32();
+    default: return small == 0 ? 0 : b % (small + 1);
+  }
+}
+
+// Fills a blank-padded field: padded text, bytes of the input, no blank at all, zeros.
+void fillField(CK_UTF8CHAR* field, std::size_t size, const std::string* text = nullptr) {
+  const std::uint8_t mode = script->answers.byte();
+  std::memset(field, ' ', size);
+  switch (mode & 3) {
+    case 0: {
+      const std::string value = text != nullptr ? *text : std::string("Fuzz Token");
+      std::memcpy(field, value.data(), std::min(size, value.size()));
+      break;
+    }
+    case 1: {
+      const std::string value = script->answers.take(mode >> 2);
+      std::memcpy(field, value.data(), std::min(size, value.size()));
+      break;
+    }
+    case 2: std::memset(field, 'X', size); break;
+    case 3: std::memset(field, 0, size); break;
+  }
+}
+
+// The value of an attribute as the module holds it.
+std::string attributeValue(CK_ATTRIBUTE_TYPE type) {
+  const std::uint8_t mode = script->answers.byte();
+  if (type == CKA_CLASS) {
+    static constexpr CK_OBJECT_CLASS kClasses[] = {CKO_CERTIFICATE, CKO_PUBLIC_KEY,
+                                                   CKO_PRIVATE_KEY, CKO_DATA};
+    const CK_OBJECT_CLASS value = kClasses[mode & 3];
+    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+  }
+  if (type == CKA_VALUE && (mode & 1) == 0) return script->certificate;
+  return script->answers.take(mode >> 1);
+}
+
+CK_RV fuzzInitialize(void*) {
+  const CK_RV rv = answer();
+  if (rv == CKR_OK) ++script->initialised;
+  return rv;
+}
+CK_RV fuzzFinalize(void*) {
+  ++script->finalised;
+  return answer();
+}
+CK_RV fuzzGetSlotList(CK_BBOOL, CK_SLOT_ID* list, CK_ULONG* count) {
+  const CK_RV rv = answer();
+  const CK_ULONG n = length(3);
+  if (list != nullptr) {
+    const CK_ULONG room = *count;
+    for (CK_ULONG i = 0; i < std::min(room, n); ++i) list[i] = script->answers.byte();
+  }
+  *count = n;
+  return rv;
+}
+CK_RV fuzzGetSlotInfo(CK_SLOT_ID, CK_SLOT_INFO* info) {
+  const CK_RV rv = answer();
+  fillField(info->manufacturerID, sizeof info->manufacturerID);
+  fillField(info->slotDescription, sizeof info->slotDescription);
+  info->flags = CKF_TOKEN_PRESENT;
+  return rv;
+}
+CK_RV fuzzGetTokenInfo(CK_SLOT_ID, CK_TOKEN_INFO* info) {
+  const CK_RV rv = answer();
+  fillField(info->label, sizeof info->label);
+  fillField(info->manufacturerID, sizeof info->manufacturerID);
+  fillField(info->model, sizeof info->model);
+  fillField(info->serialNumber, sizeof info->serialNumber, &script->serial);
+  info->ulFreePublicMemory = length(0) == 0 ? 32768 : script->answers.u64();
+  info->ulFreePrivateMemory = length(0) == 0 ? 32768 : CK_UNAVAILABLE_INFORMATION;
+  return rv;
+}
+CK_RV fuzzOpenSession(CK_SLOT_ID, CK_FLAGS, void*, CK_NOTIFY, CK_SESSION_HANDLE* session) {
+  const CK_RV rv = answer();
+  *session = script->answers.byte() % 4;
+  if (*session != 0) ++script->sessionsOpened;
+  return rv;
+}
+CK_RV fuzzCloseSession(CK_SESSION_HANDLE) {
+  ++script->sessionsClosed;
+  return answer();
+}
+CK_RV fuzzLogin(CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR* pin, CK_ULONG pinLength) {
+  if (pin != nullptr) touch(pin, pinLength);
+  return answer();
+}
+CK_RV fuzzLogout(CK_SESSION_HANDLE) { return answer(); }
+CK_RV fuzzFindObjectsInit(CK_SESSION_HANDLE, CK_ATTRIBUTE* attributes, CK_ULONG count) {
+  touchTemplate(attributes, count);
+  return answer();
+}
+CK_RV fuzzFindObjects(CK_SESSION_HANDLE, CK_OBJECT_HANDLE* objects, CK_ULONG room,
+                      CK_ULONG* found) {
+  const CK_RV rv = answer();
+  const CK_ULONG n = length(2);
+  for (CK_ULONG i = 0; i < std::min(room, n); ++i) objects[i] = script->answers.byte() % 8;
+  *found = n;
+  return rv;
+}
+CK_RV fuzzFindObjectsFinal(CK_SESSION_HANDLE) { return answer(); }
+CK_RV fuzzGetAttributeValue(CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE* attributes,
+                            CK_ULONG count) {
+  const CK_RV rv = answer();
+  for (CK_ULONG i = 0; i < count; ++i) {
+    CK_ATTRIBUTE& attribute = attributes[i];
+    const std::string value = attributeValue(attribute.type);
+    // The length reported: the value's own, or a figure of the input.
+    const CK_ULONG reported = (script->answers.byte() & 1) ? length(64) : value.size();
+    if (attribute.pValue != nullptr) {
+      script->largestBuffer = std::max(script->largestBuffer, attribute.ulValueLen);
+      const CK_ULONG room = attribute.ulValueLen;
+      std::memcpy(attribute.pValue, value.data(), std::min<CK_ULONG>(room, value.size()));
+    }
+    attribute.ulValueLen = reported;
+  }
+  return rv;
+}
+CK_RV fuzzSignInit(CK_SESSION_HANDLE, CK_MECHANISM* mechanism, CK_OBJECT_HANDLE) {
+  touch(mechanism, sizeof *mechanism);
+  const CK_RV rv = answer();
+  if (rv != CKR_OK) script->signFailed = true;
+  return rv;
+}
+CK_RV fuzzSign(CK_SESSION_HANDLE, CK_BYTE* data, CK_ULONG dataLength, CK_BYTE* signature,
+               CK_ULONG* signatureLength) {
+  touch(data, dataLength);
+  const CK_RV rv = answer();
+  if (rv != CKR_OK) script->signFailed = true;
+  const CK_ULONG reported = length(64);
+  if (signature != nullptr) {
+    script->largestBuffer = std::max(script->largestBuffer, *signatureLength);
+    std::memset(signature, 0x5A, std::min(*signatureLength, reported));
+  }
+  *signatureLength = reported;
+  return rv;
+}
+CK_RV fuzzGenerateKeyPair(CK_SESSION_HANDLE, CK_MECHANISM* mechanism, CK_ATTRIBUTE* publicTemplate,
+                          CK_ULONG publicCount, CK_ATTRIBUTE* privateTemplate,
+                          CK_ULONG privateCount, CK_OBJECT_HANDLE* publicKey,
+                          CK_OBJECT_HANDLE* privateKey) {
+  touch(mechanism, sizeof *mechanism);
+  touchTemplate(publicTemplate, publicCount);
+  touchTemplate(privateTemplate, privateCount);
+  *publicKey = 1;
+  *privateKey = 2;
+  return answer();
+}
+CK_RV fuzzCreateObject(CK_SESSION_HANDLE, CK_ATTRIBUTE* attributes, CK_ULONG count,
+                       CK_OBJECT_HANDLE* object) {
+  touchTemplate(attributes, count);
+  *object = 3;
+  return answer();
+}
+
+CK_FUNCTION_LIST functionList = [] {
+  CK_FUNCTION_LIST list{};
+  list.version = {2, 20};
+  list.C_Initialize = fuzzInitialize;
+  list.C_Finalize = fuzzFinalize;
+  list.C_GetSlotList = fuzzGetSlotList;
+  list.C_GetSlotInfo = fuzzGetSlotInfo;
+  list.C_GetTokenInfo = fuzzGetTokenInfo;
+  list.C_OpenSession = fuzzOpenSession;
+  list.C_CloseSession = fuzzCloseSession;
+  list.C_Login = fuzzLogin;
+  list.C_Logout = fuzzLogout;
+  list.C_FindObjectsInit = fuzzFindObjectsInit;
+  list.C_FindObjects = fuzzFindObjects;
+  list.C_FindObjectsFinal = fuzzFindObjectsFinal;
+  list.C_GetAttributeValue = fuzzGetAttributeValue;
+  list.C_SignInit = fuzzSignInit;
+  list.C_Sign = fuzzSign;
+  list.C_GenerateKeyPair = fuzzGenerateKeyPair;
+  list.C_CreateObject = fuzzCreateObject;
+  return list;
+}();
+
+// Fails (from the input) only for a module that exports nothing else, so that every
+// module that can be initialised can also be finalised.
+CK_RV fuzzGetFunctionList(CK_FUNCTION_LIST** list) {
+  *list = &functionList;
+  return script->exports == 1 ? answer() : CKR_OK;
+}
+
+struct Export {
+  const char* name;
+  void* address;
+};
+const Export kExports[] = {
+    {"C_Initialize", reinterpret_cast<void*>(fuzzInitialize)},
+    {"C_Finalize", reinterpret_cast<void*>(fuzzFinalize)},
+    {"C_GetSlotList", reinterpret_cast<void*>(fuzzGetSlotList)},
+    {"C_GetSlotInfo", reinterpret_cast<void*>(fuzzGetSlotInfo)},
+    {"C_GetTokenInfo", reinterpret_cast<void*>(fuzzGetTokenInfo)},
+    {"C_OpenSession", reinterpret_cast<void*>(fuzzOpenSession)},
+    {"C_CloseSession", reinterpret_cast<void*>(fuzzCloseSession)},
+    {"C_Login", reinterpret_cast<void*>(fuzzLogin)},
+    {"C_Logout", reinterpret_cast<void*>(fuzzLogout)},
+    {"C_FindObjectsInit", reinterpret_cast<void*>(fuzzFindObjectsInit)},
+    {"C_FindObjects", reinterpret_cast<void*>(fuzzFindObjects)},
+    {"C_FindObjectsFinal", reinterpret_cast<void*>(fuzzFindObjectsFinal)},
+    {"C_GetAttributeValue", reinterpret_cast<void*>(fuzzGetAttributeValue)},
+    {"C_SignInit", reinterpret_cast<void*>(fuzzSignInit)},
+    {"C_Sign", reinterpret_cast<void*>(fuzzSign)},
+    {"C_GenerateKeyPair", reinterpret_cast<void*>(fuzzGenerateKeyPair)},
+    {"C_CreateObject", reinterpret_cast<void*>(fuzzCreateObject)},
+};
+
+// The loaded module. exports: 0 every function by name; 1 only C_GetFunctionList;
+// 2 every function but the one the input names (C_GetFunctionList has it); 3 none.
+class FuzzLibrary final : public ankor::pkcs11::Library {
+ public:
+  void* symbol(const char* name) const override {
+    const std::string wanted = name;
+    if (wanted == "C_GetFunctionList") {
+      return script->exports == 3 ? nullptr : reinterpret_cast<void*>(fuzzGetFunctionList);
+    }
+    if (script->exports == 1 || script->exports == 3) return nullptr;
+    for (std::size_t i = 0; i < std::size(kExports); ++i) {
+      if (wanted == kExports[i].name) {
+        if (script->exports == 2 && missing_ == i) return nullptr;
+        return kExports[i].address;
+      }
+    }
+    return nullptr;
+  }
+  std::size_t missing_ = 0;
+};
+
+class FuzzLoader final : public ankor::pkcs11::Loader {
+ public:
+  std::uint8_t failure = 0;  // 1: no file, 2: the library does not load
+  bool exists(const std::string&) override { return failure != 1; }
+  std::unique_ptr<ankor::pkcs11::Library> load(const std::string&) override {
+    if (failure == 2) return nullptr;
+    auto library = std::make_unique<FuzzLibrary>();
+    library->missing_ = missing;
+    return library;
+  }
+  std::size_t missing = 0;
+};
+
+class TokenComponents final : public ankor::Components {
+ public:
+  explicit TokenComponents(FuzzLoader& loader) : loader_(loader) {}
+  ankor::KeyStore& keyStore() override { std::abort(); }
+  ankor::Signer& signer() override { std::abort(); }
+  ankor::TokenManager& tokenManager(const std::string& typeCode) override {
+    if (!manager_) {
+      const std::vector<ankor::pkcs11::ModuleRow> table = {
+          {"GD", "/fuzz/gd.so", "/fuzz/second/gd.so"}, {"ET", "/fuzz/et.so", "/fuzz/second/et.so"}};
+      manager_ = std::make_unique<ankor::pkcs11::P11Manager>(typeCode, table, loader_);
+    }
+    return *manager_;
+  }
+  void releaseTokenManager() override { manager_.reset(); }
+  // A PIN word "-" reads the PIN from here.
+  std::string readStandardInput(std::size_t maxBytes) override {
+    return std::string("4321\n").substr(0, maxBytes);
+  }
+
+ private:
+  FuzzLoader& loader_;
+  std::unique_ptr<ankor::pkcs11::P11Manager> manager_;
+};
+
+std::string hexSha1(const std::string& value) {
+  const auto digest = ankor::computeSha1(reinterpret_cast<const std::uint8_t*>(value.data()),
+                                               value.size());
+  return digest ? ankor::hexEncode(*digest) : std::string();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::Input input(data, size);
+  Script run;
+  script = &run;
+  const std::uint8_t command = input.byte();
+  const std::uint8_t options = input.byte();
+  run.exports = options & 3;
+  FuzzLoader loader;
+  loader.failure = (options >> 2) & 3;
+  loader.missing = input.byte() % std::size(kExports);
+  const std::string typeCode = (options & 0x10) ? "ND" : (options & 0x20) ? "ET" : "GD";
+  static const char* const kHashes[] = {"sha1", "sha256", "sha512", "md5"};
+  const std::string hash = kHashes[(options >> 6) & 3];
+  run.serial = input.until('\0');
+  const std::string pin = input.until('\0');
+  const std::string keyId = input.until('\0');
+  const std::string dataWord = input.until('\0');
+  run.certificate = input.take(input.byte());
+  const std::string thumbprint = (command & 0x80) ? input.until('\0') : hexSha1(run.certificate);
+  const std::string isDigest = (command & 0x40) ? "true" : "false";
+  run.answers = fuzz::Input(data + (size - input.remaining()), input.remaining());
+
+  std::vector<std::string> words;
+  switch (command & 7) {
+    case 0: words = {"pkcs11", "list", "tokens", typeCode}; break;
+    case 1: words = {"pkcs11", "list", "certificates", typeCode}; break;
+    case 2: words = {"pkcs11", "list", "objects", typeCode, run.serial, pin}; break;
+    case 3:
+      if (command & 0x08) {
+        // The list: the data word as the JSON text, Base64-encoded here.
+        words = {"pkcs11", "crypt", "signList", typeCode, thumbprint, hash, pin,
+                 ankor::base64Encode(reinterpret_cast<const std::uint8_t*>(dataWord.data()),
+                                     dataWord.size())};
+      } else {
+        words = {"pkcs11", "crypt", "sign", typeCode, thumbprint, hash, pin, dataWord, isDigest};
+      }
+      break;
+    case 4:
+      words = {"pkcs11", "crypt", "signWithKeyId", typeCode, run.serial, keyId, hash, pin, isDigest, dataWord};
+      break;
+    case 5: words = {"pkcs11", "repo", "getPublicKey", typeCode, run.serial, keyId}; break;
+    case 6: words = {"pkcs11", "repo", "createKeyPair", typeCode, run.serial, "label", "2048", pin}; break;
+    case 7:
+      words = {"pkcs11", "repo", "importCertificate", typeCode, run.serial, keyId, "label", pin, dataWord};
+      break;
+  }
+
+  std::optional<json> envelope;
+  {
+    TokenComponents components(loader);
+    try {
+      envelope = ankor::dispatch(words, components);
+    } catch (...) {
+      FUZZ_CHECK(false, "a failure escaped the front end");
+    }
+    // What the program does after the envelope is made, before it is printed.
+    components.releaseTokenManager();
+  }
+  FUZZ_CHECK(run.finalised >= run.initialised, "%d modules initialised, %d finalised",
+             run.initialised, run.finalised);
+  FUZZ_CHECK(run.sessionsClosed >= run.sessionsOpened, "%d sessions opened, %d closed",
+             run.sessionsOpened, run.sessionsClosed);
+  FUZZ_CHECK(run.largestBuffer <= kMaxValueLength + 1, "a buffer of %lu bytes",
+             run.largestBuffer);
+  FUZZ_CHECK(envelope.has_value());
+  const std::string printed = ankor::renderEnvelope(*envelope);
+  const json parsed = json::parse(printed, nullptr, false);
+  FUZZ_CHECK(!parsed.is_discarded() && parsed.is_object() && parsed.size() == 1 &&
+                 (parsed.contains("success") || parsed.contains("error")),
+             "%s", printed.c_str());
+  if (run.signFailed && parsed.contains("success")) {
+    // No signature: the empty text, or (signList) no item with one.
+    const json& success = parsed["success"];
+    if (success.is_array()) {
+      for (const json& item : success) {
+        FUZZ_CHECK(!item.is_object() || !item.contains("signed") || item["signed"] == "",
+                   "a failed signing call gave %s", printed.c_str());
+      }
+    } else {
+      FUZZ_CHECK(success == "", "a failed signing call gave %s", printed.c_str());
+    }
+  }
+  script = nullptr;
+  return 0;
+}
