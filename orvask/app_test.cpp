@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "orvask/checker.h"
+#include "orvask/encode_base64.h"
 #include "orvask/test_support.h"
 
 namespace orvask {

@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "orvask/encode_base64.h"
 #include "orvask/framework.h"
 #include "orvask/test_support.h"
 
