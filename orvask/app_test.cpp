@@ -8,6 +8,8 @@
 
 #include "orvask/checker.h"
 #include "orvask/encode_base64.h"
+#include "orvask/fake_drive.h"
+#include "orvask/fake_inventory.h"
 #include "orvask/test_support.h"
 
 namespace orvask {

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "orvask/encode_base64.h"
+#include "orvask/fake_inventory.h"
 #include "orvask/framework.h"
 #include "orvask/test_support.h"
 
