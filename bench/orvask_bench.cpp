@@ -15,6 +15,7 @@
 
 #include "orvask/app.h"
 #include "orvask/checker.h"
+#include "orvask/encode_base64.h"
 #include "orvask/schema_sql.h"
 
 namespace {

@@ -62,13 +62,13 @@ void writeFile(const fs::path& path, const std::string& content) {
 std::vector<std::string> listContainers(CryptoPlatform& platform, Handle provider) {
   std::vector<std::string> names;
   std::uint32_t longest = 0;
-  FUZZ_CHECK(platform.getProvParam(provider, win::PP_ENUMCONTAINERS, nullptr, &longest,
-                                   win::CRYPT_FIRST));
+  FUZZ_CHECK(platform.getProvParam(provider, win::kParamEnumContainers, nullptr, &longest,
+                                   win::kCryptFirst));
   std::vector<std::uint8_t> buffer(longest);
-  for (std::uint32_t flags = win::CRYPT_FIRST;; flags = win::CRYPT_NEXT) {
+  for (std::uint32_t flags = win::kCryptFirst;; flags = win::kCryptNext) {
     std::uint32_t length = longest;
-    if (!platform.getProvParam(provider, win::PP_ENUMCONTAINERS, buffer.data(), &length, flags)) {
-      FUZZ_CHECK(platform.lastError() == win::ERROR_NO_MORE_ITEMS, "listing failed with %x",
+    if (!platform.getProvParam(provider, win::kParamEnumContainers, buffer.data(), &length, flags)) {
+      FUZZ_CHECK(platform.lastError() == win::kErrorNoMoreItems, "listing failed with %x",
                  platform.lastError());
       break;
     }
@@ -84,11 +84,11 @@ void loadContainerFile(CryptoPlatform& platform, const std::string& content) {
   Handle provider = 0;
   if (platform.acquireContext(&provider, "fuzzed", kProvider, kAesType, 0)) {
     Handle key = 0;
-    if (platform.getUserKey(provider, win::AT_KEYEXCHANGE, &key)) {
+    if (platform.getUserKey(provider, win::kKeyExchange, &key)) {
       std::uint32_t length = 0;
-      if (platform.exportKey(key, win::PUBLICKEYBLOB, nullptr, &length)) {
+      if (platform.exportKey(key, win::kPublicKeyBlob, nullptr, &length)) {
         std::vector<std::uint8_t> blob(length);
-        (void)platform.exportKey(key, win::PUBLICKEYBLOB, blob.data(), &length);
+        (void)platform.exportKey(key, win::kPublicKeyBlob, blob.data(), &length);
       }
       FUZZ_CHECK(platform.destroyKey(key));
     }
@@ -157,7 +157,7 @@ void nameRoundTrip(CryptoPlatform& platform, const std::string& name) {
   const bool fits = name.size() <= 260 && escapedSize(name) <= 240;
   Handle provider = 0;
   const bool created =
-      platform.acquireContext(&provider, name.c_str(), kProvider, kAesType, win::CRYPT_NEWKEYSET);
+      platform.acquireContext(&provider, name.c_str(), kProvider, kAesType, win::kCryptNewKeySet);
   FUZZ_CHECK(created == fits, "name of %zu bytes: created %d, error %x", name.size(), created,
              platform.lastError());
   if (!created) return;

@@ -18,6 +18,7 @@
 
 #include "orvask/app.h"
 #include "orvask/checker.h"
+#include "orvask/encode_base64.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -7,6 +7,9 @@
 #include <sstream>
 
 #include "orvask/checker.h"
+#include "orvask/encode_base64.h"
+#include "orvask/fake_drive.h"
+#include "orvask/fake_inventory.h"
 #include "orvask/test_support.h"
 
 namespace orvask {

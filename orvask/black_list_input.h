@@ -7,10 +7,6 @@
 
 namespace orvask {
 
-// Standard Base64 with "=" padding, the form hosts send the input in (for the tests
-// and the benchmark: the program itself only decodes).
-[[nodiscard]] std::string EncodeBase64(std::string_view bytes);
-
 // Base64 decoding that stops at "=" or at the first character outside the alphabet; a
 // trailing partial group of 2 or 3 characters yields 1 or 2 bytes, a lone one nothing.
 [[nodiscard]] std::string DecodeBase64(std::string_view text);

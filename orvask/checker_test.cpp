@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "orvask/encode_base64.h"
+#include "orvask/fake_inventory.h"
 #include "orvask/framework.h"
 #include "orvask/test_support.h"
 

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 
-#include "orvask/framework.h"
 #include "orvask/schema_sql.h"
 
 namespace orvask::testing {
@@ -55,17 +54,6 @@ std::vector<std::string> queryRows(const std::string& dbPath, const std::string&
   sqlite3_finalize(stmt);
   sqlite3_close(db);
   return rows;
-}
-
-std::uint32_t FakeInventory::productAt(std::uint32_t index, InstalledProduct& product) {
-  askedIndexes.push_back(index);
-  if (index == failAt) {
-    if (throwAtFail) throw FrameworkError("inventory broke");
-    return failStatus;
-  }
-  if (index >= products.size()) return kInventoryNoMoreItems;
-  product = products[index];
-  return kInventorySuccess;
 }
 
 }  // namespace orvask::testing

@@ -1,12 +1,11 @@
 #pragma once
-// Shared fixtures of the unit tests: a temporary directory with a real SQLite file,
-// a recording fake inventory and a fixed drive.
+// Shared helpers of the unit tests: a temporary directory, a real SQLite file with the
+// deployed schema, and product records. The fakes are fake_inventory.h and fake_drive.h.
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "orvask/database.h"
-#include "orvask/drive.h"
 #include "orvask/inventory.h"
 
 namespace orvask::testing {
@@ -32,29 +31,7 @@ void execSql(const std::string& dbPath, const std::string& sql);
 // Rows of a query, columns joined by "|", NULL as "<null>".
 std::vector<std::string> queryRows(const std::string& dbPath, const std::string& sql);
 
-// Serves a fixed product list, records every index it is asked for, and can fail
-// with a chosen status at a chosen index.
-class FakeInventory final : public ProductInventory {
- public:
-  std::vector<InstalledProduct> products;
-  std::vector<std::uint32_t> askedIndexes;
-  std::uint32_t failAt = UINT32_MAX;
-  std::uint32_t failStatus = 1603;
-  bool throwAtFail = false;
-
-  std::uint32_t productAt(std::uint32_t index, InstalledProduct& product) override;
-};
-
-class FakeDrive final : public DriveProbe {
- public:
-  unsigned type = kDriveFixed;
-  int queries = 0;
-  unsigned protectedDriveType() override {
-    ++queries;
-    return type;
-  }
-};
-
+// A product with the given code, and a name, version, date and location made from it.
 inline InstalledProduct product(std::string code, std::string name = "") {
   if (name.empty()) name = "Product " + code;
   return InstalledProduct{code, name, "1.0", "20240131", "C:\\Apps\\" + code};

@@ -47,8 +47,8 @@ namespace capi {
 std::optional<Bytes> computeDigestOn(CryptoPlatform& platform, DigestAlgorithm algorithm,
                                      const std::uint8_t* data, std::size_t size) {
   ProviderContext context(platform);
-  if (!platform.acquireContext(context.out(), nullptr, nullptr, win::PROV_RSA_AES,
-                               win::CRYPT_VERIFYCONTEXT)) {
+  if (!platform.acquireContext(context.out(), nullptr, nullptr, win::kProvRsaAes,
+                               win::kCryptVerifyContext)) {
     return std::nullopt;
   }
   CryptHash hash(platform);
@@ -68,7 +68,7 @@ std::optional<Bytes> computeDigestOn(CryptoPlatform& platform, DigestAlgorithm a
   } while (offset < size);
   std::uint8_t sizeBytes[4] = {};
   std::uint32_t sizeLength = sizeof sizeBytes;
-  if (!platform.getHashParam(hash.get(), win::HP_HASHSIZE, sizeBytes, &sizeLength)) {
+  if (!platform.getHashParam(hash.get(), win::kHashParamSize, sizeBytes, &sizeLength)) {
     return std::nullopt;
   }
   std::uint32_t digestSize = 0;
@@ -79,7 +79,7 @@ std::optional<Bytes> computeDigestOn(CryptoPlatform& platform, DigestAlgorithm a
   if (sizeLength != sizeof sizeBytes || digestSize != expected) return std::nullopt;
   Bytes digest(expected, 0);
   std::uint32_t valueLength = digestSize;
-  if (!platform.getHashParam(hash.get(), win::HP_HASHVAL, digest.data(), &valueLength) ||
+  if (!platform.getHashParam(hash.get(), win::kHashParamValue, digest.data(), &valueLength) ||
       valueLength != expected) {
     return std::nullopt;
   }

@@ -69,7 +69,7 @@ class FakePlatform final : public CryptoPlatform {
   bool enumProviders(std::uint32_t index, std::uint32_t* type, char* name,
                      std::uint32_t* size) override {
     if (fails("enumProviders")) return false;
-    if (index >= providers.size()) return fail(win::ERROR_NO_MORE_ITEMS);
+    if (index >= providers.size()) return fail(win::kErrorNoMoreItems);
     *type = providers[index].second;
     return deliver(providers[index].first, reinterpret_cast<std::uint8_t*>(name), size);
   }
@@ -85,12 +85,12 @@ class FakePlatform final : public CryptoPlatform {
   bool releaseContext(Handle) override { return close("releaseContext"); }
   bool getProvParam(Handle, std::uint32_t param, std::uint8_t* data, std::uint32_t* length,
                     std::uint32_t flags) override {
-    if (fails(flags == win::CRYPT_FIRST ? "getProvParam(FIRST)" : "getProvParam(NEXT)")) {
+    if (fails(flags == win::kCryptFirst ? "getProvParam(FIRST)" : "getProvParam(NEXT)")) {
       return false;
     }
-    if (param != win::PP_ENUMCONTAINERS) return fail(win::NTE_BAD_TYPE);
-    if (flags == win::CRYPT_FIRST) enumIndex_ = 0;
-    if (enumIndex_ >= containers.size()) return fail(win::ERROR_NO_MORE_ITEMS);
+    if (param != win::kParamEnumContainers) return fail(win::kBadType);
+    if (flags == win::kCryptFirst) enumIndex_ = 0;
+    if (enumIndex_ >= containers.size()) return fail(win::kErrorNoMoreItems);
     if (!deliver(containers[enumIndex_], data, length)) return false;
     ++enumIndex_;
     return true;
@@ -128,18 +128,18 @@ class FakePlatform final : public CryptoPlatform {
   bool setHashParam(Handle, std::uint32_t, const std::uint8_t* data) override {
     // The length of the selected algorithm's digest.
     const std::size_t size = hashAlgorithms.empty()                       ? 0
-                             : hashAlgorithms.back() == win::CALG_SHA1    ? 20
-                             : hashAlgorithms.back() == win::CALG_SHA_512 ? 64
+                             : hashAlgorithms.back() == win::kAlgSha1    ? 20
+                             : hashAlgorithms.back() == win::kAlgSha512 ? 64
                                                                           : 32;
     hashValues.emplace_back(data, data + size);
     return !fails("setHashParam");
   }
   bool getHashParam(Handle, std::uint32_t param, std::uint8_t* data,
                     std::uint32_t* length) override {
-    if (fails(param == win::HP_HASHSIZE ? "getHashParam(SIZE)" : "getHashParam(VALUE)")) {
+    if (fails(param == win::kHashParamSize ? "getHashParam(SIZE)" : "getHashParam(VALUE)")) {
       return false;
     }
-    if (param == win::HP_HASHSIZE) {
+    if (param == win::kHashParamSize) {
       const auto size = static_cast<std::uint32_t>(digestValue.size());
       return deliverBytes(Bytes{static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
                                 static_cast<std::uint8_t>(size >> 16),
@@ -197,7 +197,7 @@ class FakePlatform final : public CryptoPlatform {
   }
   bool getKeyProvInfo(Handle, KeyProvInfo* info, std::uint32_t* size) override {
     if (fails("getKeyProvInfo")) return false;
-    if (!storedRecord) return fail(win::CRYPT_E_NOT_FOUND);
+    if (!storedRecord) return fail(win::kNotFound);
     if (info == nullptr) {
       *size = 64;
       return true;
@@ -286,7 +286,7 @@ class FakePlatform final : public CryptoPlatform {
     }
     if (*length < needed) {
       *length = needed;
-      return fail(win::ERROR_MORE_DATA);
+      return fail(win::kErrorMoreData);
     }
     std::copy(value.begin(), value.end(), out);
     *length = needed;

@@ -59,7 +59,7 @@ std::string CapiKeyStore::listCSPs() {
         // Names come in the process code page; the listing is UTF-8 and keeps every name.
         providers.push_back(
             {{"cspname", platform_.ansiToUtf8(textUpToZero(name))}, {"csptype", type}});
-      } else if (platform_.lastError() != win::ERROR_NO_MORE_ITEMS) {
+      } else if (platform_.lastError() != win::kErrorNoMoreItems) {
         fail("listCSPs - CryptEnumProviders");
       }
     }
@@ -78,16 +78,16 @@ void CapiKeyStore::forEachContainer(const std::string& providerName, int provide
   ProviderContext context(platform_);
   if (!platform_.acquireContext(context.out(), nullptr, provider.c_str(),
                                 static_cast<std::uint32_t>(providerType),
-                                win::CRYPT_VERIFYCONTEXT)) {
+                                win::kCryptVerifyContext)) {
     fail("countContainers - CryptAcquireContext" + where);
   }
   Bytes name(kContainerBufferSize, 0);
   // The length is reset before every call: a provider that shrinks it to the last
   // name's length would otherwise end the enumeration at the first longer name.
   std::uint32_t length = kContainerBufferSize;
-  if (!platform_.getProvParam(context.get(), win::PP_ENUMCONTAINERS, name.data(), &length,
-                              win::CRYPT_FIRST)) {
-    if (platform_.lastError() == win::ERROR_NO_MORE_ITEMS) return;
+  if (!platform_.getProvParam(context.get(), win::kParamEnumContainers, name.data(), &length,
+                              win::kCryptFirst)) {
+    if (platform_.lastError() == win::kErrorNoMoreItems) return;
     fail("countContainers - CryptGetProvParam (CRYPT_FIRST)" + where);
   }
   do {
@@ -95,8 +95,8 @@ void CapiKeyStore::forEachContainer(const std::string& providerName, int provide
     visit(std::string(reinterpret_cast<const char*>(name.data())));
     std::fill(name.begin(), name.end(), 0);
     length = kContainerBufferSize;
-  } while (platform_.getProvParam(context.get(), win::PP_ENUMCONTAINERS, name.data(), &length,
-                                  win::CRYPT_NEXT));
+  } while (platform_.getProvParam(context.get(), win::kParamEnumContainers, name.data(), &length,
+                                  win::kCryptNext));
 }
 
 std::string CapiKeyStore::countContainers(const std::string& providerName, int providerType) {
@@ -135,7 +135,7 @@ std::string CapiKeyStore::createKeyPairSteps(const std::string& providerName, in
                                   0)) {
       fail("createKeyPair - CryptAcquireContext");
     }
-    if (!platform_.getUserKey(context.get(), win::AT_KEYEXCHANGE, key.out())) {
+    if (!platform_.getUserKey(context.get(), win::kKeyExchange, key.out())) {
       fail("createKeyPair - CryptGetUserKey");
     }
   } else {
@@ -144,22 +144,22 @@ std::string CapiKeyStore::createKeyPairSteps(const std::string& providerName, in
     // negative one is refused before a container exists, never silently shortened.
     if (keyLength < 0 || keyLength / 1024 > kMaxKeyLengthUnits) fail("createKeyPair - CryptGenKey");
     if (!platform_.acquireContext(context.out(), containerName.c_str(), provider.c_str(), type,
-                                  win::CRYPT_NEWKEYSET)) {
+                                  win::kCryptNewKeySet)) {
       fail("createKeyPair - CryptAcquireContext");
     }
     std::uint32_t flags = static_cast<std::uint32_t>(keyLength / 1024) << 26;
-    if (exportable) flags |= win::CRYPT_EXPORTABLE;
-    if (!platform_.genKey(context.get(), win::AT_KEYEXCHANGE, flags, key.out())) {
+    if (exportable) flags |= win::kCryptExportable;
+    if (!platform_.genKey(context.get(), win::kKeyExchange, flags, key.out())) {
       fail("createKeyPair - CryptGenKey");
     }
   }
 
   std::uint32_t size = 0;
-  if (!platform_.exportKey(key.get(), win::PUBLICKEYBLOB, nullptr, &size)) {
+  if (!platform_.exportKey(key.get(), win::kPublicKeyBlob, nullptr, &size)) {
     fail("createKeyPair - CryptExportKey");
   }
   Bytes blob = allocate(size, "createKeyPair - Insufficient Memory");
-  if (!platform_.exportKey(key.get(), win::PUBLICKEYBLOB, blob.data(), &size)) {
+  if (!platform_.exportKey(key.get(), win::kPublicKeyBlob, blob.data(), &size)) {
     fail("createKeyPair - CryptExportKey");
   }
   blob.resize(std::min<std::size_t>(size, blob.size()));
@@ -168,7 +168,7 @@ std::string CapiKeyStore::createKeyPairSteps(const std::string& providerName, in
     fail("createKeyPair - Error encoding publicKey into base64: publicKeyBlob: " +
          std::to_string(blob.size()) + " - b64PubKey: ");
   }
-  if (blob[0] != win::PUBLICKEYBLOB) fail("createKeyPair - Invalid public key blob");
+  if (blob[0] != win::kPublicKeyBlob) fail("createKeyPair - Invalid public key blob");
   std::uint32_t magic = 0;
   if (blob.size() >= 12) std::memcpy(&magic, blob.data() + 8, sizeof magic);
   if (magic != 0x31415352) fail("createKeyPair - Invalid public key type");  // "RSA1"
@@ -196,7 +196,7 @@ std::string CapiKeyStore::generateCSRSteps(const std::string& commonName,
   if (containerName.empty()) fail("generateCSR - Container name is null");
 
   // The subject is one commonName attribute holding the whole text as PrintableString.
-  NameAttribute commonNameAttribute{"2.5.4.3", win::CERT_RDN_PRINTABLE_STRING,
+  NameAttribute commonNameAttribute{"2.5.4.3", win::kRdnPrintableString,
                                     Bytes(commonName.begin(), commonName.end())};
   std::uint32_t nameSize = 0;
   if (!platform_.encodeName(&commonNameAttribute, 1, nullptr, &nameSize)) {
@@ -224,13 +224,13 @@ std::string CapiKeyStore::generateCSRSteps(const std::string& commonName,
   }
 
   std::uint32_t infoSize = 0;
-  if (!platform_.exportPublicKeyInfo(context.get(), win::AT_KEYEXCHANGE, nullptr, &infoSize)) {
+  if (!platform_.exportPublicKeyInfo(context.get(), win::kKeyExchange, nullptr, &infoSize)) {
     fail(
         "generateCSR The first call to CryptExportPublickKeyInfo failed.  The probable cause is "
         "that  There is no key pair in the key container.");
   }
   Bytes publicKeyInfo = allocate(infoSize, "generateCSR Memory allocation failed. ");
-  if (!platform_.exportPublicKeyInfo(context.get(), win::AT_KEYEXCHANGE, publicKeyInfo.data(),
+  if (!platform_.exportPublicKeyInfo(context.get(), win::kKeyExchange, publicKeyInfo.data(),
                                      &infoSize)) {
     fail("generateCSR The second call to CryptExportPublicKeyInfo failed. ");
   }
@@ -238,12 +238,12 @@ std::string CapiKeyStore::generateCSRSteps(const std::string& commonName,
   const RequestInfo request{0, subject, publicKeyInfo.data()};
   constexpr const char* kSha256WithRsa = "1.2.840.113549.1.1.11";
   std::uint32_t requestSize = 0;
-  if (!platform_.signAndEncodeRequest(context.get(), win::AT_KEYEXCHANGE, request, kSha256WithRsa,
+  if (!platform_.signAndEncodeRequest(context.get(), win::kKeyExchange, request, kSha256WithRsa,
                                       nullptr, &requestSize)) {
     fail("generateCSR First call to CryptSignandEncode failed. ");
   }
   Bytes encoded = allocate(requestSize, "generateCSR The malloc operation failed. ");
-  if (!platform_.signAndEncodeRequest(context.get(), win::AT_KEYEXCHANGE, request, kSha256WithRsa,
+  if (!platform_.signAndEncodeRequest(context.get(), win::kKeyExchange, request, kSha256WithRsa,
                                       encoded.data(), &requestSize)) {
     fail("generateCSR The second call to CryptSignAndEncode failed. ");
   }
@@ -290,10 +290,10 @@ std::string CapiKeyStore::acceptPKCS7Steps(const std::string& certificateBase64,
           "Provider");
     }
     CryptKey key(platform_);
-    if (!platform_.getUserKey(context.get(), win::AT_KEYEXCHANGE, key.out())) {
+    if (!platform_.getUserKey(context.get(), win::kKeyExchange, key.out())) {
       fail("acceptPKCS7 - CryptGetUserKey");
     }
-    if (!platform_.setKeyParam(key.get(), win::KP_CERTIFICATE, certificate.data(),
+    if (!platform_.setKeyParam(key.get(), win::kKeyParamCertificate, certificate.data(),
                                static_cast<std::uint32_t>(certificate.size()))) {
       fail("acceptPKCS7 - Operacao cancelada ou token bloqueado");
     }
@@ -313,9 +313,9 @@ std::string CapiKeyStore::acceptPKCS7Steps(const std::string& certificateBase64,
                                "acceptPKCS7 - Insufficient Memory - w_provider");
   record.providerType = type;
   record.flags = 0;
-  record.keySpec = win::AT_KEYEXCHANGE;
+  record.keySpec = win::kKeyExchange;
   CertificateContext added(platform_);
-  if (!platform_.addCertificateToStore(store.get(), context.get(), win::CERT_STORE_ADD_ALWAYS,
+  if (!platform_.addCertificateToStore(store.get(), context.get(), win::kStoreAddAlways,
                                        added.out())) {
     fail("acceptPKCS7 - CertAddCertificateContextToStore");
   }

@@ -45,12 +45,12 @@ TEST_F(ListCSPs, NoProviderGivesNull) { EXPECT_EQ(store.listCSPs(), "null"); }
 // A failing name call with ERROR_NO_MORE_ITEMS skips that index; any other code fails.
 TEST_F(ListCSPs, FailingNameCall) {
   platform.providers = {{"A", 1}, {"B", 24}};
-  platform.failOn("enumProviders", win::ERROR_NO_MORE_ITEMS, 2);
+  platform.failOn("enumProviders", win::kErrorNoMoreItems, 2);
   EXPECT_EQ(store.listCSPs(), R"([{"cspname":"B","csptype":24}])");
 
   FakePlatform other;
   other.providers = {{"A", 1}};
-  other.failOn("enumProviders", win::ERROR_MORE_DATA, 2);
+  other.failOn("enumProviders", win::kErrorMoreData, 2);
   CapiKeyStore failing(other);
   EXPECT_THAT([&] { failing.listCSPs(); },
               ThrowsMessage<std::runtime_error>("listCSPs - CryptEnumProviders"));
@@ -69,7 +69,7 @@ TEST_F(Containers, CountAndListWithVerifyContext) {
   EXPECT_EQ(acquire.container, "<null>");
   EXPECT_EQ(acquire.provider, kAes);
   EXPECT_EQ(acquire.type, 24u);
-  EXPECT_EQ(acquire.flags, win::CRYPT_VERIFYCONTEXT);
+  EXPECT_EQ(acquire.flags, win::kCryptVerifyContext);
 }
 
 // Names come in the code page (Latin-1 in the fake) and are listed as UTF-8: one
@@ -92,7 +92,7 @@ TEST_F(Containers, NoContainerGivesZeroAndNull) {
 
 // The exact Athena name is replaced, in the call and in messages; a longer name is not.
 TEST_F(Containers, AthenaAliasOnEquality) {
-  platform.failOn("acquireContext", win::NTE_KEYSET_NOT_DEF, 0);
+  platform.failOn("acquireContext", win::kKeySetNotDefined, 0);
   EXPECT_EQ(store.countContainers(kAthena, 1),
             R"({"error":"countContainers - CryptAcquireContext. providerName: )" + kCard +
                 R"( - providerType: 1"})");
@@ -108,9 +108,9 @@ TEST_F(Containers, FailureMessages) {
     int type;
   };
   const FailureCase<Provider> cases[] = {
-      {"acquireContext", 0, win::NTE_BAD_PROV_TYPE, {kAes, 0},
+      {"acquireContext", 0, win::kBadProvType, {kAes, 0},
        "countContainers - CryptAcquireContext. providerName: " + kAes + " - providerType: 0"},
-      {"getProvParam(FIRST)", 0, win::ERROR_ACCESS_DENIED, {kBase, -7},
+      {"getProvParam(FIRST)", 0, win::kErrorAccessDenied, {kBase, -7},
        "countContainers - CryptGetProvParam (CRYPT_FIRST). providerName: " + kBase +
            " - providerType: -7"},
       {"none", 0, 0, {"", 24}, "countContainers - providerName is null"},
@@ -129,7 +129,7 @@ TEST_F(Containers, FailureMessages) {
 // The first failing CRYPT_NEXT ends the enumeration, whatever its error.
 TEST_F(Containers, FailingNextEndsTheEnumeration) {
   platform.containers = {"a", "b", "c"};
-  platform.failOn("getProvParam(NEXT)", win::ERROR_ACCESS_DENIED, 0);
+  platform.failOn("getProvParam(NEXT)", win::kErrorAccessDenied, 0);
   EXPECT_EQ(store.countContainers(kAes, 24), "1");
   EXPECT_EQ(store.listContainers(kAes, 24), R"([{"name":"a"}])");
 }
@@ -151,8 +151,8 @@ TEST_F(CreateKeyPair, NewKeyReturnsTheBlobInBase64) {
   const auto& acquire = platform.acquires.front();
   EXPECT_EQ(acquire.container, "c1");
   EXPECT_EQ(acquire.provider, kAes);
-  EXPECT_EQ(acquire.flags, win::CRYPT_NEWKEYSET);
-  EXPECT_THAT(platform.genKeyFlags, ElementsAre(0x08000000u | win::CRYPT_EXPORTABLE));
+  EXPECT_EQ(acquire.flags, win::kCryptNewKeySet);
+  EXPECT_THAT(platform.genKeyFlags, ElementsAre(0x08000000u | win::kCryptExportable));
 }
 
 // Key length rounded down to a multiple of 1024 in the upper 16 bits.
@@ -209,12 +209,12 @@ TEST_F(CreateKeyPair, AthenaAliasOnContainment) {
 TEST_F(CreateKeyPair, FailuresBecomeErrorText) {
   // The input: useExistingKey.
   const FailureCase<bool> cases[] = {
-      {"acquireContext", 1, win::NTE_EXISTS, false, "createKeyPair - CryptAcquireContext"},
-      {"acquireContext", 1, win::NTE_EXISTS, true, "createKeyPair - CryptAcquireContext"},
-      {"genKey", 1, win::NTE_EXISTS, false, "createKeyPair - CryptGenKey"},
-      {"getUserKey", 1, win::NTE_EXISTS, true, "createKeyPair - CryptGetUserKey"},
-      {"exportKey", 1, win::NTE_EXISTS, false, "createKeyPair - CryptExportKey"},
-      {"exportKey", 2, win::NTE_EXISTS, true, "createKeyPair - CryptExportKey"},
+      {"acquireContext", 1, win::kKeySetExists, false, "createKeyPair - CryptAcquireContext"},
+      {"acquireContext", 1, win::kKeySetExists, true, "createKeyPair - CryptAcquireContext"},
+      {"genKey", 1, win::kKeySetExists, false, "createKeyPair - CryptGenKey"},
+      {"getUserKey", 1, win::kKeySetExists, true, "createKeyPair - CryptGetUserKey"},
+      {"exportKey", 1, win::kKeySetExists, false, "createKeyPair - CryptExportKey"},
+      {"exportKey", 2, win::kKeySetExists, true, "createKeyPair - CryptExportKey"},
   };
   expectFailures(
       cases, Reported::kAsErrorText, [](FakePlatform& p, bool) { p.publicKeyBlob = rsaBlob(); },
@@ -258,7 +258,7 @@ TEST_F(CreateKeyPair, BlobChecks) {
 TEST_F(CreateKeyPair, MakeRequestReturnsTheRequest) {
   EXPECT_EQ(store.createKeyPair(kAes, 2048, "c1", false, true, 24, "Ana", true),
             base64Encode(platform.request));
-  platform.failOn("genKey", win::NTE_FAIL);
+  platform.failOn("genKey", win::kFail);
   EXPECT_EQ(store.createKeyPair(kAes, 2048, "c1", false, true, 24, "Ana", true),
             base64Encode(platform.request));
   EXPECT_EQ(store.createKeyPair(kAes, 2048, "c1", false, true, 24, "", true),
@@ -274,7 +274,7 @@ TEST_F(GenerateCSR, SubjectKeyAndSignatureAlgorithm) {
   ASSERT_EQ(platform.encodedAttributes.size(), 1u);
   const NameAttribute& cn = platform.encodedAttributes[0];
   EXPECT_EQ(cn.oid, "2.5.4.3");
-  EXPECT_EQ(cn.valueType, win::CERT_RDN_PRINTABLE_STRING);
+  EXPECT_EQ(cn.valueType, win::kRdnPrintableString);
   EXPECT_EQ(std::string(cn.value.begin(), cn.value.end()), "CN=Ana,O=X");  // not parsed
   EXPECT_EQ(platform.requestSubject, platform.nameDer);
   EXPECT_EQ(platform.requestPublicKeyInfo, platform.publicKeyInfo);
@@ -311,22 +311,22 @@ TEST_F(GenerateCSR, ProviderChoice) {
 TEST_F(GenerateCSR, FailuresBecomeErrorText) {
   // The input: the provider name.
   const FailureCase<std::string> cases[] = {
-      {"encodeName", 1, win::NTE_BAD_KEYSET, kAes,
+      {"encodeName", 1, win::kBadKeySet, kAes,
        "generateCSR The first call to CryptEncodeObject failed. A public/private key pair may "
        "not exit in the container."},
-      {"encodeName", 2, win::NTE_BAD_KEYSET, kAes,
+      {"encodeName", 2, win::kBadKeySet, kAes,
        "generateCSR The second call to CryptEncodeObject failed. "},
-      {"acquireContext", 1, win::NTE_BAD_KEYSET, kCard,
+      {"acquireContext", 1, win::kBadKeySet, kCard,
        "generateCSR CryptAcquireContext failed 1."},
-      {"acquireContext", 1, win::NTE_BAD_KEYSET, kAes, "generateCSR CryptAcquireContext failed 2."},
-      {"exportPublicKeyInfo", 1, win::NTE_BAD_KEYSET, kAes,
+      {"acquireContext", 1, win::kBadKeySet, kAes, "generateCSR CryptAcquireContext failed 2."},
+      {"exportPublicKeyInfo", 1, win::kBadKeySet, kAes,
        "generateCSR The first call to CryptExportPublickKeyInfo failed.  The probable cause is "
        "that  There is no key pair in the key container."},
-      {"exportPublicKeyInfo", 2, win::NTE_BAD_KEYSET, kAes,
+      {"exportPublicKeyInfo", 2, win::kBadKeySet, kAes,
        "generateCSR The second call to CryptExportPublicKeyInfo failed. "},
-      {"signAndEncodeRequest", 1, win::NTE_BAD_KEYSET, kAes,
+      {"signAndEncodeRequest", 1, win::kBadKeySet, kAes,
        "generateCSR First call to CryptSignandEncode failed. "},
-      {"signAndEncodeRequest", 2, win::NTE_BAD_KEYSET, kAes,
+      {"signAndEncodeRequest", 2, win::kBadKeySet, kAes,
        "generateCSR The second call to CryptSignAndEncode failed. "},
   };
   expectFailures(cases, Reported::kAsErrorText, [](FakePlatform&, const std::string&) {},
@@ -354,7 +354,7 @@ const std::string kCertificate = base64Encode(Bytes{0x30, 0x03, 0x01, 0x01, 0xFF
 TEST_F(AcceptPKCS7, StorePathBindsTheContainer) {
   EXPECT_EQ(store.acceptPKCS7(kCertificate, kAes, "c1", 24), R"({"result":"ok"})");
   EXPECT_EQ(platform.createdCertificate, base64Decode(kCertificate));
-  EXPECT_EQ(platform.addDisposition, win::CERT_STORE_ADD_ALWAYS);
+  EXPECT_EQ(platform.addDisposition, win::kStoreAddAlways);
   ASSERT_TRUE(platform.setRecord.has_value());
   EXPECT_EQ(platform.setRecord->containerName, u"c1");
   EXPECT_EQ(platform.setRecord->providerName, u"Microsoft Enhanced RSA and AES Cryptographic Provider");
@@ -396,7 +396,7 @@ TEST_F(AcceptPKCS7, PathChoice) {
 }
 
 TEST_F(AcceptPKCS7, FailureMessages) {
-  constexpr std::uint32_t kDenied = win::ERROR_ACCESS_DENIED;
+  constexpr std::uint32_t kDenied = win::kErrorAccessDenied;
   // The input: the provider name.
   const FailureCase<std::string> cases[] = {
       {"acquireContext", 1, kDenied, kCard,

@@ -19,50 +19,51 @@ namespace ankor::capi {
 // PCCERT_CONTEXT); 0 is no handle.
 using Handle = std::uintptr_t;
 
-// Values of the Win32 headers that the operations use.
+// Values of the Win32 headers that the operations use, under names of their own so
+// that no wincrypt.h macro can rewrite them, whatever the include order.
 namespace win {
 inline constexpr std::uint32_t kEncoding = 0x10001;  // X509_ASN_ENCODING | PKCS_7_ASN_ENCODING
-inline constexpr std::uint32_t CRYPT_NEWKEYSET = 0x8;
-inline constexpr std::uint32_t CRYPT_VERIFYCONTEXT = 0xF0000000;
-inline constexpr std::uint32_t PP_ENUMCONTAINERS = 2;
-inline constexpr std::uint32_t CRYPT_FIRST = 1;
-inline constexpr std::uint32_t CRYPT_NEXT = 2;
-inline constexpr std::uint32_t AT_KEYEXCHANGE = 1;
-inline constexpr std::uint32_t CRYPT_EXPORTABLE = 1;
-inline constexpr std::uint32_t PUBLICKEYBLOB = 6;
-inline constexpr std::uint32_t KP_CERTIFICATE = 26;
-inline constexpr std::uint32_t HP_HASHVAL = 2;
-inline constexpr std::uint32_t HP_HASHSIZE = 4;
-inline constexpr std::uint32_t CALG_SHA1 = 0x8004;
-inline constexpr std::uint32_t CALG_SHA_256 = 0x800C;
-inline constexpr std::uint32_t CALG_SHA_512 = 0x800E;
-inline constexpr std::uint32_t CERT_RDN_PRINTABLE_STRING = 4;
-inline constexpr std::uint32_t CERT_STORE_ADD_ALWAYS = 4;
-inline constexpr std::uint32_t CERT_CLOSE_STORE_FORCE_FLAG = 1;
-inline constexpr std::uint32_t PROV_RSA_FULL = 1;
-inline constexpr std::uint32_t PROV_RSA_AES = 24;
+inline constexpr std::uint32_t kCryptNewKeySet = 0x8;
+inline constexpr std::uint32_t kCryptVerifyContext = 0xF0000000;
+inline constexpr std::uint32_t kParamEnumContainers = 2;
+inline constexpr std::uint32_t kCryptFirst = 1;
+inline constexpr std::uint32_t kCryptNext = 2;
+inline constexpr std::uint32_t kKeyExchange = 1;
+inline constexpr std::uint32_t kCryptExportable = 1;
+inline constexpr std::uint32_t kPublicKeyBlob = 6;
+inline constexpr std::uint32_t kKeyParamCertificate = 26;
+inline constexpr std::uint32_t kHashParamValue = 2;
+inline constexpr std::uint32_t kHashParamSize = 4;
+inline constexpr std::uint32_t kAlgSha1 = 0x8004;
+inline constexpr std::uint32_t kAlgSha256 = 0x800C;
+inline constexpr std::uint32_t kAlgSha512 = 0x800E;
+inline constexpr std::uint32_t kRdnPrintableString = 4;
+inline constexpr std::uint32_t kStoreAddAlways = 4;
+inline constexpr std::uint32_t kCloseStoreForce = 1;
+inline constexpr std::uint32_t kProvRsaFull = 1;
+inline constexpr std::uint32_t kProvRsaAes = 24;
 
-inline constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
-inline constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
-inline constexpr std::uint32_t ERROR_MORE_DATA = 234;
-inline constexpr std::uint32_t ERROR_NO_MORE_ITEMS = 259;
-inline constexpr std::uint32_t NTE_BAD_HASH = 0x80090002;
-inline constexpr std::uint32_t NTE_BAD_KEY = 0x80090003;
-inline constexpr std::uint32_t NTE_BAD_DATA = 0x80090005;
-inline constexpr std::uint32_t NTE_BAD_ALGID = 0x80090008;
-inline constexpr std::uint32_t NTE_BAD_FLAGS = 0x80090009;
-inline constexpr std::uint32_t NTE_BAD_TYPE = 0x8009000A;
-inline constexpr std::uint32_t NTE_BAD_HASH_STATE = 0x8009000C;
-inline constexpr std::uint32_t NTE_NO_KEY = 0x8009000D;
-inline constexpr std::uint32_t NTE_EXISTS = 0x8009000F;
-inline constexpr std::uint32_t NTE_BAD_PROV_TYPE = 0x80090014;
-inline constexpr std::uint32_t NTE_BAD_KEYSET = 0x80090016;
-inline constexpr std::uint32_t NTE_PROV_TYPE_NO_MATCH = 0x8009001B;
-inline constexpr std::uint32_t NTE_KEYSET_NOT_DEF = 0x80090019;
-inline constexpr std::uint32_t NTE_FAIL = 0x80090020;
-inline constexpr std::uint32_t CRYPT_E_NOT_FOUND = 0x80092004;
-inline constexpr std::uint32_t CRYPT_E_ASN1_BADTAG = 0x8009310B;
-inline constexpr std::uint32_t CRYPT_E_INVALID_PRINTABLE_STRING = 0x80092035;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorMoreData = 234;
+inline constexpr std::uint32_t kErrorNoMoreItems = 259;
+inline constexpr std::uint32_t kBadHash = 0x80090002;
+inline constexpr std::uint32_t kBadKey = 0x80090003;
+inline constexpr std::uint32_t kBadData = 0x80090005;
+inline constexpr std::uint32_t kBadAlgId = 0x80090008;
+inline constexpr std::uint32_t kBadFlags = 0x80090009;
+inline constexpr std::uint32_t kBadType = 0x8009000A;
+inline constexpr std::uint32_t kBadHashState = 0x8009000C;
+inline constexpr std::uint32_t kNoKey = 0x8009000D;
+inline constexpr std::uint32_t kKeySetExists = 0x8009000F;
+inline constexpr std::uint32_t kBadProvType = 0x80090014;
+inline constexpr std::uint32_t kBadKeySet = 0x80090016;
+inline constexpr std::uint32_t kProvTypeNoMatch = 0x8009001B;
+inline constexpr std::uint32_t kKeySetNotDefined = 0x80090019;
+inline constexpr std::uint32_t kFail = 0x80090020;
+inline constexpr std::uint32_t kNotFound = 0x80092004;
+inline constexpr std::uint32_t kAsn1BadTag = 0x8009310B;
+inline constexpr std::uint32_t kInvalidPrintableString = 0x80092035;
 }  // namespace win
 
 // The key-provider record of a certificate (CRYPT_KEY_PROV_INFO without parameters).
@@ -227,7 +228,7 @@ inline void releaseProvider(CryptoPlatform& p, Handle h) { (void)p.releaseContex
 inline void releaseKey(CryptoPlatform& p, Handle h) { (void)p.destroyKey(h); }
 inline void releaseHash(CryptoPlatform& p, Handle h) { (void)p.destroyHash(h); }
 inline void releaseStore(CryptoPlatform& p, Handle h) {
-  (void)p.closeStore(h, win::CERT_CLOSE_STORE_FORCE_FLAG);
+  (void)p.closeStore(h, win::kCloseStoreForce);
 }
 inline void releaseCertificate(CryptoPlatform& p, Handle h) {
   (void)p.freeCertificateContext(h);

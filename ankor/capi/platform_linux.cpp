@@ -92,7 +92,7 @@ bool deliver(const Bytes& value, std::uint8_t* out, std::uint32_t* length) {
   }
   if (*length < needed) {
     *length = needed;
-    return failWith(win::ERROR_MORE_DATA);
+    return failWith(win::kErrorMoreData);
   }
   std::copy(value.begin(), value.end(), out);
   *length = needed;
@@ -107,15 +107,15 @@ struct ProviderEntry {
 };
 // Enumeration order is name order, as Windows lists its registry keys.
 constexpr std::array<ProviderEntry, 3> kProviders = {{
-    {"Microsoft Base Cryptographic Provider v1.0", win::PROV_RSA_FULL},
-    {"Microsoft Enhanced Cryptographic Provider v1.0", win::PROV_RSA_FULL},
-    {"Microsoft Enhanced RSA and AES Cryptographic Provider", win::PROV_RSA_AES},
+    {"Microsoft Base Cryptographic Provider v1.0", win::kProvRsaFull},
+    {"Microsoft Enhanced Cryptographic Provider v1.0", win::kProvRsaFull},
+    {"Microsoft Enhanced RSA and AES Cryptographic Provider", win::kProvRsaAes},
 }};
 
 const ProviderEntry* findProvider(const char* name, std::uint32_t type) {
   if (name == nullptr || *name == '\0') {
-    if (type == win::PROV_RSA_FULL) return &kProviders[1];
-    if (type == win::PROV_RSA_AES) return &kProviders[2];
+    if (type == win::kProvRsaFull) return &kProviders[1];
+    if (type == win::kProvRsaAes) return &kProviders[2];
     return nullptr;
   }
   for (const ProviderEntry& entry : kProviders) {
@@ -209,10 +209,10 @@ struct CertificateObject {
 
 const EVP_MD* mdOf(std::uint32_t algorithm) {
   switch (algorithm) {
-    case win::CALG_SHA1: return EVP_sha1();
-    case win::CALG_SHA_256: return EVP_sha256();
+    case win::kAlgSha1: return EVP_sha1();
+    case win::kAlgSha256: return EVP_sha256();
     case CALG_SHA_384: return EVP_sha384();
-    case win::CALG_SHA_512: return EVP_sha512();
+    case win::kAlgSha512: return EVP_sha512();
     default: return nullptr;
   }
 }
@@ -237,7 +237,7 @@ class LinuxPlatform final : public CryptoPlatform {
 
   bool enumProviders(std::uint32_t index, std::uint32_t* type, char* name,
                      std::uint32_t* size) override {
-    if (index >= kProviders.size()) return failWith(win::ERROR_NO_MORE_ITEMS);
+    if (index >= kProviders.size()) return failWith(win::kErrorNoMoreItems);
     const ProviderEntry& entry = kProviders[index];
     const std::string text = entry.name;
     Bytes value(text.begin(), text.end());
@@ -249,34 +249,34 @@ class LinuxPlatform final : public CryptoPlatform {
   bool acquireContext(Handle* provider, const char* container, const char* providerName,
                       std::uint32_t type, std::uint32_t flags) override {
     *provider = 0;
-    if (type == 0) return failWith(win::NTE_BAD_PROV_TYPE);
+    if (type == 0) return failWith(win::kBadProvType);
     const ProviderEntry* entry = findProvider(providerName, type);
     if (entry == nullptr) {
       return failWith(providerName == nullptr || *providerName == '\0' ? NTE_PROV_TYPE_NOT_DEF
-                                                                        : win::NTE_KEYSET_NOT_DEF);
+                                                                        : win::kKeySetNotDefined);
     }
-    if (entry->type != type) return failWith(win::NTE_PROV_TYPE_NO_MATCH);
+    if (entry->type != type) return failWith(win::kProvTypeNoMatch);
     const std::uint32_t action = flags & ~CRYPT_SILENT;
-    if (action != 0 && action != win::CRYPT_NEWKEYSET && action != win::CRYPT_VERIFYCONTEXT &&
+    if (action != 0 && action != win::kCryptNewKeySet && action != win::kCryptVerifyContext &&
         action != CRYPT_DELETEKEYSET) {
-      return failWith(win::NTE_BAD_FLAGS);
+      return failWith(win::kBadFlags);
     }
     auto object = std::make_unique<ProviderObject>();
     object->provider = entry;
-    if (action == win::CRYPT_VERIFYCONTEXT) {
-      if (container != nullptr && *container != '\0') return failWith(win::NTE_BAD_FLAGS);
+    if (action == win::kCryptVerifyContext) {
+      if (container != nullptr && *container != '\0') return failWith(win::kBadFlags);
       object->verifyContext = true;
       return store(providers_, std::move(object), provider);
     }
     const auto paths = storePaths();
-    if (!paths) return failWith(win::NTE_FAIL);
+    if (!paths) return failWith(win::kFail);
     std::string name = container != nullptr ? container : "";
     if (name.empty()) name = loginName();
     if (name.size() > kMaxPath || escapeName(name).size() > 240) {
       return failWith(NTE_BAD_KEYSET_PARAM);
     }
     const std::string file = containerFilePath(*paths, name);
-    if (action != win::CRYPT_NEWKEYSET) {
+    if (action != win::kCryptNewKeySet) {
       if (const std::uint32_t error = checkStoreDirectory(paths->containers)) {
         return failWith(error);
       }
@@ -284,11 +284,11 @@ class LinuxPlatform final : public CryptoPlatform {
     struct stat status {};
     const bool exists = ::stat(file.c_str(), &status) == 0;
     if (action == CRYPT_DELETEKEYSET) {
-      if (!exists) return failWith(win::NTE_BAD_KEYSET);
+      if (!exists) return failWith(win::kBadKeySet);
       if (unlink(file.c_str()) != 0) return failWith(errnoCode(errno));
       return true;  // no context is returned
     }
-    if (action == win::CRYPT_NEWKEYSET) {
+    if (action == win::kCryptNewKeySet) {
       std::uint32_t error = makeDirectories(paths->root, 0700);
       if (error == 0) error = makeStoreDirectory(paths->containers);
       if (error == 0) {
@@ -296,7 +296,7 @@ class LinuxPlatform final : public CryptoPlatform {
       }
       if (error != 0) return failWith(error);
     } else if (!exists) {
-      return failWith(win::NTE_BAD_KEYSET);
+      return failWith(win::kBadKeySet);
     }
     object->containerPath = file;
     object->containerName = storedContainerName(file).value_or(name);
@@ -311,19 +311,19 @@ class LinuxPlatform final : public CryptoPlatform {
                     std::uint32_t* length, std::uint32_t flags) override {
     ProviderObject* object = find(providers_, provider, NTE_BAD_UID);
     if (object == nullptr) return false;
-    if (param != win::PP_ENUMCONTAINERS) return failWith(win::NTE_BAD_TYPE);
+    if (param != win::kParamEnumContainers) return failWith(win::kBadType);
     if (data == nullptr) {  // the longest name a container can have
       *length = kMaxPath + 1;
       return true;
     }
-    if (flags == win::CRYPT_FIRST || !object->enumStarted) {
+    if (flags == win::kCryptFirst || !object->enumStarted) {
       const auto paths = storePaths();
       object->enumNames.clear();
       object->enumNext = 0;
       object->enumStarted = true;
       if (paths && !ok(listContainerNames(*paths, &object->enumNames))) return false;
     }
-    if (object->enumNext >= object->enumNames.size()) return failWith(win::ERROR_NO_MORE_ITEMS);
+    if (object->enumNext >= object->enumNames.size()) return failWith(win::kErrorNoMoreItems);
     const std::string& name = object->enumNames[object->enumNext];
     Bytes value(name.begin(), name.end());
     value.push_back(0);
@@ -337,29 +337,29 @@ class LinuxPlatform final : public CryptoPlatform {
     *key = 0;
     ProviderObject* object = find(providers_, provider, NTE_BAD_UID);
     if (object == nullptr) return false;
-    if (algorithm != win::AT_KEYEXCHANGE && algorithm != CALG_RSA_KEYX) {
-      return failWith(win::NTE_BAD_ALGID);
+    if (algorithm != win::kKeyExchange && algorithm != CALG_RSA_KEYX) {
+      return failWith(win::kBadAlgId);
     }
-    if ((flags & 0xFFFF & ~(win::CRYPT_EXPORTABLE | CRYPT_USER_PROTECTED)) != 0) {
-      return failWith(win::NTE_BAD_FLAGS);
+    if ((flags & 0xFFFF & ~(win::kCryptExportable | CRYPT_USER_PROTECTED)) != 0) {
+      return failWith(win::kBadFlags);
     }
     std::uint32_t bits = flags >> 16;
     if (bits == 0) bits = kDefaultKeyBits;
-    if (bits < 384 || bits > 16384 || bits % 8 != 0) return failWith(win::NTE_BAD_FLAGS);
+    if (bits < 384 || bits > 16384 || bits % 8 != 0) return failWith(win::kBadFlags);
 
     PKeyContext context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     EVP_PKEY* generated = nullptr;
     if (!context || EVP_PKEY_keygen_init(context.get()) != 1 ||
         EVP_PKEY_CTX_set_rsa_keygen_bits(context.get(), static_cast<int>(bits)) != 1 ||
         EVP_PKEY_generate(context.get(), &generated) != 1) {
-      return failWith(win::NTE_FAIL);
+      return failWith(win::kFail);
     }
     PKey pkey(generated);
     if (object->verifyContext) {
       object->ephemeralKey.reset(EVP_PKEY_dup(pkey.get()));
     } else if (!ok(writeFileAtomically(
                    object->containerPath,
-                   containerText(pkey.get(), (flags & win::CRYPT_EXPORTABLE) != 0,
+                   containerText(pkey.get(), (flags & win::kCryptExportable) != 0,
                                  object->containerName),
                    WriteMode::Replace))) {
       return false;
@@ -373,8 +373,8 @@ class LinuxPlatform final : public CryptoPlatform {
     *key = 0;
     ProviderObject* object = find(providers_, provider, NTE_BAD_UID);
     if (object == nullptr) return false;
-    PKey pkey = keySpec == win::AT_KEYEXCHANGE ? containerKey(*object) : nullptr;
-    if (!pkey) return failWith(win::NTE_NO_KEY);
+    PKey pkey = keySpec == win::kKeyExchange ? containerKey(*object) : nullptr;
+    if (!pkey) return failWith(win::kNoKey);
     auto keyObject = std::make_unique<KeyObject>();
     keyObject->key = std::move(pkey);
     return store(keys_, std::move(keyObject), key);
@@ -382,15 +382,15 @@ class LinuxPlatform final : public CryptoPlatform {
 
   bool exportKey(Handle key, std::uint32_t blobType, std::uint8_t* data,
                  std::uint32_t* length) override {
-    KeyObject* object = find(keys_, key, win::NTE_BAD_KEY);
+    KeyObject* object = find(keys_, key, win::kBadKey);
     if (object == nullptr) return false;
-    if (blobType != win::PUBLICKEYBLOB) return failWith(win::NTE_BAD_TYPE);
+    if (blobType != win::kPublicKeyBlob) return failWith(win::kBadType);
     BIGNUM* n = nullptr;
     BIGNUM* e = nullptr;
     if (EVP_PKEY_get_bn_param(object->key.get(), OSSL_PKEY_PARAM_RSA_N, &n) != 1 ||
         EVP_PKEY_get_bn_param(object->key.get(), OSSL_PKEY_PARAM_RSA_E, &e) != 1) {
       BN_free(n);
-      return failWith(win::NTE_BAD_KEY);
+      return failWith(win::kBadKey);
     }
     BigNum modulus(n), exponent(e);
     const auto bits = static_cast<std::uint32_t>(EVP_PKEY_get_bits(object->key.get()));
@@ -398,26 +398,26 @@ class LinuxPlatform final : public CryptoPlatform {
     // BLOBHEADER {PUBLICKEYBLOB, version 2, reserved 0, CALG_RSA_KEYX}, RSAPUBKEY
     // {"RSA1", bit length, exponent}, then the modulus least significant byte first.
     Bytes blob(20 + modulusBytes, 0);
-    blob[0] = win::PUBLICKEYBLOB;
+    blob[0] = win::kPublicKeyBlob;
     blob[1] = 2;
     putLittleEndian(blob, 4, CALG_RSA_KEYX);
     putLittleEndian(blob, 8, 0x31415352);
     putLittleEndian(blob, 12, bits);
     putLittleEndian(blob, 16, static_cast<std::uint32_t>(BN_get_word(exponent.get())));
     if (BN_bn2lebinpad(modulus.get(), blob.data() + 20, static_cast<int>(modulusBytes)) < 0) {
-      return failWith(win::NTE_BAD_KEY);
+      return failWith(win::kBadKey);
     }
     return deliver(blob, data, length);
   }
 
   bool setKeyParam(Handle key, std::uint32_t, const std::uint8_t*, std::uint32_t) override {
-    if (find(keys_, key, win::NTE_BAD_KEY) == nullptr) return false;
+    if (find(keys_, key, win::kBadKey) == nullptr) return false;
     // A software provider keeps no certificate with its keys.
-    return failWith(win::NTE_BAD_TYPE);
+    return failWith(win::kBadType);
   }
 
   bool destroyKey(Handle key) override {
-    return keys_.erase(key) != 0 || failWith(win::NTE_BAD_KEY);
+    return keys_.erase(key) != 0 || failWith(win::kBadKey);
   }
 
   bool createHash(Handle provider, std::uint32_t algorithm, Handle* hash) override {
@@ -425,33 +425,33 @@ class LinuxPlatform final : public CryptoPlatform {
     ProviderObject* object = find(providers_, provider, NTE_BAD_UID);
     if (object == nullptr) return false;
     // The PROV_RSA_FULL providers predate SHA-2.
-    const bool supported = object->provider->type == win::PROV_RSA_AES
+    const bool supported = object->provider->type == win::kProvRsaAes
                                ? mdOf(algorithm) != nullptr
-                               : algorithm == win::CALG_SHA1;
-    if (!supported) return failWith(win::NTE_BAD_ALGID);
+                               : algorithm == win::kAlgSha1;
+    if (!supported) return failWith(win::kBadAlgId);
     auto hashObject = std::make_unique<HashObject>();
     hashObject->provider = provider;
     hashObject->algorithm = algorithm;
     hashObject->context.reset(EVP_MD_CTX_new());
     if (!hashObject->context ||
         EVP_DigestInit_ex(hashObject->context.get(), mdOf(algorithm), nullptr) != 1) {
-      return failWith(win::NTE_FAIL);
+      return failWith(win::kFail);
     }
     return store(hashes_, std::move(hashObject), hash);
   }
 
   bool hashData(Handle hash, const std::uint8_t* data, std::uint32_t size) override {
-    HashObject* object = find(hashes_, hash, win::NTE_BAD_HASH);
+    HashObject* object = find(hashes_, hash, win::kBadHash);
     if (object == nullptr) return false;
-    if (object->finished) return failWith(win::NTE_BAD_HASH_STATE);
-    if (EVP_DigestUpdate(object->context.get(), data, size) != 1) return failWith(win::NTE_FAIL);
+    if (object->finished) return failWith(win::kBadHashState);
+    if (EVP_DigestUpdate(object->context.get(), data, size) != 1) return failWith(win::kFail);
     return true;
   }
 
   bool setHashParam(Handle hash, std::uint32_t param, const std::uint8_t* data) override {
-    HashObject* object = find(hashes_, hash, win::NTE_BAD_HASH);
+    HashObject* object = find(hashes_, hash, win::kBadHash);
     if (object == nullptr) return false;
-    if (param != win::HP_HASHVAL) return failWith(win::NTE_BAD_TYPE);
+    if (param != win::kHashParamValue) return failWith(win::kBadType);
     const auto size = static_cast<std::size_t>(EVP_MD_get_size(mdOf(object->algorithm)));
     object->value.assign(data, data + size);
     object->finished = true;
@@ -460,34 +460,34 @@ class LinuxPlatform final : public CryptoPlatform {
 
   bool getHashParam(Handle hash, std::uint32_t param, std::uint8_t* data,
                     std::uint32_t* length) override {
-    HashObject* object = find(hashes_, hash, win::NTE_BAD_HASH);
+    HashObject* object = find(hashes_, hash, win::kBadHash);
     if (object == nullptr) return false;
     Bytes value;
     if (param == HP_ALGID) {
       value.resize(4);
       putLittleEndian(value, 0, object->algorithm);
-    } else if (param == win::HP_HASHSIZE) {
+    } else if (param == win::kHashParamSize) {
       value.resize(4);
       putLittleEndian(value, 0, static_cast<std::uint32_t>(EVP_MD_get_size(mdOf(object->algorithm))));
-    } else if (param == win::HP_HASHVAL) {
+    } else if (param == win::kHashParamValue) {
       if (data != nullptr && !finish(*object)) return false;
       value = object->finished ? object->value
                                 : Bytes(static_cast<std::size_t>(
                                       EVP_MD_get_size(mdOf(object->algorithm))));
     } else {
-      return failWith(win::NTE_BAD_TYPE);
+      return failWith(win::kBadType);
     }
     return deliver(value, data, length);
   }
 
   bool signHash(Handle hash, std::uint32_t keySpec, std::uint8_t* signature,
                 std::uint32_t* length) override {
-    HashObject* object = find(hashes_, hash, win::NTE_BAD_HASH);
+    HashObject* object = find(hashes_, hash, win::kBadHash);
     if (object == nullptr) return false;
     ProviderObject* provider = find(providers_, object->provider, NTE_BAD_UID);
     if (provider == nullptr) return false;
-    PKey key = keySpec == win::AT_KEYEXCHANGE ? containerKey(*provider) : nullptr;
-    if (!key) return failWith(win::NTE_NO_KEY);
+    PKey key = keySpec == win::kKeyExchange ? containerKey(*provider) : nullptr;
+    if (!key) return failWith(win::kNoKey);
     const auto size = static_cast<std::uint32_t>(EVP_PKEY_get_size(key.get()));
     if (signature == nullptr) {
       *length = size;
@@ -495,7 +495,7 @@ class LinuxPlatform final : public CryptoPlatform {
     }
     if (*length < size) {
       *length = size;
-      return failWith(win::ERROR_MORE_DATA);
+      return failWith(win::kErrorMoreData);
     }
     if (!finish(*object)) return false;
     // PKCS#1 v1.5 over the DigestInfo of the hash value.
@@ -507,7 +507,7 @@ class LinuxPlatform final : public CryptoPlatform {
         EVP_PKEY_CTX_set_signature_md(context.get(), mdOf(object->algorithm)) != 1 ||
         EVP_PKEY_sign(context.get(), bigEndian.data(), &signatureSize, object->value.data(),
                       object->value.size()) != 1) {
-      return failWith(win::NTE_FAIL);
+      return failWith(win::kFail);
     }
     // CryptoAPI signatures are little-endian.
     std::reverse_copy(bigEndian.begin(), bigEndian.begin() + static_cast<long>(signatureSize),
@@ -517,18 +517,18 @@ class LinuxPlatform final : public CryptoPlatform {
   }
 
   bool destroyHash(Handle hash) override {
-    return hashes_.erase(hash) != 0 || failWith(win::NTE_BAD_HASH);
+    return hashes_.erase(hash) != 0 || failWith(win::kBadHash);
   }
 
   bool encodeName(const NameAttribute* attributes, std::uint32_t count, std::uint8_t* out,
                   std::uint32_t* length) override {
     Name name(X509_NAME_new());
-    if (!name) return failWith(win::NTE_FAIL);
+    if (!name) return failWith(win::kFail);
     for (std::uint32_t i = 0; i < count; ++i) {
       const NameAttribute& attribute = attributes[i];
       int type = 0;
-      if (attribute.valueType == win::CERT_RDN_PRINTABLE_STRING) {
-        if (!isPrintableStringValue(attribute.value)) return failWith(win::CRYPT_E_INVALID_PRINTABLE_STRING);
+      if (attribute.valueType == win::kRdnPrintableString) {
+        if (!isPrintableStringValue(attribute.value)) return failWith(win::kInvalidPrintableString);
         type = V_ASN1_PRINTABLESTRING;
       } else if (attribute.valueType == 13) {  // CERT_RDN_UTF8_STRING
         type = V_ASN1_UTF8STRING;
@@ -542,11 +542,11 @@ class LinuxPlatform final : public CryptoPlatform {
                                                      static_cast<int>(attribute.value.size())));
       // All attributes form one relative distinguished name.
       if (!entry || X509_NAME_add_entry(name.get(), entry.get(), -1, i == 0 ? 0 : -1) != 1) {
-        return failWith(win::NTE_FAIL);
+        return failWith(win::kFail);
       }
     }
     const int size = i2d_X509_NAME(name.get(), nullptr);
-    if (size <= 0) return failWith(win::NTE_FAIL);
+    if (size <= 0) return failWith(win::kFail);
     Bytes der(static_cast<std::size_t>(size));
     std::uint8_t* cursor = der.data();
     i2d_X509_NAME(name.get(), &cursor);
@@ -557,10 +557,10 @@ class LinuxPlatform final : public CryptoPlatform {
                            std::uint32_t* length) override {
     ProviderObject* object = find(providers_, provider, NTE_BAD_UID);
     if (object == nullptr) return false;
-    PKey key = keySpec == win::AT_KEYEXCHANGE ? containerKey(*object) : nullptr;
-    if (!key) return failWith(win::NTE_NO_KEY);
+    PKey key = keySpec == win::kKeyExchange ? containerKey(*object) : nullptr;
+    if (!key) return failWith(win::kNoKey);
     const int size = i2d_PUBKEY(key.get(), nullptr);
-    if (size <= 0) return failWith(win::NTE_FAIL);
+    if (size <= 0) return failWith(win::kFail);
     // The opaque buffer: the DER length (4 bytes, little-endian), then the DER.
     Bytes value(4 + static_cast<std::size_t>(size));
     putLittleEndian(value, 0, static_cast<std::uint32_t>(size));
@@ -576,8 +576,8 @@ class LinuxPlatform final : public CryptoPlatform {
     if (object == nullptr) return false;
     const EVP_MD* md = mdOfSignatureOid(signatureOid);
     if (md == nullptr) return failWith(CRYPT_E_UNKNOWN_ALGO);
-    PKey key = keySpec == win::AT_KEYEXCHANGE ? containerKey(*object) : nullptr;
-    if (!key) return failWith(win::NTE_NO_KEY);
+    PKey key = keySpec == win::kKeyExchange ? containerKey(*object) : nullptr;
+    if (!key) return failWith(win::kNoKey);
     if (request.publicKeyInfo == nullptr) return failWith(E_INVALIDARG);
     std::uint32_t infoSize = 0;
     std::memcpy(&infoSize, request.publicKeyInfo, 4);
@@ -585,16 +585,16 @@ class LinuxPlatform final : public CryptoPlatform {
     PKey publicKey(d2i_PUBKEY(nullptr, &cursor, static_cast<long>(infoSize)));
     cursor = request.subject.data();
     Name subject(d2i_X509_NAME(nullptr, &cursor, static_cast<long>(request.subject.size())));
-    if (!publicKey || !subject) return failWith(win::CRYPT_E_ASN1_BADTAG);
+    if (!publicKey || !subject) return failWith(win::kAsn1BadTag);
     Request req(X509_REQ_new());
     if (!req || X509_REQ_set_version(req.get(), request.version) != 1 ||
         X509_REQ_set_subject_name(req.get(), subject.get()) != 1 ||
         X509_REQ_set_pubkey(req.get(), publicKey.get()) != 1 ||
         X509_REQ_sign(req.get(), key.get(), md) <= 0) {
-      return failWith(win::NTE_FAIL);
+      return failWith(win::kFail);
     }
     const int size = i2d_X509_REQ(req.get(), nullptr);
-    if (size <= 0) return failWith(win::NTE_FAIL);
+    if (size <= 0) return failWith(win::kFail);
     Bytes der(static_cast<std::size_t>(size));
     std::uint8_t* write = der.data();
     i2d_X509_REQ(req.get(), &write);
@@ -603,7 +603,7 @@ class LinuxPlatform final : public CryptoPlatform {
 
   Handle openCurrentUserStore(const char16_t* name) override {
     const auto paths = storePaths();
-    if (!paths || name == nullptr) return failHandle(win::ERROR_ACCESS_DENIED);
+    if (!paths || name == nullptr) return failHandle(win::kErrorAccessDenied);
     const std::string directory = paths->stores + "/" + escapeName(utf16ToUtf8(name));
     std::uint32_t error = makeDirectories(paths->root, 0700);
     if (error == 0) error = makeStoreDirectory(paths->stores);
@@ -624,12 +624,12 @@ class LinuxPlatform final : public CryptoPlatform {
                                std::uint32_t size) override {
     StoreObject* object = find(stores_, handle, ERROR_INVALID_HANDLE);
     if (object == nullptr) return 0;
-    if (size != 20) return failHandle(win::CRYPT_E_NOT_FOUND);
+    if (size != 20) return failHandle(win::kNotFound);
     const Bytes wanted(hash, hash + size);
     const std::string file = object->directory + "/" + hexEncode(wanted) + ".cer";
     const auto text = readStoreFile(file);
     auto entry = text ? parseStoreEntry(*text) : std::nullopt;
-    if (!entry || sha1Of(entry->der) != wanted) return failHandle(win::CRYPT_E_NOT_FOUND);
+    if (!entry || sha1Of(entry->der) != wanted) return failHandle(win::kNotFound);
     auto certificate = std::make_unique<CertificateObject>();
     certificate->entry = std::move(*entry);
     certificate->file = file;
@@ -641,7 +641,7 @@ class LinuxPlatform final : public CryptoPlatform {
   Handle createCertificateContext(const std::uint8_t* der, std::uint32_t size) override {
     const std::uint8_t* cursor = der;
     Certificate parsed(d2i_X509(nullptr, &cursor, static_cast<long>(size)));
-    if (!parsed) return failHandle(win::CRYPT_E_ASN1_BADTAG);
+    if (!parsed) return failHandle(win::kAsn1BadTag);
     auto certificate = std::make_unique<CertificateObject>();
     certificate->entry.der.assign(der, cursor);  // the certificate's own encoding
     Handle out = 0;
@@ -656,7 +656,7 @@ class LinuxPlatform final : public CryptoPlatform {
     CertificateObject* source = find(certificates_, certificate, E_INVALIDARG);
     if (target == nullptr || source == nullptr) return false;
     if (disposition != CERT_STORE_ADD_NEW && disposition != CERT_STORE_ADD_REPLACE_EXISTING &&
-        disposition != win::CERT_STORE_ADD_ALWAYS) {
+        disposition != win::kStoreAddAlways) {
       return failWith(E_INVALIDARG);
     }
     // One entry per thumbprint: adding the same certificate again replaces its entry.
@@ -687,7 +687,7 @@ class LinuxPlatform final : public CryptoPlatform {
   bool getKeyProvInfo(Handle certificate, KeyProvInfo* info, std::uint32_t* size) override {
     CertificateObject* object = find(certificates_, certificate, E_INVALIDARG);
     if (object == nullptr) return false;
-    if (!object->entry.record) return failWith(win::CRYPT_E_NOT_FOUND);
+    if (!object->entry.record) return failWith(win::kNotFound);
     const KeyProvInfo& record = *object->entry.record;
     // The size of the Windows record: the structure and both names with their zeros.
     const auto needed = static_cast<std::uint32_t>(
@@ -698,7 +698,7 @@ class LinuxPlatform final : public CryptoPlatform {
     }
     if (*size < needed) {
       *size = needed;
-      return failWith(win::ERROR_MORE_DATA);
+      return failWith(win::kErrorMoreData);
     }
     *info = record;
     *size = needed;
@@ -780,7 +780,7 @@ class LinuxPlatform final : public CryptoPlatform {
     unsigned int size = 0;
     Bytes value(EVP_MAX_MD_SIZE);
     if (EVP_DigestFinal_ex(object.context.get(), value.data(), &size) != 1) {
-      return failWith(win::NTE_FAIL);
+      return failWith(win::kFail);
     }
     value.resize(size);
     object.value = std::move(value);

@@ -53,25 +53,25 @@ struct LinuxPlatform : ::testing::Test {
   }
   // A new container with a fresh key of the given size; returns its public key blob.
   Bytes newKey(const std::string& container, std::uint32_t bits) {
-    ProviderContext context = open(container, win::CRYPT_NEWKEYSET);
+    ProviderContext context = open(container, win::kCryptNewKeySet);
     CryptKey key(p);
-    EXPECT_TRUE(p.genKey(context.get(), win::AT_KEYEXCHANGE, bits << 16, key.out()));
+    EXPECT_TRUE(p.genKey(context.get(), win::kKeyExchange, bits << 16, key.out()));
     return exportBlob(key);
   }
   Bytes exportBlob(const CryptKey& key) {
     std::uint32_t size = 0;
-    EXPECT_TRUE(p.exportKey(key.get(), win::PUBLICKEYBLOB, nullptr, &size));
+    EXPECT_TRUE(p.exportKey(key.get(), win::kPublicKeyBlob, nullptr, &size));
     Bytes blob(size);
-    EXPECT_TRUE(p.exportKey(key.get(), win::PUBLICKEYBLOB, blob.data(), &size));
+    EXPECT_TRUE(p.exportKey(key.get(), win::kPublicKeyBlob, blob.data(), &size));
     return blob;
   }
   std::vector<std::string> enumerate(Handle context) {
     std::vector<std::string> names;
     std::uint8_t buffer[300];
-    for (std::uint32_t flags = win::CRYPT_FIRST;; flags = win::CRYPT_NEXT) {
+    for (std::uint32_t flags = win::kCryptFirst;; flags = win::kCryptNext) {
       std::uint32_t length = sizeof buffer;
-      if (!p.getProvParam(context, win::PP_ENUMCONTAINERS, buffer, &length, flags)) {
-        EXPECT_EQ(p.lastError(), win::ERROR_NO_MORE_ITEMS);
+      if (!p.getProvParam(context, win::kParamEnumContainers, buffer, &length, flags)) {
+        EXPECT_EQ(p.lastError(), win::kErrorNoMoreItems);
         return names;
       }
       names.emplace_back(reinterpret_cast<const char*>(buffer));
@@ -108,7 +108,7 @@ TEST_F(LinuxPlatform, ProvidersUnderTheirWindowsNames) {
   for (std::uint32_t i = 0;; ++i) {
     std::uint32_t type = 0, size = 0;
     if (!p.enumProviders(i, &type, nullptr, &size)) {
-      EXPECT_EQ(p.lastError(), win::ERROR_NO_MORE_ITEMS);
+      EXPECT_EQ(p.lastError(), win::kErrorNoMoreItems);
       break;
     }
     std::string name(size, '\0');
@@ -121,7 +121,7 @@ TEST_F(LinuxPlatform, ProvidersUnderTheirWindowsNames) {
   std::uint32_t type = 0, size = 4;
   char small[4];
   EXPECT_FALSE(p.enumProviders(0, &type, small, &size));
-  EXPECT_EQ(p.lastError(), win::ERROR_MORE_DATA);
+  EXPECT_EQ(p.lastError(), win::kErrorMoreData);
   EXPECT_EQ(size, std::string(kBase).size() + 1);
 }
 
@@ -134,13 +134,13 @@ TEST_F(LinuxPlatform, AcquireContextErrors) {
     std::uint32_t flags;
     std::uint32_t error;
   } cases[] = {
-      {"missing", kAes, 24, 0, win::NTE_BAD_KEYSET},
-      {"exists", kAes, 24, win::CRYPT_NEWKEYSET, win::NTE_EXISTS},
-      {"exists", "Athena ASECard Crypto CSP", 24, 0, win::NTE_KEYSET_NOT_DEF},
-      {"exists", kAes, 0, 0, win::NTE_BAD_PROV_TYPE},
-      {"exists", kAes, 1, 0, win::NTE_PROV_TYPE_NO_MATCH},
-      {"exists", kAes, 24, 0x20, win::NTE_BAD_FLAGS},
-      {"exists", kAes, 24, win::CRYPT_VERIFYCONTEXT, win::NTE_BAD_FLAGS},
+      {"missing", kAes, 24, 0, win::kBadKeySet},
+      {"exists", kAes, 24, win::kCryptNewKeySet, win::kKeySetExists},
+      {"exists", "Athena ASECard Crypto CSP", 24, 0, win::kKeySetNotDefined},
+      {"exists", kAes, 0, 0, win::kBadProvType},
+      {"exists", kAes, 1, 0, win::kProvTypeNoMatch},
+      {"exists", kAes, 24, 0x20, win::kBadFlags},
+      {"exists", kAes, 24, win::kCryptVerifyContext, win::kBadFlags},
   };
   for (const auto& c : cases) {
     Handle handle = 7;
@@ -155,12 +155,12 @@ TEST_F(LinuxPlatform, AcquireContextErrors) {
 TEST_F(LinuxPlatform, ContainersAreSharedListedAndPrivate) {
   const std::vector<std::string> names = {"b/../x", "a b", "\xC3\xA9quipe", "Zeta", "%41"};
   for (const auto& name : names) {
-    ProviderContext context = open(name, win::CRYPT_NEWKEYSET, kBase, 1);
+    ProviderContext context = open(name, win::kCryptNewKeySet, kBase, 1);
   }
   // What a crash in the middle of a write leaves behind is not a container.
   { std::ofstream(containersDir() + "/.tmp-Zeta.key.x1Y2z3") << "ankor-container 1\n"; }
   ProviderContext verify(p);
-  ASSERT_TRUE(p.acquireContext(verify.out(), nullptr, kAes, 24, win::CRYPT_VERIFYCONTEXT));
+  ASSERT_TRUE(p.acquireContext(verify.out(), nullptr, kAes, 24, win::kCryptVerifyContext));
   std::vector<std::string> sorted = names;
   std::sort(sorted.begin(), sorted.end());
   EXPECT_EQ(enumerate(verify.get()), sorted);
@@ -177,9 +177,9 @@ TEST_F(LinuxPlatform, ContainersAreSharedListedAndPrivate) {
 
   std::uint8_t buffer[2];
   std::uint32_t length = sizeof buffer;
-  EXPECT_FALSE(p.getProvParam(verify.get(), win::PP_ENUMCONTAINERS, buffer, &length,
-                              win::CRYPT_FIRST));
-  EXPECT_EQ(p.lastError(), win::ERROR_MORE_DATA);
+  EXPECT_FALSE(p.getProvParam(verify.get(), win::kParamEnumContainers, buffer, &length,
+                              win::kCryptFirst));
+  EXPECT_EQ(p.lastError(), win::kErrorMoreData);
   EXPECT_EQ(length, sorted[0].size() + 1);
 }
 
@@ -189,13 +189,13 @@ TEST_F(LinuxPlatform, ContainerNamesIgnoreLetterCase) {
   const Bytes blob = newKey("MyKey", 512);
   ProviderContext lower = open("mykey");
   CryptKey key(p);
-  ASSERT_TRUE(p.getUserKey(lower.get(), win::AT_KEYEXCHANGE, key.out()));
+  ASSERT_TRUE(p.getUserKey(lower.get(), win::kKeyExchange, key.out()));
   EXPECT_EQ(exportBlob(key), blob);
   Handle again = 0;
-  EXPECT_FALSE(p.acquireContext(&again, "MYKEY", kAes, 24, win::CRYPT_NEWKEYSET));
-  EXPECT_EQ(p.lastError(), win::NTE_EXISTS);
+  EXPECT_FALSE(p.acquireContext(&again, "MYKEY", kAes, 24, win::kCryptNewKeySet));
+  EXPECT_EQ(p.lastError(), win::kKeySetExists);
   CryptKey replaced(p);  // a new key through the other spelling keeps the name
-  ASSERT_TRUE(p.genKey(lower.get(), win::AT_KEYEXCHANGE, 512u << 16, replaced.out()));
+  ASSERT_TRUE(p.genKey(lower.get(), win::kKeyExchange, 512u << 16, replaced.out()));
   EXPECT_EQ(enumerate(lower.get()), std::vector<std::string>{"MyKey"});
 }
 
@@ -208,23 +208,23 @@ TEST_F(LinuxPlatform, KeyGenerationAndPublicKeyBlob) {
 
   ProviderContext context = open("k");
   CryptKey key(p);
-  ASSERT_TRUE(p.getUserKey(context.get(), win::AT_KEYEXCHANGE, key.out()));
+  ASSERT_TRUE(p.getUserKey(context.get(), win::kKeyExchange, key.out()));
   EXPECT_EQ(exportBlob(key), blob);  // persisted across contexts
 
   CryptKey missing(p);
   EXPECT_FALSE(p.getUserKey(context.get(), 2, missing.out()));  // no signature key
-  EXPECT_EQ(p.lastError(), win::NTE_NO_KEY);
+  EXPECT_EQ(p.lastError(), win::kNoKey);
 
   // No length bits: the provider's default, 1024.
   EXPECT_EQ(newKey("default", 0).size(), 20u + 128u);
   for (const std::uint32_t bits : {100u, 16392u, 1001u}) {
-    ProviderContext c = open("bad" + std::to_string(bits), win::CRYPT_NEWKEYSET);
+    ProviderContext c = open("bad" + std::to_string(bits), win::kCryptNewKeySet);
     CryptKey k(p);
-    EXPECT_FALSE(p.genKey(c.get(), win::AT_KEYEXCHANGE, bits << 16, k.out()));
-    EXPECT_EQ(p.lastError(), win::NTE_BAD_FLAGS) << bits;
+    EXPECT_FALSE(p.genKey(c.get(), win::kKeyExchange, bits << 16, k.out()));
+    EXPECT_EQ(p.lastError(), win::kBadFlags) << bits;
     CryptKey none(p);
-    EXPECT_FALSE(p.getUserKey(c.get(), win::AT_KEYEXCHANGE, none.out()));  // empty container
-    EXPECT_EQ(p.lastError(), win::NTE_NO_KEY);
+    EXPECT_FALSE(p.getUserKey(c.get(), win::kKeyExchange, none.out()));  // empty container
+    EXPECT_EQ(p.lastError(), win::kNoKey);
   }
 }
 
@@ -238,19 +238,19 @@ TEST_F(LinuxPlatform, SignHashIsLittleEndianPkcs1) {
 
   auto signWith = [&](bool asDigest) {
     CryptHash hash(p);
-    EXPECT_TRUE(p.createHash(context.get(), win::CALG_SHA_256, hash.out()));
+    EXPECT_TRUE(p.createHash(context.get(), win::kAlgSha256, hash.out()));
     if (asDigest) {
       const Bytes digest = *computeSha256(bytes, data.size());
-      EXPECT_TRUE(p.setHashParam(hash.get(), win::HP_HASHVAL, digest.data()));
+      EXPECT_TRUE(p.setHashParam(hash.get(), win::kHashParamValue, digest.data()));
       EXPECT_FALSE(p.hashData(hash.get(), bytes, 1));
-      EXPECT_EQ(p.lastError(), win::NTE_BAD_HASH_STATE);
+      EXPECT_EQ(p.lastError(), win::kBadHashState);
     } else {
       EXPECT_TRUE(p.hashData(hash.get(), bytes, static_cast<std::uint32_t>(data.size())));
     }
     std::uint32_t size = 0;
-    EXPECT_TRUE(p.signHash(hash.get(), win::AT_KEYEXCHANGE, nullptr, &size));
+    EXPECT_TRUE(p.signHash(hash.get(), win::kKeyExchange, nullptr, &size));
     Bytes signature(size);
-    EXPECT_TRUE(p.signHash(hash.get(), win::AT_KEYEXCHANGE, signature.data(), &size));
+    EXPECT_TRUE(p.signHash(hash.get(), win::kKeyExchange, signature.data(), &size));
     return signature;
   };
   const Bytes fromData = signWith(false);
@@ -267,13 +267,13 @@ TEST_F(LinuxPlatform, SignHashIsLittleEndianPkcs1) {
   // The PROV_RSA_FULL providers know SHA-1 only.
   ProviderContext base = open("s", 0, kBase, 1);
   CryptHash hash(p);
-  EXPECT_FALSE(p.createHash(base.get(), win::CALG_SHA_256, hash.out()));
-  EXPECT_EQ(p.lastError(), win::NTE_BAD_ALGID);
+  EXPECT_FALSE(p.createHash(base.get(), win::kAlgSha256, hash.out()));
+  EXPECT_EQ(p.lastError(), win::kBadAlgId);
 }
 
 TEST_F(LinuxPlatform, NameEncodingIsPrintableStringDer) {
   auto encode = [&](const std::string& text, Bytes* der) {
-    NameAttribute cn{"2.5.4.3", win::CERT_RDN_PRINTABLE_STRING, Bytes(text.begin(), text.end())};
+    NameAttribute cn{"2.5.4.3", win::kRdnPrintableString, Bytes(text.begin(), text.end())};
     std::uint32_t size = 0;
     if (!p.encodeName(&cn, 1, nullptr, &size)) return false;
     der->resize(size);
@@ -286,22 +286,22 @@ TEST_F(LinuxPlatform, NameEncodingIsPrintableStringDer) {
   EXPECT_TRUE(encode("Ana Silva: 1 (x) +,-./=?'", &der));
   for (const std::string bad : {"ana@x", "Jos\xC3\xA9", "a_b", "a*b"}) {
     EXPECT_FALSE(encode(bad, &der)) << bad;
-    EXPECT_EQ(p.lastError(), win::CRYPT_E_INVALID_PRINTABLE_STRING);
+    EXPECT_EQ(p.lastError(), win::kInvalidPrintableString);
   }
 }
 
 TEST_F(LinuxPlatform, RequestIsSignedByTheContainerKey) {
   const Bytes blob = newKey("r", 1024);
   ProviderContext context = open("r");
-  NameAttribute cn{"2.5.4.3", win::CERT_RDN_PRINTABLE_STRING, Bytes{'A', 'n', 'a'}};
+  NameAttribute cn{"2.5.4.3", win::kRdnPrintableString, Bytes{'A', 'n', 'a'}};
   std::uint32_t nameSize = 0;
   ASSERT_TRUE(p.encodeName(&cn, 1, nullptr, &nameSize));
   Bytes name(nameSize);
   ASSERT_TRUE(p.encodeName(&cn, 1, name.data(), &nameSize));
   std::uint32_t infoSize = 0;
-  ASSERT_TRUE(p.exportPublicKeyInfo(context.get(), win::AT_KEYEXCHANGE, nullptr, &infoSize));
+  ASSERT_TRUE(p.exportPublicKeyInfo(context.get(), win::kKeyExchange, nullptr, &infoSize));
   Bytes info(infoSize);
-  ASSERT_TRUE(p.exportPublicKeyInfo(context.get(), win::AT_KEYEXCHANGE, info.data(), &infoSize));
+  ASSERT_TRUE(p.exportPublicKeyInfo(context.get(), win::kKeyExchange, info.data(), &infoSize));
   const RequestInfo request{0, name, info.data()};
   std::uint32_t size = 0;
   ASSERT_TRUE(p.signAndEncodeRequest(context.get(), 1, request, "1.2.840.113549.1.1.11",
@@ -354,7 +354,7 @@ TEST_F(LinuxPlatform, StoreKeepsOneEntryPerThumbprintWithItsRecord) {
                                       der.data(), static_cast<std::uint32_t>(der.size())));
     ASSERT_TRUE(created);
     CertificateContext added(p);
-    ASSERT_TRUE(p.addCertificateToStore(store.get(), created.get(), win::CERT_STORE_ADD_ALWAYS,
+    ASSERT_TRUE(p.addCertificateToStore(store.get(), created.get(), win::kStoreAddAlways,
                                         added.out()));
     ASSERT_TRUE(p.setKeyProvInfo(added.get(), record));
   }
@@ -380,17 +380,17 @@ TEST_F(LinuxPlatform, StoreKeepsOneEntryPerThumbprintWithItsRecord) {
   Bytes other = thumbprint;
   other[0] ^= 1;
   EXPECT_EQ(p.findCertificateBySha1(store.get(), other.data(), 20), 0u);
-  EXPECT_EQ(p.lastError(), win::CRYPT_E_NOT_FOUND);
+  EXPECT_EQ(p.lastError(), win::kNotFound);
 
   // A certificate added without a record has none.
   const Bytes second = selfSigned();
   CertificateContext created(p, p.createCertificateContext(
                                     second.data(), static_cast<std::uint32_t>(second.size())));
   CertificateContext added(p);
-  ASSERT_TRUE(p.addCertificateToStore(store.get(), created.get(), win::CERT_STORE_ADD_ALWAYS,
+  ASSERT_TRUE(p.addCertificateToStore(store.get(), created.get(), win::kStoreAddAlways,
                                       added.out()));
   EXPECT_FALSE(p.getKeyProvInfo(added.get(), nullptr, &size));
-  EXPECT_EQ(p.lastError(), win::CRYPT_E_NOT_FOUND);
+  EXPECT_EQ(p.lastError(), win::kNotFound);
 }
 
 // Adding a stored certificate again keeps its key-provider record until a new one is
@@ -411,7 +411,7 @@ TEST_F(LinuxPlatform, AddingAgainKeepsTheRecordUntilReplaced) {
     CertificateContext created(p, p.createCertificateContext(
                                       der.data(), static_cast<std::uint32_t>(der.size())));
     CertificateContext added(p);
-    ASSERT_TRUE(p.addCertificateToStore(store.get(), created.get(), win::CERT_STORE_ADD_ALWAYS,
+    ASSERT_TRUE(p.addCertificateToStore(store.get(), created.get(), win::kStoreAddAlways,
                                         added.out()));
     EXPECT_EQ(containerOfStored(), container == std::u16string(u"one") ? u"<unbound>" : u"one");
     ASSERT_TRUE(p.setKeyProvInfo(added.get(), KeyProvInfo{container, u"P", 24, 0, 1}));
@@ -437,17 +437,17 @@ TEST_F(LinuxPlatform, HostileFilesInTheStoreAreUnreadable) {
 
   alarm(60);  // a blocking open or read ends the test instead of hanging it
   ProviderContext verify(p);
-  ASSERT_TRUE(p.acquireContext(verify.out(), nullptr, kAes, 24, win::CRYPT_VERIFYCONTEXT));
+  ASSERT_TRUE(p.acquireContext(verify.out(), nullptr, kAes, 24, win::kCryptVerifyContext));
   EXPECT_EQ(enumerate(verify.get()),
             (std::vector<std::string>{"fifo", "good", "huge", "long", "zero"}));
   for (const char* name : {"fifo", "zero", "huge", "long"}) {
     ProviderContext context = open(name);
     CryptKey key(p);
-    EXPECT_FALSE(p.getUserKey(context.get(), win::AT_KEYEXCHANGE, key.out())) << name;
-    EXPECT_EQ(p.lastError(), win::NTE_NO_KEY) << name;
+    EXPECT_FALSE(p.getUserKey(context.get(), win::kKeyExchange, key.out())) << name;
+    EXPECT_EQ(p.lastError(), win::kNoKey) << name;
   }
   EXPECT_EQ(p.findCertificateBySha1(store.get(), thumbprint.data(), 20), 0u);
-  EXPECT_EQ(p.lastError(), win::CRYPT_E_NOT_FOUND);
+  EXPECT_EQ(p.lastError(), win::kNotFound);
   alarm(0);
 }
 
@@ -459,20 +459,20 @@ TEST_F(LinuxPlatform, LinkedStoreDirectoriesAreRefused) {
   fs::create_directories(home + "/data/ankor/stores");
   fs::create_directory_symlink(outside, containersDir());
   fs::create_directory_symlink(outside, home + "/data/ankor/stores/MY");
-  for (const std::uint32_t flags : {win::CRYPT_NEWKEYSET, 0u}) {
+  for (const std::uint32_t flags : {win::kCryptNewKeySet, 0u}) {
     Handle handle = 0;
     EXPECT_FALSE(p.acquireContext(&handle, "k", kAes, 24, flags));
-    EXPECT_EQ(p.lastError(), win::ERROR_ACCESS_DENIED) << flags;
+    EXPECT_EQ(p.lastError(), win::kErrorAccessDenied) << flags;
   }
   ProviderContext verify(p);
-  ASSERT_TRUE(p.acquireContext(verify.out(), nullptr, kAes, 24, win::CRYPT_VERIFYCONTEXT));
+  ASSERT_TRUE(p.acquireContext(verify.out(), nullptr, kAes, 24, win::kCryptVerifyContext));
   std::uint8_t buffer[300];
   std::uint32_t length = sizeof buffer;
-  EXPECT_FALSE(p.getProvParam(verify.get(), win::PP_ENUMCONTAINERS, buffer, &length,
-                              win::CRYPT_FIRST));
-  EXPECT_EQ(p.lastError(), win::ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(p.getProvParam(verify.get(), win::kParamEnumContainers, buffer, &length,
+                              win::kCryptFirst));
+  EXPECT_EQ(p.lastError(), win::kErrorAccessDenied);
   EXPECT_EQ(p.openCurrentUserStore(u"MY"), 0u);
-  EXPECT_EQ(p.lastError(), win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(p.lastError(), win::kErrorAccessDenied);
   EXPECT_TRUE(fs::is_empty(outside));
 }
 
@@ -484,7 +484,7 @@ TEST_F(LinuxPlatform, EscapedNamesUpTo240Bytes) {
   ProviderContext context = open(longest);
   EXPECT_EQ(enumerate(context.get()), std::vector<std::string>{longest});
   Handle handle = 0;
-  EXPECT_FALSE(p.acquireContext(&handle, ("b" + longest).c_str(), kAes, 24, win::CRYPT_NEWKEYSET));
+  EXPECT_FALSE(p.acquireContext(&handle, ("b" + longest).c_str(), kAes, 24, win::kCryptNewKeySet));
   EXPECT_EQ(p.lastError(), 0x8009001Fu);  // NTE_BAD_KEYSET_PARAM
 }
 
@@ -493,7 +493,7 @@ TEST_F(LinuxPlatform, CertificateContextNeedsOneDerCertificate) {
   const Bytes garbage(pem.begin(), pem.end());
   EXPECT_EQ(p.createCertificateContext(garbage.data(), static_cast<std::uint32_t>(garbage.size())),
             0u);
-  EXPECT_EQ(p.lastError(), win::CRYPT_E_ASN1_BADTAG);
+  EXPECT_EQ(p.lastError(), win::kAsn1BadTag);
   EXPECT_EQ(p.createCertificateContext(nullptr, 0), 0u);
 }
 
@@ -526,7 +526,7 @@ TEST_F(LinuxPlatform, EncryptedContainerKeyIsNotPromptedFor) {
             1);
   char* pem = nullptr;
   const long pemSize = BIO_get_mem_data(bio, &pem);
-  { ProviderContext context = open("enc", win::CRYPT_NEWKEYSET); }
+  { ProviderContext context = open("enc", win::kCryptNewKeySet); }
   {
     std::ofstream file(containersDir() + "/enc.key", std::ios::app | std::ios::binary);
     file.write(pem, pemSize);
@@ -544,13 +544,13 @@ TEST_F(LinuxPlatform, EncryptedContainerKeyIsNotPromptedFor) {
   ::testing::internal::CaptureStderr();
   ProviderContext context = open("enc");
   CryptKey key(p);
-  const bool opened = p.getUserKey(context.get(), win::AT_KEYEXCHANGE, key.out());
+  const bool opened = p.getUserKey(context.get(), win::kKeyExchange, key.out());
   const std::uint32_t error = p.lastError();
   const std::string printed = ::testing::internal::GetCapturedStderr();
   dup2(savedStdin, 0);
   close(savedStdin);
   EXPECT_FALSE(opened);
-  EXPECT_EQ(error, win::NTE_NO_KEY);
+  EXPECT_EQ(error, win::kNoKey);
   EXPECT_EQ(printed, "");
 }
 
@@ -559,7 +559,7 @@ TEST_F(LinuxPlatform, DataDirectoryFallsBackToHome) {
   const std::string savedHome = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
   setenv("HOME", home.c_str(), 1);
   setenv("XDG_DATA_HOME", "relative/dir", 1);
-  { ProviderContext context = open("h", win::CRYPT_NEWKEYSET); }
+  { ProviderContext context = open("h", win::kCryptNewKeySet); }
   EXPECT_TRUE(fs::exists(home + "/.local/share/ankor/containers/h.key"));
   unsetenv("XDG_DATA_HOME");
   { ProviderContext context = open("h"); }

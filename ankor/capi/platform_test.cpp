@@ -27,8 +27,8 @@ TEST(Owned, MovesTransferAndReleaseOnce) {
   EXPECT_EQ(platform.openHandles, 0);
 
   CryptHash hash(platform);
-  ASSERT_TRUE(platform.createHash(1, win::CALG_SHA1, hash.out()));
-  ASSERT_TRUE(platform.createHash(1, win::CALG_SHA1, hash.out()));  // out() releases the old one
+  ASSERT_TRUE(platform.createHash(1, win::kAlgSha1, hash.out()));
+  ASSERT_TRUE(platform.createHash(1, win::kAlgSha1, hash.out()));  // out() releases the old one
   EXPECT_EQ(platform.count("destroyHash"), 1);
   hash.reset();
   EXPECT_EQ(platform.count("destroyHash"), 2);

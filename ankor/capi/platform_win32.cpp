@@ -1,5 +1,4 @@
 // CryptoPlatform on Windows: each call forwards to ADVAPI32 or CRYPT32 unchanged.
-// platform.h first: its constants share their names with the macros of wincrypt.h.
 #include "ankor/capi/platform.h"
 
 #include <windows.h>
@@ -11,6 +10,48 @@
 #include <vector>
 
 namespace ankor::capi {
+
+// The constants of platform.h are the values of the Win32 headers.
+static_assert(win::kCryptNewKeySet == static_cast<std::uint32_t>(CRYPT_NEWKEYSET));
+static_assert(win::kCryptVerifyContext == static_cast<std::uint32_t>(CRYPT_VERIFYCONTEXT));
+static_assert(win::kParamEnumContainers == static_cast<std::uint32_t>(PP_ENUMCONTAINERS));
+static_assert(win::kCryptFirst == static_cast<std::uint32_t>(CRYPT_FIRST));
+static_assert(win::kCryptNext == static_cast<std::uint32_t>(CRYPT_NEXT));
+static_assert(win::kKeyExchange == static_cast<std::uint32_t>(AT_KEYEXCHANGE));
+static_assert(win::kCryptExportable == static_cast<std::uint32_t>(CRYPT_EXPORTABLE));
+static_assert(win::kPublicKeyBlob == static_cast<std::uint32_t>(PUBLICKEYBLOB));
+static_assert(win::kKeyParamCertificate == static_cast<std::uint32_t>(KP_CERTIFICATE));
+static_assert(win::kHashParamValue == static_cast<std::uint32_t>(HP_HASHVAL));
+static_assert(win::kHashParamSize == static_cast<std::uint32_t>(HP_HASHSIZE));
+static_assert(win::kAlgSha1 == static_cast<std::uint32_t>(CALG_SHA1));
+static_assert(win::kAlgSha256 == static_cast<std::uint32_t>(CALG_SHA_256));
+static_assert(win::kAlgSha512 == static_cast<std::uint32_t>(CALG_SHA_512));
+static_assert(win::kRdnPrintableString == static_cast<std::uint32_t>(CERT_RDN_PRINTABLE_STRING));
+static_assert(win::kStoreAddAlways == static_cast<std::uint32_t>(CERT_STORE_ADD_ALWAYS));
+static_assert(win::kCloseStoreForce == static_cast<std::uint32_t>(CERT_CLOSE_STORE_FORCE_FLAG));
+static_assert(win::kProvRsaFull == static_cast<std::uint32_t>(PROV_RSA_FULL));
+static_assert(win::kProvRsaAes == static_cast<std::uint32_t>(PROV_RSA_AES));
+static_assert(win::kErrorAccessDenied == static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+static_assert(win::kErrorInvalidParameter == static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+static_assert(win::kErrorMoreData == static_cast<std::uint32_t>(ERROR_MORE_DATA));
+static_assert(win::kErrorNoMoreItems == static_cast<std::uint32_t>(ERROR_NO_MORE_ITEMS));
+static_assert(win::kBadHashState == static_cast<std::uint32_t>(NTE_BAD_HASH_STATE));
+static_assert(win::kBadHash == static_cast<std::uint32_t>(NTE_BAD_HASH));
+static_assert(win::kBadKeySet == static_cast<std::uint32_t>(NTE_BAD_KEYSET));
+static_assert(win::kBadKey == static_cast<std::uint32_t>(NTE_BAD_KEY));
+static_assert(win::kBadData == static_cast<std::uint32_t>(NTE_BAD_DATA));
+static_assert(win::kBadAlgId == static_cast<std::uint32_t>(NTE_BAD_ALGID));
+static_assert(win::kBadFlags == static_cast<std::uint32_t>(NTE_BAD_FLAGS));
+static_assert(win::kBadType == static_cast<std::uint32_t>(NTE_BAD_TYPE));
+static_assert(win::kNoKey == static_cast<std::uint32_t>(NTE_NO_KEY));
+static_assert(win::kKeySetExists == static_cast<std::uint32_t>(NTE_EXISTS));
+static_assert(win::kBadProvType == static_cast<std::uint32_t>(NTE_BAD_PROV_TYPE));
+static_assert(win::kProvTypeNoMatch == static_cast<std::uint32_t>(NTE_PROV_TYPE_NO_MATCH));
+static_assert(win::kKeySetNotDefined == static_cast<std::uint32_t>(NTE_KEYSET_NOT_DEF));
+static_assert(win::kFail == static_cast<std::uint32_t>(NTE_FAIL));
+static_assert(win::kNotFound == static_cast<std::uint32_t>(CRYPT_E_NOT_FOUND));
+static_assert(win::kAsn1BadTag == static_cast<std::uint32_t>(CRYPT_E_ASN1_BADTAG));
+
 namespace {
 
 HCRYPTPROV prov(Handle h) { return static_cast<HCRYPTPROV>(h); }

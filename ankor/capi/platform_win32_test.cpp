@@ -13,9 +13,9 @@ TEST(Win32Platform, CertificateForTheKeyMustHoldItsWholeElement) {
   ProviderContext context(p);
   ASSERT_TRUE(p.acquireContext(context.out(), nullptr,
                                "Microsoft Enhanced RSA and AES Cryptographic Provider",
-                               win::PROV_RSA_AES, win::CRYPT_VERIFYCONTEXT));
+                               win::kProvRsaAes, win::kCryptVerifyContext));
   CryptKey key(p);
-  ASSERT_TRUE(p.genKey(context.get(), win::AT_KEYEXCHANGE, 1024u << 16, key.out()));
+  ASSERT_TRUE(p.genKey(context.get(), win::kKeyExchange, 1024u << 16, key.out()));
 
   const struct {
     Bytes certificate;
@@ -27,10 +27,10 @@ TEST(Win32Platform, CertificateForTheKeyMustHoldItsWholeElement) {
   };
   for (const auto& c : refused) {
     p.setLastError(0);
-    EXPECT_FALSE(p.setKeyParam(key.get(), win::KP_CERTIFICATE,
+    EXPECT_FALSE(p.setKeyParam(key.get(), win::kKeyParamCertificate,
                                c.certificate.empty() ? nullptr : c.certificate.data(),
                                static_cast<std::uint32_t>(c.certificate.size())));
-    EXPECT_EQ(p.lastError(), win::NTE_BAD_DATA) << hexEncode(c.certificate);
+    EXPECT_EQ(p.lastError(), win::kBadData) << hexEncode(c.certificate);
   }
 }
 

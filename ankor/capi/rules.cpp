@@ -42,8 +42,8 @@ std::string errorResultText(std::string_view message) {
 }
 
 std::string describeError(std::uint32_t code) {
-  if (code == win::NTE_KEYSET_NOT_DEF) return "Erro ao obter chave privada.";
-  if (code == win::NTE_NO_KEY) return "A chave n\xC3\xA3o existe";
+  if (code == win::kKeySetNotDefined) return "Erro ao obter chave privada.";
+  if (code == win::kNoKey) return "A chave n\xC3\xA3o existe";
   return "Err " + std::to_string(code);
 }
 

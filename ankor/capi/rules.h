@@ -15,7 +15,7 @@ inline constexpr std::string_view kSmartCardBaseProvider =
 // The software provider that opens containers of every provider that is not a smart card.
 inline constexpr std::string_view kSoftwareFallbackProvider =
     "Microsoft Enhanced RSA and AES Cryptographic Provider";
-inline constexpr std::uint32_t kSoftwareFallbackType = win::PROV_RSA_AES;
+inline constexpr std::uint32_t kSoftwareFallbackType = win::kProvRsaAes;
 
 // True when the name contains one of the known smart-card provider names (byte-wise,
 // case-sensitive).

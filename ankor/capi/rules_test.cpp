@@ -62,7 +62,7 @@ TEST(DescribeLastError, PortugueseTextsAndDecimalCodes) {
     platform.setLastError(c.code);
     EXPECT_EQ(describeLastError(platform), c.text) << c.code;
   }
-  EXPECT_EQ(describeError(win::NTE_NO_KEY).size(), 19u);  // UTF-8 bytes
+  EXPECT_EQ(describeError(win::kNoKey).size(), 19u);  // UTF-8 bytes
 }
 
 }  // namespace

@@ -22,11 +22,11 @@ struct Algorithm {
 // "sha1" and "sha512" exactly; every other word selects SHA-256.
 Algorithm selectAlgorithm(const std::string& word) {
   switch (const DigestAlgorithm digest = digestAlgorithmNamed(word)) {
-    case DigestAlgorithm::Sha1: return {win::CALG_SHA1, digest, "(CryptCreateHash SHA1) "};
-    case DigestAlgorithm::Sha512: return {win::CALG_SHA_512, digest, "(CryptCreateHash SHA512) "};
+    case DigestAlgorithm::Sha1: return {win::kAlgSha1, digest, "(CryptCreateHash SHA1) "};
+    case DigestAlgorithm::Sha512: return {win::kAlgSha512, digest, "(CryptCreateHash SHA512) "};
     case DigestAlgorithm::Sha256: break;
   }
-  return {win::CALG_SHA_256, DigestAlgorithm::Sha256, "(CryptCreateHash SHA256) "};
+  return {win::kAlgSha256, DigestAlgorithm::Sha256, "(CryptCreateHash SHA256) "};
 }
 
 // A finished digest must be exactly the algorithm's length: the platform takes the hash
@@ -82,7 +82,7 @@ void openKey(CryptoPlatform& platform, const std::string& thumbprint, KeyOfCerti
                                           kSoftwareFallbackType, record.flags);
   if (!acquired) {
     const std::string call = smartCard ? "Err CryptAcquireContext1" : "Err CryptAcquireContext2";
-    if (platform.lastError() == win::NTE_BAD_KEYSET) {
+    if (platform.lastError() == win::kBadKeySet) {
       fail(call + " - conjunto de chave nao encontrada = " + describeLastError(platform));
     }
     fail(call + " " + describeLastError(platform));
@@ -95,7 +95,7 @@ std::string signValue(CryptoPlatform& platform, const KeyOfCertificate& key, Cry
                       const Algorithm& algorithm, const Bytes& value, bool hashed) {
   if (hashed) {
     requireDigestLength(algorithm, value.size());
-    if (!platform.setHashParam(hash.get(), win::HP_HASHVAL, value.data())) {
+    if (!platform.setHashParam(hash.get(), win::kHashParamValue, value.data())) {
       fail("Err CryptSetHashParam");
     }
   } else if (!platform.hashData(hash.get(), value.data(),

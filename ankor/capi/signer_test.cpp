@@ -50,9 +50,9 @@ TEST_F(Sign, AlgorithmWords) {
     const char* word;
     std::uint32_t algorithm;
   } cases[] = {
-      {"sha1", win::CALG_SHA1},      {"sha512", win::CALG_SHA_512}, {"sha256", win::CALG_SHA_256},
-      {"SHA1", win::CALG_SHA_256},   {"SHA256", win::CALG_SHA_256}, {"sha-256", win::CALG_SHA_256},
-      {"md5", win::CALG_SHA_256},    {"", win::CALG_SHA_256},
+      {"sha1", win::kAlgSha1},      {"sha512", win::kAlgSha512}, {"sha256", win::kAlgSha256},
+      {"SHA1", win::kAlgSha256},   {"SHA256", win::kAlgSha256}, {"sha-256", win::kAlgSha256},
+      {"md5", win::kAlgSha256},    {"", win::kAlgSha256},
   };
   for (const auto& c : cases) {
     FakePlatform p;
@@ -127,20 +127,20 @@ TEST_F(Sign, FailureMessages) {
   // The input: the provider of the certificate's key record.
   const FailureCase<std::u16string> cases[] = {
       {"openCurrentUserStore", 1, 5, kAes, "Err CertOpenStore"},
-      {"findCertificateBySha1", 1, win::CRYPT_E_NOT_FOUND, kAes, "Err CertFindCertificateInStore"},
-      {"getKeyProvInfo", 1, win::CRYPT_E_NOT_FOUND, kAes, "Err CertGetCertificateContextProperty"},
-      {"getKeyProvInfo", 2, win::ERROR_MORE_DATA, kAes, "The property was not retrieved."},
-      {"acquireContext", 1, win::NTE_BAD_KEYSET, u"SafeSign Standard Cryptographic Service Provider",
+      {"findCertificateBySha1", 1, win::kNotFound, kAes, "Err CertFindCertificateInStore"},
+      {"getKeyProvInfo", 1, win::kNotFound, kAes, "Err CertGetCertificateContextProperty"},
+      {"getKeyProvInfo", 2, win::kErrorMoreData, kAes, "The property was not retrieved."},
+      {"acquireContext", 1, win::kBadKeySet, u"SafeSign Standard Cryptographic Service Provider",
        "Err CryptAcquireContext1 - conjunto de chave nao encontrada = " + badKeyset},
-      {"acquireContext", 1, win::NTE_BAD_KEYSET, kAes,
+      {"acquireContext", 1, win::kBadKeySet, kAes,
        "Err CryptAcquireContext2 - conjunto de chave nao encontrada = " + badKeyset},
       {"acquireContext", 1, 5, u"Tarvo Cryptographic Provider", "Err CryptAcquireContext1 Err 5"},
-      {"acquireContext", 1, win::NTE_KEYSET_NOT_DEF, kAes,
+      {"acquireContext", 1, win::kKeySetNotDefined, kAes,
        "Err CryptAcquireContext2 Erro ao obter chave privada."},
-      {"createHash", 1, win::NTE_BAD_ALGID, kAes, "(CryptCreateHash SHA256) Err 2148073480"},
-      {"hashData", 1, win::NTE_BAD_HASH_STATE, kAes, "Err CryptHashData"},
-      {"signHash", 1, win::NTE_NO_KEY, kAes, "Err CryptSignHash A chave n\xC3\xA3o existe"},
-      {"signHash", 2, win::ERROR_MORE_DATA, kAes, "Err CryptSignHash Err 234"},
+      {"createHash", 1, win::kBadAlgId, kAes, "(CryptCreateHash SHA256) Err 2148073480"},
+      {"hashData", 1, win::kBadHashState, kAes, "Err CryptHashData"},
+      {"signHash", 1, win::kNoKey, kAes, "Err CryptSignHash A chave n\xC3\xA3o existe"},
+      {"signHash", 2, win::kErrorMoreData, kAes, "Err CryptSignHash Err 234"},
   };
   expectFailures(
       cases, Reported::kThrown,
@@ -167,7 +167,7 @@ TEST_F(Sign, CreateHashAndSetHashParamMessages) {
     EXPECT_THAT([&] { s.sign(kThumbprint, c.word, b64("x"), false); },
                 ThrowsMessage<std::runtime_error>(c.message));
   }
-  platform.failOn("setHashParam", win::NTE_BAD_HASH);
+  platform.failOn("setHashParam", win::kBadHash);
   EXPECT_THAT([&] { signer.sign(kThumbprint, "sha1", base64Encode(Bytes(20, 1)), true); },
               ThrowsMessage<std::runtime_error>("Err CryptSetHashParam"));
 }
@@ -234,7 +234,7 @@ TEST_F(SignList, LibraryTypeErrors) {
 }
 
 TEST_F(SignList, FailureOnALaterItemDropsTheList) {
-  platform.failOn("signHash", win::NTE_NO_KEY, 3);  // the second item's size call
+  platform.failOn("signHash", win::kNoKey, 3);  // the second item's size call
   const json document = json::parse(R"([{"value":"eA==","hashedData":false},
                                         {"value":"eQ==","hashedData":false}])");
   EXPECT_THAT([&] { signer.signList(kThumbprint, "sha1", document); },

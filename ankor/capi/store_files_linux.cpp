@@ -98,9 +98,9 @@ std::string containerFilePath(const StorePaths& paths, const std::string& name) 
 }
 
 std::uint32_t errnoCode(int error) {
-  if (error == EACCES || error == EPERM || error == EROFS) return win::ERROR_ACCESS_DENIED;
+  if (error == EACCES || error == EPERM || error == EROFS) return win::kErrorAccessDenied;
   if (error == ENOSPC || error == EDQUOT) return ERROR_DISK_FULL;
-  return win::NTE_FAIL;
+  return win::kFail;
 }
 
 std::uint32_t makeDirectories(const std::string& path, mode_t lastMode) {
@@ -116,7 +116,7 @@ std::uint32_t makeDirectories(const std::string& path, mode_t lastMode) {
 std::uint32_t checkStoreDirectory(const std::string& path) {
   struct stat status {};
   if (lstat(path.c_str(), &status) != 0) return errno == ENOENT ? 0 : errnoCode(errno);
-  return S_ISDIR(status.st_mode) ? 0 : win::ERROR_ACCESS_DENIED;
+  return S_ISDIR(status.st_mode) ? 0 : win::kErrorAccessDenied;
 }
 
 std::uint32_t makeStoreDirectory(const std::string& path) {
@@ -198,7 +198,7 @@ std::uint32_t writeFileAtomically(const std::string& path, const std::string& co
     const int linked = link(temp.c_str(), path.c_str());
     const int linkError = errno;
     unlink(temp.c_str());
-    if (linked != 0) return linkError == EEXIST ? win::NTE_EXISTS : errnoCode(linkError);
+    if (linked != 0) return linkError == EEXIST ? win::kKeySetExists : errnoCode(linkError);
   } else if (rename(temp.c_str(), path.c_str()) != 0) {
     const int renameError = errno;
     unlink(temp.c_str());
@@ -215,7 +215,7 @@ std::uint32_t listContainerNames(const StorePaths& paths, std::vector<std::strin
   const Directory dir = openDirectory(paths.containers);
   if (!dir) {
     if (errno == ENOENT) return 0;
-    return errno == ELOOP || errno == ENOTDIR ? win::ERROR_ACCESS_DENIED : errnoCode(errno);
+    return errno == ELOOP || errno == ENOTDIR ? win::kErrorAccessDenied : errnoCode(errno);
   }
   while (const dirent* entry = readdir(dir.get())) {
     const std::string file = entry->d_name;

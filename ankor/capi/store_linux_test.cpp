@@ -147,12 +147,12 @@ TEST_F(StoreFiles, StoreDirectoriesAreNeverLinks) {
   fs::create_directory(dir + "/elsewhere");
   fs::create_symlink(dir + "/elsewhere", dir + "/containers");
   fs::create_symlink(dir + "/nowhere", dir + "/dangling");
-  EXPECT_EQ(checkStoreDirectory(dir + "/containers"), win::ERROR_ACCESS_DENIED);
-  EXPECT_EQ(makeStoreDirectory(dir + "/containers"), win::ERROR_ACCESS_DENIED);
-  EXPECT_EQ(makeStoreDirectory(dir + "/dangling"), win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(checkStoreDirectory(dir + "/containers"), win::kErrorAccessDenied);
+  EXPECT_EQ(makeStoreDirectory(dir + "/containers"), win::kErrorAccessDenied);
+  EXPECT_EQ(makeStoreDirectory(dir + "/dangling"), win::kErrorAccessDenied);
   EXPECT_FALSE(fs::exists(dir + "/nowhere"));
   write("file", "");
-  EXPECT_EQ(makeStoreDirectory(dir + "/file"), win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(makeStoreDirectory(dir + "/file"), win::kErrorAccessDenied);
   EXPECT_EQ(checkStoreDirectory(dir + "/absent"), 0u);
   EXPECT_EQ(makeStoreDirectory(dir + "/stores/MY"), 0u);
   struct stat status {};
@@ -183,7 +183,7 @@ TEST_F(StoreFiles, WriteRemovesLeftoversOfDeadWriters) {
   std::sort(kept.begin(), kept.end());
   EXPECT_EQ(names(), kept);
   EXPECT_EQ(readStoreFile(dir + "/c.key"), "content");
-  EXPECT_EQ(writeFileAtomically(dir + "/c.key", "other", WriteMode::CreateNew), win::NTE_EXISTS);
+  EXPECT_EQ(writeFileAtomically(dir + "/c.key", "other", WriteMode::CreateNew), win::kKeySetExists);
   EXPECT_EQ(readStoreFile(dir + "/c.key"), "content");
 }
 
