@@ -16,7 +16,7 @@
 
 #include "ankor/front/dispatch.h"
 #include "ankor/front/encoding.h"
-#include "ankor/capi/digest.h"
+#include "ankor/digest/digest.h"
 #include "ankor/pkcs11/p11.h"
 #include "fuzz/fuzz_support.h"
 

@@ -2,7 +2,7 @@
 // digest.h run them on the back-end of this build.
 #pragma once
 
-#include "ankor/capi/digest.h"
+#include "ankor/digest/digest.h"
 #include "ankor/capi/platform.h"
 
 namespace ankor::capi {

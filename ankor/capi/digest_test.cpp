@@ -1,4 +1,4 @@
-#include "ankor/capi/digest.h"
+#include "ankor/digest/digest.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -63,7 +63,7 @@ inline constexpr std::uint32_t kKeySetNotDefined = 0x80090019;
 inline constexpr std::uint32_t kFail = 0x80090020;
 inline constexpr std::uint32_t kNotFound = 0x80092004;
 inline constexpr std::uint32_t kAsn1BadTag = 0x8009310B;
-inline constexpr std::uint32_t kInvalidPrintableString = 0x80092035;
+inline constexpr std::uint32_t kInvalidPrintableString = 0x80092021;
 }  // namespace win
 
 // The key-provider record of a certificate (CRYPT_KEY_PROV_INFO without parameters).

@@ -51,6 +51,7 @@ static_assert(win::kKeySetNotDefined == static_cast<std::uint32_t>(NTE_KEYSET_NO
 static_assert(win::kFail == static_cast<std::uint32_t>(NTE_FAIL));
 static_assert(win::kNotFound == static_cast<std::uint32_t>(CRYPT_E_NOT_FOUND));
 static_assert(win::kAsn1BadTag == static_cast<std::uint32_t>(CRYPT_E_ASN1_BADTAG));
+static_assert(win::kInvalidPrintableString == static_cast<std::uint32_t>(CRYPT_E_INVALID_PRINTABLE_STRING));
 
 namespace {
 

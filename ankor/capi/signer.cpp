@@ -3,7 +3,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "ankor/capi/digest.h"
+#include "ankor/digest/digest.h"
 #include "ankor/capi/rules.h"
 
 namespace ankor::capi {

@@ -1,6 +1,6 @@
 #include <stdexcept>
 
-#include "ankor/capi/digest.h"
+#include "ankor/digest/digest.h"
 #include "ankor/pkcs11/p11.h"
 
 namespace ankor::pkcs11 {

@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "ankor/capi/digest.h"
+#include "ankor/digest/digest.h"
 #include "ankor/front/encoding.h"
 #include "ankor/front/operations.h"
 #include "ankor/pkcs11/batch.h"

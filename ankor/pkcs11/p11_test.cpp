@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ankor/capi/digest.h"
+#include "ankor/digest/digest.h"
 #include "ankor/pkcs11/p11.h"
 
 namespace ankor::pkcs11 {

@@ -1,5 +1,9 @@
-// Software digests (SHA-1, SHA-256, SHA-512) of a byte string, as the CryptoAPI
-// operations and the token operations use them for thumbprints and data to sign.
+// The three digests (SHA-1, SHA-256, SHA-512) both rooms use: the hash-name rule, the
+// digest lengths, the DigestInfo prefixes of PKCS #1 v1.5 signatures, and the digest of
+// a byte string for thumbprints and data to sign. The rule and the tables are defined
+// here (ankor_digest); computeDigest is defined by the CryptoAPI port (ankor_capi),
+// since on Windows hashing is a CryptoAPI call and on Linux the port's OpenSSL
+// back-end answers the same calls.
 #pragma once
 
 #include <cstddef>
