@@ -4,15 +4,21 @@
 # win32: header-only nlohmann json from Debian, GoogleTest from /usr/src/googletest,
 # JsonCpp and SQLite cross-built by scripts/build-win32-deps.sh.
 
-if(TARVO_WIN32)
-  set(TARVO_WIN32_DEPS ${CMAKE_BINARY_DIR}/../win32-deps CACHE PATH "Cross-built JsonCpp and SQLite")
-  execute_process(
-    COMMAND ${PROJECT_SOURCE_DIR}/scripts/build-win32-deps.sh ${TARVO_WIN32_DEPS}
+# Runs scripts/SCRIPT into the directory named by the variable DIR_VARIABLE (once: the
+# script keeps a stamp), stops the configure if it fails, and makes the path absolute.
+function(tarvo_build_deps script dir_variable what)
+  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/${script} ${${dir_variable}}
     RESULT_VARIABLE deps_result)
   if(NOT deps_result EQUAL 0)
-    message(FATAL_ERROR "building the win32 dependencies failed (${deps_result})")
+    message(FATAL_ERROR "building ${what} failed (${deps_result})")
   endif()
-  get_filename_component(TARVO_WIN32_DEPS "${TARVO_WIN32_DEPS}" ABSOLUTE)
+  get_filename_component(absolute "${${dir_variable}}" ABSOLUTE)
+  set(${dir_variable} ${absolute} PARENT_SCOPE)
+endfunction()
+
+if(TARVO_WIN32)
+  set(TARVO_WIN32_DEPS ${CMAKE_BINARY_DIR}/../win32-deps CACHE PATH "Cross-built JsonCpp and SQLite")
+  tarvo_build_deps(build-win32-deps.sh TARVO_WIN32_DEPS "the win32 dependencies")
   list(APPEND CMAKE_FIND_ROOT_PATH ${TARVO_WIN32_DEPS}/prefix)
 
   # Only /usr/include/nlohmann, through a directory of its own.
@@ -41,13 +47,7 @@ else()
     ${tarvo_static_default})
   if(TARVO_STATIC_DEPS)
     set(TARVO_LINUX_DEPS ${CMAKE_BINARY_DIR}/../linux-deps CACHE PATH "Static JsonCpp built from Debian's source")
-    execute_process(
-      COMMAND ${PROJECT_SOURCE_DIR}/scripts/build-linux-deps.sh ${TARVO_LINUX_DEPS}
-      RESULT_VARIABLE deps_result)
-    if(NOT deps_result EQUAL 0)
-      message(FATAL_ERROR "building the static Linux dependencies failed (${deps_result})")
-    endif()
-    get_filename_component(TARVO_LINUX_DEPS "${TARVO_LINUX_DEPS}" ABSOLUTE)
+    tarvo_build_deps(build-linux-deps.sh TARVO_LINUX_DEPS "the static Linux dependencies")
     set(jsoncpp_DIR ${TARVO_LINUX_DEPS}/prefix/lib/cmake/jsoncpp CACHE PATH "JsonCpp's package file" FORCE)
     find_library(SQLite3_STATIC_LIBRARY libsqlite3.a REQUIRED)
     set(SQLite3_LIBRARY ${SQLite3_STATIC_LIBRARY} CACHE FILEPATH "SQLite library" FORCE)
