@@ -91,7 +91,9 @@ std::optional<CK_OBJECT_CLASS> P11Session::getClass(CK_OBJECT_HANDLE object) con
 std::string P11Session::thumbprint(CK_OBJECT_HANDLE certificate) const {
   const Bytes value = getAttribute(certificate, CKA_VALUE);
   const auto digest = computeSha1(value.data(), value.size());
-  return digest ? hexEncode(*digest) : std::string();
+  // An empty thumbprint would list the certificate as one that no thumbprint finds.
+  if (!digest) throw std::runtime_error("Erro ao calcular o hash dos dados");
+  return hexEncode(*digest);
 }
 
 std::string P11Session::findKeyIdByThumbprint(const std::string& wanted) const {
