@@ -33,6 +33,17 @@ else()
   find_package(nlohmann_json 3 CONFIG REQUIRED)
   # libcrypto stays a shared library, so that the distribution's security updates reach it.
   find_package(OpenSSL 3 REQUIRED)
+  # ankor opens it at run time by its SONAME (ankor/capi/libcrypto_linux.h), and the
+  # Debian package names the package that holds it.
+  if(NOT CMAKE_READELF)
+    message(FATAL_ERROR "readelf is needed to read libcrypto's SONAME")
+  endif()
+  execute_process(COMMAND ${CMAKE_READELF} -d ${OPENSSL_CRYPTO_LIBRARY}
+    OUTPUT_VARIABLE libcrypto_dynamic COMMAND_ERROR_IS_FATAL ANY)
+  if(NOT libcrypto_dynamic MATCHES "Library soname: \\[([^]]+)\\]")
+    message(FATAL_ERROR "${OPENSSL_CRYPTO_LIBRARY} has no SONAME")
+  endif()
+  set(TARVO_LIBCRYPTO_SONAME ${CMAKE_MATCH_1})
 
   # The programs start faster without the dynamic loader relocating JsonCpp and SQLite:
   # both are linked statically (JsonCpp from Debian's source, built once by
