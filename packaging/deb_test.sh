@@ -2,9 +2,10 @@
 # The Debian package on this machine: built by the build's `package_deb` target, checked with
 # lintian, installed with apt-get (which must resolve its computed dependencies), then
 # the installed files at work: ankor's version, a SoftHSM2 token listed through the
-# installed ankor, Orvask against a database made from the shipped schema (it finds its
-# own package on the black list), and the Java binding compiled from the installed
-# sources loading the installed library by its name. Removal must leave no file of it.
+# installed ankor, a request signed by its key store through the system's libcrypto,
+# Orvask against a database made from the shipped schema (it finds its own package on
+# the black list), and the Java binding compiled from the installed sources loading the
+# installed library by its name. Removal must leave no file of it.
 #
 # Runs as root (dpkg). The package is removed on every way out; a lock serialises the
 # runs of all build trees on the machine, and CTest runs this test alone.
@@ -47,9 +48,11 @@ cat "$work/lintian.log"
 check "lintian finds no error or unexplained warning" 0 "$lintian_status"
 
 fields=$(dpkg-deb -f "$TARVO_DEB" Depends Suggests)
-for dependency in libc6 libstdc++6 libssl3; do
+for dependency in libc6 libstdc++6; do
   check "computed dependency on $dependency" 1 "$(grep -c "^Depends:.*\b$dependency\b" <<<"$fields")"
 done
+# ankor opens libcrypto itself, on first use: the package states the dependency.
+check "dependency on libcrypto's package" 1 "$(grep -c '^Depends:.*\blibssl3 (>= 3\.0\.0)' <<<"$fields")"
 # The programs carry SQLite and JsonCpp (linked statically for their start-up time).
 for linked_in in libsqlite3-0 libjsoncpp25; do
   check "no dependency on $linked_in" 0 "$(grep -c "^Depends:.*\b$linked_in\b" <<<"$fields")"
@@ -91,6 +94,13 @@ serial=$(softhsm2-util --show-slots | awk '/Serial number:/ && $3 != "" {print $
 ANKOR_PKCS11_MODULE_GD=/usr/lib/softhsm/libsofthsm2.so run /usr/bin/ankor pkcs11 list tokens GD
 check "installed ankor lists the SoftHSM2 token" "$serial" "$(member serial)"
 check "with its label" "Package Test" "$(member tokenLabel)"
+# A command that needs libcrypto: the installed ankor opens the system's library.
+XDG_DATA_HOME="$work/data" run /usr/bin/ankor capi repo createKeyPair \
+  "Microsoft Enhanced RSA and AES Cryptographic Provider" 24 packaged false true 1024 - Packaged true
+python3 -c 'import base64, json, sys; sys.stdout.buffer.write(base64.b64decode(json.loads(sys.stdin.read())["success"]))' \
+  <<<"$out" >"$work/request.der" || true
+check "installed ankor makes a request that openssl verifies" 1 \
+  "$(openssl req -inform DER -in "$work/request.der" -noout -verify 2>&1 | grep -c 'verify OK' || true)"
 
 # Orvask with a database made from the shipped schema; the prepared one has the same tables.
 mkdir "$work/orvask"
