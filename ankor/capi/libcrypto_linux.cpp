@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <type_traits>
 
 #include "common/unique_handle.h"
 
@@ -18,6 +19,8 @@ struct Loaded {
   Functions functions{};
   std::optional<Unavailable> failure;
 };
+// Never destroyed at exit: the port's objects still freed then call through the table.
+static_assert(std::is_trivially_destructible_v<Loaded>);
 
 Loaded load() {
   Loaded loaded;

@@ -1,7 +1,7 @@
 // CryptoPlatform on Linux: a port of the calls on OpenSSL 3 with the Windows return
 // values and last-error codes. OpenSSL is reached through libcrypto_linux.h, which
-// loads the library on the first call that needs it. The software RSA providers are offered under their
-// Windows names and share one set of key containers; containers and the current
+// loads the library on the first call that needs it. The software RSA providers are
+// offered under their Windows names and share one set of key containers; containers and the current
 // user's certificate stores live under $XDG_DATA_HOME/ankor (docs/linux-port.md: "CryptoAPI key store"),
 // in the files and formats of store_files_linux.h and store_format_linux.h.
 #include <pwd.h>
