@@ -1,13 +1,14 @@
 # Locates the third-party libraries for the current target.
 # Linux: Debian's packages; outside the sanitizer build JsonCpp and SQLite as static
-# libraries (JsonCpp built from Debian's source by scripts/build-linux-deps.sh).
+# libraries (JsonCpp built from Debian's source by scripts/build-deps.sh).
 # win32: header-only nlohmann json from Debian, GoogleTest from /usr/src/googletest,
-# JsonCpp and SQLite cross-built by scripts/build-win32-deps.sh.
+# JsonCpp and SQLite cross-built by scripts/build-deps.sh.
 
-# Runs scripts/SCRIPT into the directory named by the variable DIR_VARIABLE (once: the
-# script keeps a stamp), stops the configure if it fails, and makes the path absolute.
-function(tarvo_build_deps script dir_variable what)
-  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/${script} ${${dir_variable}}
+# Runs scripts/build-deps.sh for TARGET (linux or win32) into the directory named by the
+# variable DIR_VARIABLE (once: the script keeps a stamp), stops the configure if it fails,
+# and makes the path absolute.
+function(tarvo_build_deps target dir_variable what)
+  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/build-deps.sh ${target} ${${dir_variable}}
     RESULT_VARIABLE deps_result)
   if(NOT deps_result EQUAL 0)
     message(FATAL_ERROR "building ${what} failed (${deps_result})")
@@ -18,7 +19,7 @@ endfunction()
 
 if(TARVO_WIN32)
   set(TARVO_WIN32_DEPS ${CMAKE_BINARY_DIR}/../win32-deps CACHE PATH "Cross-built JsonCpp and SQLite")
-  tarvo_build_deps(build-win32-deps.sh TARVO_WIN32_DEPS "the win32 dependencies")
+  tarvo_build_deps(win32 TARVO_WIN32_DEPS "the win32 dependencies")
   list(APPEND CMAKE_FIND_ROOT_PATH ${TARVO_WIN32_DEPS}/prefix)
 
   # Only /usr/include/nlohmann, through a directory of its own.
@@ -36,7 +37,7 @@ else()
 
   # The programs start faster without the dynamic loader relocating JsonCpp and SQLite:
   # both are linked statically (JsonCpp from Debian's source, built once by
-  # scripts/build-linux-deps.sh; SQLite from libsqlite3-dev), through the same finders
+  # scripts/build-deps.sh; SQLite from libsqlite3-dev), through the same finders
   # as below. Not under the sanitizers, which keep the shared libraries.
   if(TARVO_SANITIZE)
     set(tarvo_static_default OFF)
@@ -47,7 +48,7 @@ else()
     ${tarvo_static_default})
   if(TARVO_STATIC_DEPS)
     set(TARVO_LINUX_DEPS ${CMAKE_BINARY_DIR}/../linux-deps CACHE PATH "Static JsonCpp built from Debian's source")
-    tarvo_build_deps(build-linux-deps.sh TARVO_LINUX_DEPS "the static Linux dependencies")
+    tarvo_build_deps(linux TARVO_LINUX_DEPS "the static Linux dependencies")
     set(jsoncpp_DIR ${TARVO_LINUX_DEPS}/prefix/lib/cmake/jsoncpp CACHE PATH "JsonCpp's package file" FORCE)
     find_library(SQLite3_STATIC_LIBRARY libsqlite3.a REQUIRED)
     set(SQLite3_LIBRARY ${SQLite3_STATIC_LIBRARY} CACHE FILEPATH "SQLite library" FORCE)
