@@ -36,9 +36,9 @@ else()
   find_package(OpenSSL 3 REQUIRED)
 
   # The programs start faster without the dynamic loader relocating JsonCpp and SQLite:
-  # both are linked statically (JsonCpp from Debian's source, built once by
-  # scripts/build-deps.sh; SQLite from libsqlite3-dev), through the same finders
-  # as below. Not under the sanitizers, which keep the shared libraries.
+  # both are linked statically, built once from Debian's sources by scripts/build-deps.sh,
+  # through the same finders as below. Not under the sanitizers, which keep Debian's
+  # shared libraries.
   if(TARVO_SANITIZE)
     set(tarvo_static_default OFF)
   else()
@@ -50,19 +50,20 @@ else()
     set(TARVO_LINUX_DEPS ${CMAKE_BINARY_DIR}/../linux-deps CACHE PATH "Static JsonCpp built from Debian's source")
     tarvo_build_deps(linux TARVO_LINUX_DEPS "the static Linux dependencies")
     set(jsoncpp_DIR ${TARVO_LINUX_DEPS}/prefix/lib/cmake/jsoncpp CACHE PATH "JsonCpp's package file" FORCE)
-    find_library(SQLite3_STATIC_LIBRARY libsqlite3.a REQUIRED)
-    set(SQLite3_LIBRARY ${SQLite3_STATIC_LIBRARY} CACHE FILEPATH "SQLite library" FORCE)
+    set(SQLite3_INCLUDE_DIR ${TARVO_LINUX_DEPS}/prefix/include CACHE PATH "SQLite headers" FORCE)
+    set(SQLite3_LIBRARY ${TARVO_LINUX_DEPS}/prefix/lib/libsqlite3.a CACHE FILEPATH "SQLite library" FORCE)
   endif()
 endif()
 
 # JsonCpp's package file (JsonCpp::JsonCpp) and CMake's FindSQLite3 (SQLite::SQLite3):
-# Debian's libraries on Linux, the cross-built prefix on CMAKE_FIND_ROOT_PATH on win32.
+# on Linux the static libraries above or, under the sanitizers, Debian's shared ones; on
+# win32 the cross-built prefix on CMAKE_FIND_ROOT_PATH.
 find_package(jsoncpp CONFIG REQUIRED)
 find_package(SQLite3 REQUIRED)
 if(TARVO_LINUX AND TARVO_STATIC_DEPS)
-  # What the static SQLite library itself needs.
+  # What the static SQLite library itself needs (built without loadable extensions).
   find_package(Threads REQUIRED)
-  set_property(TARGET SQLite::SQLite3 APPEND PROPERTY INTERFACE_LINK_LIBRARIES m ${CMAKE_DL_LIBS} Threads::Threads)
+  set_property(TARGET SQLite::SQLite3 APPEND PROPERTY INTERFACE_LINK_LIBRARIES Threads::Threads)
 endif()
 
 # tarvo_program(TARGET): the link options of a delivered program. On Linux (outside
@@ -77,6 +78,11 @@ endif()
 function(tarvo_program target)
   if(TARVO_LINUX AND TARVO_STATIC_DEPS)
     target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+    # libc comes before the libraries the compiler driver adds, and a library no symbol
+    # is taken from is dropped: the few math calls of JsonCpp and the C++ runtime (modf,
+    # frexp, ldexp) are in libc too, so libm is not loaded at every start.
+    target_link_options(${target} PRIVATE -Wl,--as-needed)
+    target_link_libraries(${target} PRIVATE -Wl,-lc)
     if(TARVO_LINKER_HAS_RELR)
       target_link_options(${target} PRIVATE -Wl,-z,pack-relative-relocs)
     endif()
