@@ -33,8 +33,10 @@ if [ -z "${FLOOR_IN_NAMESPACE:-}" ]; then
   [ -f "$build/build.ninja" ] || cmake --preset linux >/dev/null
   cmake --build "$build" --target Orvask ankor >/dev/null
   mkdir -p "$build/bench"
-  cc -O2 -g -Wall -DFLOOR_DRIVE_MOUNT_POINT="\"$point\"" bench/orvask_floor.c -o "$build/bench/orvask_floor" \
-    -l:libsqlite3.a -lm -ldl -lpthread
+  # The floor links the same static SQLite as Orvask.
+  deps=$(sed -n 's/^TARVO_LINUX_DEPS:PATH=//p' "$build/CMakeCache.txt")/prefix
+  cc -O2 -g -Wall -DFLOOR_DRIVE_MOUNT_POINT="\"$point\"" -I"$deps/include" bench/orvask_floor.c \
+    -o "$build/bench/orvask_floor" "$deps/lib/libsqlite3.a" -lpthread
   cc -O2 -Wall bench/run_timed.c -o "$build/bench/run_timed"
   cc -O2 -g -Wall -I/usr/include/p11-kit-1 bench/token_floor.c -o "$build/bench/token_floor" -lcrypto -ldl
   FLOOR_IN_NAMESPACE=1 exec unshare -m --propagation private bash "$0" "$@"

@@ -1,13 +1,14 @@
 # Locates the third-party libraries for the current target.
 # Linux: Debian's packages; outside the sanitizer build JsonCpp and SQLite as static
-# libraries (JsonCpp built from Debian's source by scripts/build-linux-deps.sh).
+# libraries (JsonCpp built from Debian's source by scripts/build-deps.sh).
 # win32: header-only nlohmann json from Debian, GoogleTest from /usr/src/googletest,
-# JsonCpp and SQLite cross-built by scripts/build-win32-deps.sh.
+# JsonCpp and SQLite cross-built by scripts/build-deps.sh.
 
-# Runs scripts/SCRIPT into the directory named by the variable DIR_VARIABLE (once: the
-# script keeps a stamp), stops the configure if it fails, and makes the path absolute.
-function(tarvo_build_deps script dir_variable what)
-  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/${script} ${${dir_variable}}
+# Runs scripts/build-deps.sh for TARGET (linux or win32) into the directory named by the
+# variable DIR_VARIABLE (once: the script keeps a stamp), stops the configure if it fails,
+# and makes the path absolute.
+function(tarvo_build_deps target dir_variable what)
+  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/build-deps.sh ${target} ${${dir_variable}}
     RESULT_VARIABLE deps_result)
   if(NOT deps_result EQUAL 0)
     message(FATAL_ERROR "building ${what} failed (${deps_result})")
@@ -18,7 +19,7 @@ endfunction()
 
 if(TARVO_WIN32)
   set(TARVO_WIN32_DEPS ${CMAKE_BINARY_DIR}/../win32-deps CACHE PATH "Cross-built JsonCpp and SQLite")
-  tarvo_build_deps(build-win32-deps.sh TARVO_WIN32_DEPS "the win32 dependencies")
+  tarvo_build_deps(win32 TARVO_WIN32_DEPS "the win32 dependencies")
   list(APPEND CMAKE_FIND_ROOT_PATH ${TARVO_WIN32_DEPS}/prefix)
 
   # Only /usr/include/nlohmann, through a directory of its own.
@@ -46,9 +47,9 @@ else()
   set(TARVO_LIBCRYPTO_SONAME ${CMAKE_MATCH_1})
 
   # The programs start faster without the dynamic loader relocating JsonCpp and SQLite:
-  # both are linked statically (JsonCpp from Debian's source, built once by
-  # scripts/build-linux-deps.sh; SQLite from libsqlite3-dev), through the same finders
-  # as below. Not under the sanitizers, which keep the shared libraries.
+  # both are linked statically, built once from Debian's sources by scripts/build-deps.sh,
+  # through the same finders as below. Not under the sanitizers, which keep Debian's
+  # shared libraries.
   if(TARVO_SANITIZE)
     set(tarvo_static_default OFF)
   else()
@@ -58,21 +59,22 @@ else()
     ${tarvo_static_default})
   if(TARVO_STATIC_DEPS)
     set(TARVO_LINUX_DEPS ${CMAKE_BINARY_DIR}/../linux-deps CACHE PATH "Static JsonCpp built from Debian's source")
-    tarvo_build_deps(build-linux-deps.sh TARVO_LINUX_DEPS "the static Linux dependencies")
+    tarvo_build_deps(linux TARVO_LINUX_DEPS "the static Linux dependencies")
     set(jsoncpp_DIR ${TARVO_LINUX_DEPS}/prefix/lib/cmake/jsoncpp CACHE PATH "JsonCpp's package file" FORCE)
-    find_library(SQLite3_STATIC_LIBRARY libsqlite3.a REQUIRED)
-    set(SQLite3_LIBRARY ${SQLite3_STATIC_LIBRARY} CACHE FILEPATH "SQLite library" FORCE)
+    set(SQLite3_INCLUDE_DIR ${TARVO_LINUX_DEPS}/prefix/include CACHE PATH "SQLite headers" FORCE)
+    set(SQLite3_LIBRARY ${TARVO_LINUX_DEPS}/prefix/lib/libsqlite3.a CACHE FILEPATH "SQLite library" FORCE)
   endif()
 endif()
 
 # JsonCpp's package file (JsonCpp::JsonCpp) and CMake's FindSQLite3 (SQLite::SQLite3):
-# Debian's libraries on Linux, the cross-built prefix on CMAKE_FIND_ROOT_PATH on win32.
+# on Linux the static libraries above or, under the sanitizers, Debian's shared ones; on
+# win32 the cross-built prefix on CMAKE_FIND_ROOT_PATH.
 find_package(jsoncpp CONFIG REQUIRED)
 find_package(SQLite3 REQUIRED)
 if(TARVO_LINUX AND TARVO_STATIC_DEPS)
-  # What the static SQLite library itself needs.
+  # What the static SQLite library itself needs (built without loadable extensions).
   find_package(Threads REQUIRED)
-  set_property(TARGET SQLite::SQLite3 APPEND PROPERTY INTERFACE_LINK_LIBRARIES m ${CMAKE_DL_LIBS} Threads::Threads)
+  set_property(TARGET SQLite::SQLite3 APPEND PROPERTY INTERFACE_LINK_LIBRARIES Threads::Threads)
 endif()
 
 # tarvo_program(TARGET): the link options of a delivered program. On Linux (outside
@@ -87,6 +89,11 @@ endif()
 function(tarvo_program target)
   if(TARVO_LINUX AND TARVO_STATIC_DEPS)
     target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+    # libc comes before the libraries the compiler driver adds, and a library no symbol
+    # is taken from is dropped: the few math calls of JsonCpp and the C++ runtime (modf,
+    # frexp, ldexp) are in libc too, so libm is not loaded at every start.
+    target_link_options(${target} PRIVATE -Wl,--as-needed)
+    target_link_libraries(${target} PRIVATE -Wl,-lc)
     if(TARVO_LINKER_HAS_RELR)
       target_link_options(${target} PRIVATE -Wl,-z,pack-relative-relocs)
     endif()

@@ -16,4 +16,10 @@ namespace orvask {
 // without a name. False when the input is not JSON or has a shape it cannot be read in.
 [[nodiscard]] bool readBlackListInput(std::string_view base64, SoftwareMap& entries);
 
+// The same for the decoded JSON text. Plain lists are read directly and anything else
+// by the general JSON reader; `General` forces the latter (the tests compare the two).
+enum class BlackListReader { Any, General };
+[[nodiscard]] bool readBlackListJson(std::string_view json, SoftwareMap& entries,
+                                     BlackListReader reader = BlackListReader::Any);
+
 }  // namespace orvask

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <sstream>
 
+#include "orvask/black_list_input.h"
 #include "orvask/encode_base64.h"
 #include "orvask/fake_inventory.h"
 #include "orvask/framework.h"
@@ -375,6 +378,54 @@ TEST(BlackListInput, RefusesUnreadableShapes) {
   }
   SoftwareMap entries;
   EXPECT_FALSE(readBlackListInput("!!!!", entries));  // decodes to nothing
+}
+
+// Lists in the hosts' form are read without the general JSON reader; both must give the
+// same answer and the same entries for any text, near that form or not.
+TEST(BlackListInput, DirectReadingEqualsTheGeneralReader) {
+  std::mt19937 random(20261210);
+  auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+  auto text = [&] {
+    // Mostly ordinary names, sometimes any byte at all (controls, NUL, not UTF-8, quotes
+    // and backslashes, which only the general reader takes).
+    std::string s;
+    for (std::size_t i = pick(6); i > 0; --i)
+      s += pick(4) == 0 ? static_cast<char>(pick(256)) : static_cast<char>('a' + pick(3));
+    return s;
+  };
+  auto space = [&]() -> std::string {
+    const char* spaces[] = {"", "", "", "", "", " ", "\n", "\t", "\r\n ", "/**/"};
+    return spaces[pick(std::size(spaces))];
+  };
+  auto member = [&](const std::string& key) {
+    std::string value = pick(12) == 0 ? std::string("7") : pick(12) == 0 ? "null" : "\"" + text() + "\"";
+    return space() + "\"" + key + "\"" + space() + ":" + space() + value + space();
+  };
+  auto item = [&] {
+    std::vector<std::string> keys = {"name", "productcode", "version"};
+    if (pick(6) == 0) keys.push_back(keys[pick(3)]);  // a member twice
+    if (pick(8) == 0) keys.push_back("extra");
+    if (pick(5) == 0) keys.erase(keys.begin() + static_cast<std::ptrdiff_t>(pick(keys.size())));
+    std::shuffle(keys.begin(), keys.end(), random);
+    std::string s = "{";
+    for (std::size_t i = 0; i < keys.size(); ++i) s += (i ? "," : "") + member(keys[i]);
+    return s + (pick(20) == 0 ? ",}" : "}");
+  };
+  int same = 0;
+  for (int round = 0; round < 4000; ++round) {
+    std::string json = space() + "{" + space() + "\"content\"" + space() + ":" + space() + "[";
+    for (std::size_t i = pick(5); i > 0; --i) json += item() + (i > 1 ? "," : "") + space();
+    json += "]" + space() + "}" + space();
+    if (pick(10) == 0) json.insert(pick(json.size() + 1), 1, static_cast<char>(pick(256)));
+    if (pick(20) == 0) json.resize(pick(json.size() + 1));
+    SoftwareMap direct = mapOf({"before"}), general = mapOf({"before"});
+    const bool directOk = readBlackListJson(json, direct);
+    const bool generalOk = readBlackListJson(json, general, BlackListReader::General);
+    ASSERT_EQ(directOk, generalOk) << json;
+    ASSERT_EQ(direct, general) << json;
+    same += directOk ? 1 : 0;
+  }
+  EXPECT_GT(same, 1000);  // most texts were lists, not refusals
 }
 
 }  // namespace
