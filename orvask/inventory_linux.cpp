@@ -98,6 +98,9 @@ class DpkgInventory final : public ProductInventory {
     const FileDescriptor infoDir(::open((adminDir_ + "/info").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     // The fields are views into the text: only those of installed packages are copied.
     std::string scratch;
+    // Room for more stanzas than such a text can hold (each takes well over 256 bytes),
+    // so the list is never moved while it grows; pages never written cost nothing.
+    products_.reserve(size / 256 + 16);
     forEachDpkgStanza(std::string_view(text.get(), size), [&](const DpkgStanza& package) {
       if (!isInstalledStatus(package.status)) return;
       std::string date = installDate(infoDir.get(), package, scratch);
