@@ -14,21 +14,21 @@ std::string_view trim(std::string_view s) {
 
 }  // namespace
 
-void forEachDpkgStanza(std::string_view text, const std::function<void(const DpkgStanza&)>& visit) {
+bool nextDpkgStanza(std::string_view& rest, DpkgStanza& stanza) {
   DpkgStanza current;
   bool inStanza = false;
-  auto finishStanza = [&] {
-    if (inStanza && !current.package.empty()) visit(current);
-    current = DpkgStanza{};
-    inStanza = false;
-  };
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\n');
+    const std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 1);
     // Blank (only spaces, tabs or a CR): the stanza ends.
     if (std::all_of(line.begin(), line.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r'; })) {
-      finishStanza();
+      if (inStanza && !current.package.empty()) {
+        stanza = current;
+        return true;
+      }
+      current = DpkgStanza{};
+      inStanza = false;
       continue;
     }
     inStanza = true;
@@ -42,7 +42,14 @@ void forEachDpkgStanza(std::string_view text, const std::function<void(const Dpk
     else if (field == "Version") current.version = value;
     else if (field == "Status") current.status = value;
   }
-  finishStanza();
+  if (!inStanza || current.package.empty()) return false;
+  stanza = current;
+  return true;
+}
+
+void forEachDpkgStanza(std::string_view text, const std::function<void(const DpkgStanza&)>& visit) {
+  DpkgStanza stanza;
+  while (nextDpkgStanza(text, stanza)) visit(stanza);
 }
 
 std::vector<DpkgPackage> parseDpkgStatus(std::string_view text) {

@@ -22,8 +22,12 @@ struct DpkgStanza {
   std::string_view status;
 };
 
-// Calls `visit` for each stanza that names a package, in file order; continuation lines
-// are skipped. The views point into `text`.
+// Reads the next stanza that names a package from the front of `rest` into `stanza` and
+// moves `rest` past it; false when no such stanza is left. Continuation lines are
+// skipped; the views point into the text `rest` views.
+[[nodiscard]] bool nextDpkgStanza(std::string_view& rest, DpkgStanza& stanza);
+
+// Calls `visit` for each stanza that names a package, in file order (nextDpkgStanza).
 void forEachDpkgStanza(std::string_view text, const std::function<void(const DpkgStanza&)>& visit);
 
 // Parses the stanzas of a status file (forEachDpkgStanza, the fields copied).

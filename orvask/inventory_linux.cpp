@@ -7,7 +7,6 @@
 #include <ctime>
 #include <memory>
 #include <string_view>
-#include <vector>
 
 #include "orvask/dpkg_status.h"
 #include "orvask/inventory_linux.h"
@@ -21,13 +20,15 @@ constexpr std::uint32_t kStatusUnreadable = 2;  // like ERROR_FILE_NOT_FOUND
 // Owner of a file descriptor (open / close).
 class FileDescriptor {
  public:
-  explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
+  explicit FileDescriptor(int fd = -1) noexcept : fd_(fd) {}
+  ~FileDescriptor() { reset(); }
   FileDescriptor(const FileDescriptor&) = delete;  // a copy would close twice
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   [[nodiscard]] int get() const noexcept { return fd_; }
+  void reset(int fd = -1) noexcept {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
 
  private:
   int fd_;
@@ -75,47 +76,61 @@ std::string installDate(int infoDir, const DpkgStanza& package, std::string& scr
   return text;
 }
 
+// Reads the status file afresh at the start of each enumeration (index 0) and then
+// parses it as the products are asked for, one stanza after the other: the fields are
+// views into the text, and only those of the product handed over are copied.
 class DpkgInventory final : public ProductInventory {
  public:
   explicit DpkgInventory(std::string adminDir) : adminDir_(std::move(adminDir)) {}
 
   std::uint32_t productAt(std::uint32_t index, InstalledProduct& product) override {
     if (index == 0 && !load()) return kStatusUnreadable;
-    if (index >= products_.size()) return kInventoryNoMoreItems;
-    // Each index is asked once per enumeration (which starts again at 0), so the
-    // product is handed over rather than copied.
-    product = std::move(products_[index]);
+    if (!text_) return kStatusUnreadable;
+    DpkgStanza package;
+    if (index != next_) {
+      // Out of order: count again from the start, without dating the products passed.
+      rest_ = std::string_view(text_.get(), size_);
+      next_ = 0;
+      while (next_ < index && nextInstalled(package)) ++next_;
+      if (next_ < index) return kInventoryNoMoreItems;
+    }
+    if (!nextInstalled(package)) return kInventoryNoMoreItems;
+    ++next_;
+    std::string code;
+    code.reserve(package.package.size() + 1 + package.architecture.size());
+    code.append(package.package).append(":").append(package.architecture);  // as productCodeOf
+    // dpkg records no install location; it stays empty like an MSI that sets none.
+    product = InstalledProduct{std::move(code), std::string(package.package), std::string(package.version),
+                               installDate(infoDir_.get(), package, scratch_), {}};
     return kInventorySuccess;
   }
 
  private:
-  // Reads the status file afresh at the start of each enumeration.
   bool load() {
-    products_.clear();
-    std::unique_ptr<char[]> text;
-    std::size_t size = 0;
-    if (!readWhole(adminDir_ + "/status", text, size)) return false;
-    const FileDescriptor infoDir(::open((adminDir_ + "/info").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    // The fields are views into the text: only those of installed packages are copied.
-    std::string scratch;
-    // Room for more stanzas than such a text can hold (each takes well over 256 bytes),
-    // so the list is never moved while it grows; pages never written cost nothing.
-    products_.reserve(size / 256 + 16);
-    forEachDpkgStanza(std::string_view(text.get(), size), [&](const DpkgStanza& package) {
-      if (!isInstalledStatus(package.status)) return;
-      std::string date = installDate(infoDir.get(), package, scratch);
-      std::string code;
-      code.reserve(package.package.size() + 1 + package.architecture.size());
-      code.append(package.package).append(":").append(package.architecture);  // as productCodeOf
-      // dpkg records no install location; it stays empty like an MSI that sets none.
-      products_.push_back(InstalledProduct{std::move(code), std::string(package.package),
-                                           std::string(package.version), std::move(date), {}});
-    });
+    text_.reset();
+    next_ = 0;
+    if (!readWhole(adminDir_ + "/status", text_, size_)) {
+      text_.reset();
+      return false;
+    }
+    rest_ = std::string_view(text_.get(), size_);
+    infoDir_.reset(::open((adminDir_ + "/info").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return true;
+  }
+  // The next stanza of a package whose files may be on the machine.
+  bool nextInstalled(DpkgStanza& package) {
+    while (nextDpkgStanza(rest_, package))
+      if (isInstalledStatus(package.status)) return true;
+    return false;
   }
 
   std::string adminDir_;
-  std::vector<InstalledProduct> products_;
+  std::unique_ptr<char[]> text_;
+  std::size_t size_ = 0;
+  std::string_view rest_;  // the text not parsed yet
+  std::uint32_t next_ = 0;  // the index of the product the next stanza gives
+  FileDescriptor infoDir_;
+  std::string scratch_;  // file-list names, built in storage reused from product to product
 };
 
 }  // namespace

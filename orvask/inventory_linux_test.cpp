@@ -84,6 +84,13 @@ TEST(DpkgInventory, ListsEveryStateWithFiles) {
                                               "half:all 1 ", "await:amd64 1 ", "unpacked:amd64 1 ",
                                               "bash:amd64 5.2 20240228"}));
 
+  // Asked out of order, each index still gives its product; past the end, none.
+  for (const std::uint32_t i : {4u, 1u, 5u, 0u, 2u}) {
+    ASSERT_EQ(inventory->productAt(i, product), kInventorySuccess) << i;
+    EXPECT_EQ(product.productCode + " " + product.version + " " + product.installDate, listed[i]) << i;
+  }
+  EXPECT_EQ(inventory->productAt(9, product), kInventoryNoMoreItems);
+
   // A status file that cannot be read ends the enumeration at once.
   auto nowhere = makeDpkgInventory(admin.file("missing"));
   EXPECT_NE(nowhere->productAt(0, product), kInventorySuccess);
