@@ -20,8 +20,9 @@
 # valgrind's callgrind (user space: program, loader and libraries), which stays
 # repeatable however loaded the machine is.
 #
-# Usage: [INSTRUCTIONS=1] bench/floor_bench.sh [PAIRS]   (default 41, five times that for the start-ups; needs root for a
-# private mount namespace that puts a directory of a disk at the drive mount point)
+# Usage: [INSTRUCTIONS=1] bench/floor_bench.sh [PAIRS]
+#   PAIRS: default 41, five times that for the start-ups. Needs root for a private mount
+#   namespace that puts a directory of a disk at the drive mount point.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 pairs=${1:-41}
