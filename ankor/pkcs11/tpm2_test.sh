@@ -131,6 +131,7 @@ mended_checks() {
   check "mended: an ambiguous serial is an error of its own" "error no login text" \
     "$(python3 -c 'import json,sys; print(*json.loads(sys.stdin.read()))' <<<"$out") $(grep -q '"Erro no Login' <<<"$out" && echo login text || echo no login text)"
   check "mended: no login tried" 0x0 "$(lockout_counter)"
+  tpm2_dictionarylockout --clear-lockout >/dev/null
 
   ankor pkcs11 list objects GD "$SERIAL" ND
   check "mended: ND without a PIN pad" "$(envelope error '"PIN nao informado"')" "$out"
