@@ -40,6 +40,12 @@ trap cleanup EXIT
 
 [ -x /usr/sbin/pkcsslotd ] && [ -f "$OCK" ] && [ -f "$OCK_SW" ] || skip "opencryptoki is not installed"
 [ -w "$SWTOK" ] || skip "$SWTOK is not writable here (root or group pkcs11 needed)"
+# /var/lock is emptied at boot; without systemd-tmpfiles nothing makes the lock folders
+# again, so make them as the package's tmpfiles entry does.
+for dir in /var/lock/opencryptoki /var/lock/opencryptoki/swtok; do
+  [ -d "$dir" ] || install -d -m 0770 -g pkcs11 "$dir" 2>/dev/null ||
+    skip "$dir is missing and cannot be made here"
+done
 # The token and the daemon are the machine's: one run at a time (test runs of other
 # build trees included).
 exec 9>"/var/lock/opencryptoki/ankor-test.lock"
