@@ -89,8 +89,30 @@ enrol tpm2 GD "$SERIAL" "$PIN_ONE" "TPM key" "GD AT"
 tpm2_dictionarylockout --clear-lockout >/dev/null
 check "no failed authorisation left" 0x0 "$(lockout_counter)"
 
+# parallel_answers: 16 simultaneous tokens listings (abrmd refuses some clients with
+# "MAX_COMMANDS exceeded"); prints each distinct answer once with its count: the
+# number of tokens listed, or the error text.
+parallel_answers() {
+  local pids=() i
+  for i in $(seq 16); do
+    LD_PRELOAD=$preload "$(exe ankor)" pkcs11 list tokens GD >"$work/parallel.$i" 2>/dev/null &
+    pids+=($!)
+  done
+  wait "${pids[@]}" || true
+  for i in $(seq 16); do
+    python3 -c 'import json, sys
+d = json.load(open(sys.argv[1]))
+print(len(d["success"]) if "success" in d else "error " + str(d["error"])[:41])' "$work/parallel.$i"
+  done | sort | uniq -c | awk '{$1 = ""; print substr($0, 2)}' | paste -sd'|'
+}
+
 # Answers that the issue-19 mends change, as this middleware gives them today.
 observe_today() {
+  # A busy resource manager: the clients it refuses see no token ("0"), which is not
+  # an error today.
+  check "today: 16 parallel listings answer the three tokens or none" "" \
+    "$(parallel_answers | tr '|' '\n' | grep -vxE '0|3' || true)"
+
   # The second token's PIN: its serial names the first token, whose login fails, and
   # the TPM counts that failure.
   ankor pkcs11 list objects GD "$SERIAL" "$PIN_TWO"
@@ -126,6 +148,10 @@ observe_today() {
 
 # What the mends make of the same cases (MENDED=1 runs these instead).
 mended_checks() {
+  # A refused client is an error naming the call, never an empty list.
+  check "mended: 16 parallel listings answer the three tokens or the start-up error" "" \
+    "$(parallel_answers | tr '|' '\n' | grep -vxE '3|error Erro ao inicializar biblioteca GD: C_Initi' || true)"
+
   # One serial, two tokens: no login on a guess, and no failed authorisation.
   ankor pkcs11 list objects GD "$SERIAL" "$PIN_TWO"
   check "mended: an ambiguous serial is an error of its own" "error no login text" \
