@@ -38,7 +38,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-[ -x /usr/sbin/pkcsslotd ] && [ -f "$OCK" ] && [ -f "$OCK_SW" ] || skip "opencryptoki is not installed"
+if [ ! -x /usr/sbin/pkcsslotd ] || [ ! -f "$OCK" ] || [ ! -f "$OCK_SW" ]; then
+  skip "opencryptoki is not installed"
+fi
 [ -w "$SWTOK" ] || skip "$SWTOK is not writable here (root or group pkcs11 needed)"
 # /var/lock is emptied at boot; without systemd-tmpfiles nothing makes the lock folders
 # again, so make them as the package's tmpfiles entry does.
@@ -59,13 +61,9 @@ fi
 start_slotd() {
   rm -f "$PIDFILE"
   /usr/sbin/pkcsslotd >"$work/slotd.log" 2>&1 || { cat "$work/slotd.log"; skip "pkcsslotd does not start here"; }
-  local i
-  for i in $(seq 50); do
-    [ -s "$PIDFILE" ] && [ -S /var/run/pkcsslotd.socket ] && break
-    sleep 0.1
-  done
-  slotd_pid=$(cat "$PIDFILE" 2>/dev/null || true)
-  [ -n "$slotd_pid" ] && kill -0 "$slotd_pid" 2>/dev/null || skip "pkcsslotd did not come up"
+  wait_for 5 test -s "$PIDFILE" -a -S /var/run/pkcsslotd.socket || skip "pkcsslotd did not come up"
+  slotd_pid=$(cat "$PIDFILE")
+  kill -0 "$slotd_pid" 2>/dev/null || skip "pkcsslotd did not stay up"
 }
 
 wiped=1

@@ -163,7 +163,7 @@ check "signList of 10001 elements" "$(envelope error '"Lista invalida: mais de 1
 # mechanism, two tokens with one serial, a module that wants CKA_SUBJECT. Its login
 # record counts the tries a token saw.
 logins="$syswow64/aetpkss1.dll.logins"
-login_lines() { cat "$logins" 2>/dev/null | tr -d '\r' || true; rm -f "$logins"; }
+login_lines() { [ ! -f "$logins" ] || tr -d '\r' <"$logins"; rm -f "$logins"; }
 tm() {  # tm VARIABLE=VALUE... -- PROGRAM ARGS: runs PROGRAM with the module's behaviours set
   local settings=() setting
   while [ "$1" != "--" ]; do settings+=("ANKOR_TESTMODULE_$1"); shift; done
