@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ankor/capi/digest.h"
 #include "ankor/capi/libcrypto_linux.h"
 #include "ankor/capi/platform.h"
-#include "ankor/digest/digest.h"
 
 namespace ankor::capi {
 namespace {
