@@ -42,7 +42,8 @@ TEST(ComputeDigest, KnownVectors) {
 TEST(ComputeDigest, SystemDigesterIsComputeDigest) {
   const std::string text = "abc";
   const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
-  for (const auto algorithm : {DigestAlgorithm::Sha1, DigestAlgorithm::Sha256, DigestAlgorithm::Sha512}) {
+  for (const auto algorithm :
+       {DigestAlgorithm::Sha1, DigestAlgorithm::Sha256, DigestAlgorithm::Sha512}) {
     EXPECT_EQ(capi::systemDigester().digest(algorithm, data, text.size()),
               computeDigest(algorithm, data, text.size()));
   }

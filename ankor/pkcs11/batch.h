@@ -25,9 +25,9 @@ struct BatchItem {
 
 // Reads every element with the DigestInfo rules of "crypt sign" ("hashedData" true:
 // "value" is a finished digest of the algorithm's length; otherwise its data is
-// hashed here by the digester). Throws std::runtime_error: "Lista invalida: ..." for a document that
-// is not an array or has more than kMaxBatchItems elements, batchItemFailure for an
-// element.
+// hashed here by the digester). Throws std::runtime_error: "Lista invalida: ..." for
+// a document that is not an array or has more than kMaxBatchItems elements,
+// batchItemFailure for an element.
 std::vector<BatchItem> readBatch(const nlohmann::json& document, const std::string& hashName,
                                  const Digester& digester);
 

@@ -13,7 +13,9 @@ std::string loadErrorText(const std::string& path, DWORD code) {
       nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string message = length != 0 && text != nullptr ? std::string(text, length) : "";
   if (text != nullptr) LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+  // The system's texts end in a line break.
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ')) {
     message.pop_back();
   }
   return "LoadLibraryA " + path + ": error " + std::to_string(code) + ": " + message;

@@ -37,9 +37,8 @@ const CK_FUNCTION_LIST* P11Module::functionTable() const {
   void* entry = library_ ? library_->symbol("C_GetFunctionList") : nullptr;
   if (entry == nullptr) return nullptr;
   CK_FUNCTION_LIST* table = nullptr;
-  if (checkReturn("C_GetFunctionList", reinterpret_cast<CK_C_GetFunctionList>(entry)(&table)).ok()) {
-    table_ = table;
-  }
+  const auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(entry);
+  if (checkReturn("C_GetFunctionList", getFunctionList(&table)).ok()) table_ = table;
   return *table_;
 }
 

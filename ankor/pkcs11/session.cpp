@@ -16,7 +16,9 @@ constexpr std::size_t kMaxLabelBytes = 18;
 }  // namespace
 
 P11Session::P11Session(P11Session&& other) noexcept
-    : module_(other.module_), handle_(std::exchange(other.handle_, 0)), digester_(other.digester_) {}
+    : module_(other.module_),
+      handle_(std::exchange(other.handle_, 0)),
+      digester_(other.digester_) {}
 
 P11Session::~P11Session() {
   if (handle_ == 0) return;
