@@ -156,7 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FixedDrive drive;
   static orvask::CLog log("/dev/null");
   std::ostringstream out;
-  orvask::OrvaskContext context{inventory, drive, log, out, {kDatabase, 0}};
+  orvask::OrvaskContext context{inventory, drive, log, out, {kDatabase, std::chrono::milliseconds(0)}};
   const int status = orvask::runOrvask(orvask::StartupStatus::Ready, {"UpdateBlackList", word}, context);
   const std::vector<Row> stored = storedRows();
   if (!word.empty() && word[0] == '-') {
