@@ -27,7 +27,7 @@ fi
 # Databases: none; an empty black list; one of products not installed; one that lists
 # an installed package; and the second of these after a first verification.
 installed=$(dpkg-query -W -f='${db:Status-Status} ${Package}:${Architecture}\n' |
-  awk '$1 != "not-installed" && $1 != "config-files" {print $2; exit}')
+  awk '$1 != "not-installed" && $1 != "config-files" && !found {print $2; found = 1}')
 sqlite3 "$work/empty.db" <"$TARVO_SOURCE_DIR/orvask/schema.sql"
 cp "$work/empty.db" "$work/absent.db"
 sqlite3 "$work/absent.db" "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 199)
@@ -38,9 +38,10 @@ mkdir "$work/prep"
 cp "$work/absent.db" "$work/prep/Orvask.db"
 (cd "$work/prep" && "$(exe Orvask)" VerifyMachine >/dev/null)
 cp "$work/prep/Orvask.db" "$work/second.db"
-input=$(printf '%s' '{"content":[{"name":"O'"'"'Neil","productcode":"{B}","version":"2"},{"name":"A","productcode":"{A}","version":"1"},{"name":"dup","productcode":"{A}"}]}' | base64 -w0)
+input=$(printf '%s' '{"content":[{"name":"O'"'"'Neil","productcode":"{B}","version":"2"},{"name":"A","productcode":"{A}","version":"1"},{"name":"dup","productcode":"{A}","version":"3"}]}' | base64 -w0)
 
-# same NAME DATABASE ARGS...: both programs run ARGS in a fresh copy of DATABASE.
+# same NAME DATABASE ARGS...: both programs run ARGS in a fresh copy of DATABASE (the
+# floor reads only the input form the benchmark sends).
 same() {
   local name=$1 database=$2 side program
   shift 2
@@ -49,7 +50,7 @@ same() {
     mkdir "$work/$side"
     [ "$database" = - ] || cp "$work/$database.db" "$work/$side/Orvask.db"
     program=$([ "$side" = program ] && exe Orvask || echo "$ORVASK_FLOOR")
-    (cd "$work/$side" && "$program" "$@" >stdout; echo "status $?" >>stdout)
+    (cd "$work/$side" && { "$program" "$@" >stdout && result=0 || result=$?; } && echo "status $result" >>stdout)
     if [ -f "$work/$side/Orvask.db" ]; then sqlite3 "$work/$side/Orvask.db" .dump; fi >"$work/$side/dump"
     cut -c20- "$work/$side/OrvaskApp.log" >"$work/$side/log"
   done

@@ -54,6 +54,7 @@ bool nextDpkgStanza(std::string_view& rest, DpkgStanza& stanza) {
     else if (sameField(field, "Architecture")) current.architecture = value;
     else if (sameField(field, "Version")) current.version = value;
     else if (sameField(field, "Status")) current.status = value;
+    else if (sameField(field, "Multi-Arch")) current.multiArch = value;
   }
   if (!inStanza || current.package.empty()) return false;
   stanza = current;
@@ -79,6 +80,11 @@ bool isInstalledStatus(std::string_view status) {
   if (last == std::string_view::npos) return false;
   const std::string_view state = status.substr(last + 1);
   return !state.empty() && state != "not-installed" && state != "config-files";
+}
+
+bool isNotInstalledStatus(std::string_view status) {
+  const std::size_t last = status.rfind(' ');
+  return last == std::string_view::npos || status.substr(last + 1) == "not-installed";
 }
 
 bool isInstalled(const DpkgPackage& package) { return isInstalledStatus(package.status); }

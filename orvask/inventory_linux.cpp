@@ -136,12 +136,18 @@ class DpkgInventory final : public ProductInventory {
     // the status file by dpkg in the meantime; the rest still apply.
     for (const std::string& name : journalFiles(adminDir_ + "/updates")) (void)readText(adminDir_ + "/updates/" + name);
     std::vector<DpkgStanza> stanzas;
-    std::map<std::pair<std::string_view, std::string_view>, std::size_t> at;  // package, architecture
-    for (const Text& text : texts_) {
+    std::map<std::string_view, std::vector<std::size_t>> instances;  // of each package name
+    for (std::size_t file = 0; file < texts_.size(); ++file) {
+      const Text& text = texts_[file];
       forEachDpkgStanza(std::string_view(text.data.get(), text.size), [&](const DpkgStanza& stanza) {
-        const auto [entry, added] = at.try_emplace({stanza.package, stanza.architecture}, stanzas.size());
-        if (added) stanzas.push_back(stanza);
-        else stanzas[entry->second] = stanza;
+        std::vector<std::size_t>& slots = instances[stanza.package];
+        const std::size_t slot = file == 0 ? slotByArchitecture(stanzas, slots, stanza) : journalSlot(stanzas, slots, stanza);
+        if (slot == stanzas.size()) {
+          slots.push_back(slot);
+          stanzas.push_back(stanza);
+        } else {
+          stanzas[slot] = stanza;
+        }
       });
     }
     for (const DpkgStanza& stanza : stanzas)
@@ -149,6 +155,37 @@ class DpkgInventory final : public ProductInventory {
     infoDir_.reset(::open((adminDir_ + "/info").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     loaded_ = true;
     return true;
+  }
+  // The instance of the package with the stanza's architecture (stanzas.size() for a
+  // new one): how the status file's stanzas are placed.
+  static std::size_t slotByArchitecture(const std::vector<DpkgStanza>& stanzas, const std::vector<std::size_t>& slots,
+                                        const DpkgStanza& stanza) {
+    for (const std::size_t slot : slots)
+      if (stanzas[slot].architecture == stanza.architecture) return slot;
+    return stanzas.size();
+  }
+  // How a journal stanza is placed: a package with one instance that is not
+  // "not-installed" has that instance replaced, whatever the architecture (a
+  // cross-grade), unless both it and the stanza are "Multi-Arch: same"; otherwise the
+  // instance of the stanza's architecture is.
+  static std::size_t journalSlot(std::vector<DpkgStanza>& stanzas, std::vector<std::size_t>& slots,
+                                 const DpkgStanza& stanza) {
+    std::size_t present = 0, only = 0;
+    for (const std::size_t slot : slots) {
+      if (isNotInstalledStatus(stanzas[slot].status)) continue;
+      ++present;
+      only = slot;
+    }
+    if (present != 1 || (stanzas[only].multiArch == "same" && stanza.multiArch == "same"))
+      return slotByArchitecture(stanzas, slots, stanza);
+    // Other instances of the new architecture are not installed; the replaced one stands
+    // for the architecture from now on.
+    std::erase_if(slots, [&](std::size_t slot) {
+      const bool stale = slot != only && stanzas[slot].architecture == stanza.architecture;
+      if (stale) stanzas[slot].status = {};
+      return stale;
+    });
+    return only;
   }
   bool readText(const std::string& path) {
     Text text;
