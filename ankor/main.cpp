@@ -5,19 +5,21 @@
 #include <vector>
 
 #include "ankor/capi/components.h"
+#include "ankor/capi/digest.h"
+#include "ankor/core/encoding.h"
 #include "ankor/front/dispatch.h"
-#include "ankor/front/encoding.h"
 #include "ankor/front/process.h"
 #include "ankor/pkcs11/components.h"
 
 namespace {
 
+// The rooms wired together: the token room hashes with the CryptoAPI room's digest.
 class ProgramComponents final : public ankor::Components {
  public:
   ankor::KeyStore& keyStore() override { return ankor::capi::keyStoreInstance(); }
   ankor::Signer& signer() override { return ankor::capi::signerInstance(); }
   ankor::TokenManager& tokenManager(const std::string& typeCode) override {
-    return ankor::pkcs11::managerInstance(typeCode);
+    return ankor::pkcs11::managerInstance(typeCode, ankor::capi::systemDigester());
   }
   void releaseTokenManager() override { ankor::pkcs11::releaseManager(); }
   std::string readStandardInput(std::size_t maxBytes) override {

@@ -15,8 +15,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ankor/core/encoding.h"
 #include "ankor/front/dispatch.h"
-#include "ankor/front/encoding.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -14,10 +14,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ankor/capi/digest.h"
+#include "ankor/core/encoding.h"
 #include "ankor/front/dispatch.h"
-#include "ankor/front/encoding.h"
-#include "ankor/digest/digest.h"
-#include "ankor/pkcs11/p11.h"
+#include "ankor/pkcs11/manager.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -313,11 +313,11 @@ class FuzzLoader final : public ankor::pkcs11::Loader {
  public:
   std::uint8_t failure = 0;  // 1: no file, 2: the library does not load
   bool exists(const std::string&) override { return failure != 1; }
-  std::unique_ptr<ankor::pkcs11::Library> load(const std::string&) override {
-    if (failure == 2) return nullptr;
+  ankor::pkcs11::LoadResult load(const std::string&) override {
+    if (failure == 2) return {nullptr, "fuzz: refused"};
     auto library = std::make_unique<FuzzLibrary>();
     library->missing_ = missing;
-    return library;
+    return {std::move(library), ""};
   }
   std::size_t missing = 0;
 };
@@ -331,7 +331,8 @@ class TokenComponents final : public ankor::Components {
     if (!manager_) {
       const std::vector<ankor::pkcs11::ModuleRow> table = {
           {"GD", "/fuzz/gd.so", "/fuzz/second/gd.so"}, {"ET", "/fuzz/et.so", "/fuzz/second/et.so"}};
-      manager_ = std::make_unique<ankor::pkcs11::P11Manager>(typeCode, table, loader_);
+      manager_ = std::make_unique<ankor::pkcs11::P11Manager>(typeCode, table, loader_,
+                                                             ankor::capi::systemDigester());
     }
     return *manager_;
   }

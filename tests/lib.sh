@@ -29,6 +29,20 @@ run_program() {
   out=$(tr -d '\r' <"$out_raw"; printf x); out=${out%x}
 }
 
+# module_location CODE COLUMN: a location of the module table, read from the one file
+# that holds it (ankor/pkcs11/module_table.txt). COLUMN: linux-first, linux-second,
+# windows-first or windows-second.
+module_location() {
+  local field
+  case "$2" in
+    linux-first) field=2 ;; linux-second) field=3 ;;
+    windows-first) field=4 ;; windows-second) field=5 ;;
+    *) echo "module_location: no column $2" >&2; return 1 ;;
+  esac
+  awk -F'|' -v code="$1" -v field="$field" '$1 == code { print $field; found = 1 }
+    END { exit !found }' "$TARVO_SOURCE_DIR/ankor/pkcs11/module_table.txt"
+}
+
 # skip REASON: ends the script as skipped, with the reason (77 is every script test's
 # SKIP_RETURN_CODE, so CTest reports Skipped, never Passed).
 skip() { echo "SKIP: $*"; exit 77; }

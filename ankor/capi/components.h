@@ -1,7 +1,7 @@
 // The CryptoAPI components of ankor, created on first use and kept for the run.
 #pragma once
 
-#include "ankor/front/operations.h"
+#include "ankor/core/operations.h"
 
 namespace ankor::capi {
 

@@ -1,4 +1,6 @@
-// computeDigest of ankor/digest/digest.h: the CryptoAPI steps on this build's platform.
+// computeDigest of ankor/capi/digest.h: the CryptoAPI steps on this build's platform.
+#include "ankor/capi/digest.h"
+
 #include "ankor/capi/digest_steps.h"
 
 #include <algorithm>
@@ -12,6 +14,22 @@ std::optional<Bytes> computeDigest(DigestAlgorithm algorithm, const std::uint8_t
 }
 
 namespace capi {
+namespace {
+
+class SystemDigester final : public Digester {
+ public:
+  std::optional<Bytes> digest(DigestAlgorithm algorithm, const std::uint8_t* data,
+                              std::size_t size) const override {
+    return computeDigest(algorithm, data, size);
+  }
+};
+
+}  // namespace
+
+const Digester& systemDigester() {
+  static const SystemDigester digester;
+  return digester;
+}
 
 std::optional<Bytes> computeDigestOn(CryptoPlatform& platform, DigestAlgorithm algorithm,
                                      const std::uint8_t* data, std::size_t size) {

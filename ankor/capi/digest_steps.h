@@ -2,8 +2,8 @@
 // digest.h run them on the back-end of this build.
 #pragma once
 
-#include "ankor/digest/digest.h"
 #include "ankor/capi/platform.h"
+#include "ankor/core/digest.h"
 
 namespace ankor::capi {
 

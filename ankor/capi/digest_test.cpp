@@ -1,4 +1,4 @@
-#include "ankor/digest/digest.h"
+#include "ankor/capi/digest.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -36,6 +36,20 @@ TEST(ComputeDigest, KnownVectors) {
   EXPECT_EQ(digestLength(DigestAlgorithm::Sha1), 20u);
   EXPECT_EQ(digestLength(DigestAlgorithm::Sha256), 32u);
   EXPECT_EQ(digestLength(DigestAlgorithm::Sha512), 64u);
+}
+
+// The Digester the program hands to the token room is computeDigest itself.
+TEST(ComputeDigest, SystemDigesterIsComputeDigest) {
+  const std::string text = "abc";
+  const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
+  for (const auto algorithm :
+       {DigestAlgorithm::Sha1, DigestAlgorithm::Sha256, DigestAlgorithm::Sha512}) {
+    EXPECT_EQ(capi::systemDigester().digest(algorithm, data, text.size()),
+              computeDigest(algorithm, data, text.size()));
+  }
+  const auto sha1 = capi::systemDigester().digest(DigestAlgorithm::Sha1, data, text.size());
+  ASSERT_TRUE(sha1.has_value());
+  EXPECT_EQ(hexEncode(*sha1), "a9993e364706816aba3e25717850c26c9cd0d89d");
 }
 
 // The CryptoAPI steps: a verify context of the default PROV_RSA_AES provider, and

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <utility>
 
-#include "ankor/front/encoding.h"
+#include "ankor/core/encoding.h"
 #include "common/unique_handle.h"
 
 namespace ankor::capi {

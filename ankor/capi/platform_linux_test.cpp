@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "ankor/digest/digest.h"
+#include "ankor/capi/digest.h"
 #include "ankor/capi/platform.h"
 
 namespace ankor::capi {

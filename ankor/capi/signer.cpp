@@ -3,8 +3,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "ankor/digest/digest.h"
 #include "ankor/capi/rules.h"
+#include "ankor/core/digest.h"
 
 namespace ankor::capi {
 namespace {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "ankor/capi/platform.h"
-#include "ankor/front/operations.h"
+#include "ankor/core/operations.h"
 
 namespace ankor::capi {
 

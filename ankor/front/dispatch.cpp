@@ -4,7 +4,7 @@
 #include <exception>
 #include <stdexcept>
 
-#include "ankor/front/encoding.h"
+#include "ankor/core/encoding.h"
 
 namespace ankor {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "ankor/front/operations.h"
+#include "ankor/core/operations.h"
 
 namespace ankor {
 

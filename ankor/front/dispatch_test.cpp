@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ankor/front/encoding.h"
+#include "ankor/core/encoding.h"
 
 namespace ankor {
 namespace {

@@ -2,8 +2,7 @@
 
 #include <stdexcept>
 
-#include "ankor/digest/digest.h"
-#include "ankor/pkcs11/p11.h"
+#include "ankor/pkcs11/digest_info.h"
 
 namespace ankor::pkcs11 {
 
@@ -13,7 +12,8 @@ std::string batchItemFailure(std::size_t index, const nlohmann::json& id,
          id.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "): " + reason;
 }
 
-std::vector<BatchItem> readBatch(const nlohmann::json& document, const std::string& hashName) {
+std::vector<BatchItem> readBatch(const nlohmann::json& document, const std::string& hashName,
+                                 const Digester& digester) {
   if (!document.is_array()) throw std::runtime_error("Lista invalida: a lista deve ser um array JSON");
   if (document.size() > kMaxBatchItems) {
     throw std::runtime_error("Lista invalida: mais de " + std::to_string(kMaxBatchItems) +
@@ -41,7 +41,7 @@ std::vector<BatchItem> readBatch(const nlohmann::json& document, const std::stri
       if (data.size() != chosen.digestLength) fail("Tamanho data nao condiz com algoritmo utilizado");
       digest = data;
     } else {
-      auto computed = computeDigest(chosen.algorithm, data.data(), data.size());
+      auto computed = digester.digest(chosen.algorithm, data.data(), data.size());
       if (!computed || computed->size() != chosen.digestLength) {
         fail("Erro ao calcular o hash dos dados");
       }

@@ -9,7 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "ankor/front/encoding.h"
+#include "ankor/core/digest.h"
+#include "ankor/core/encoding.h"
 
 namespace ankor::pkcs11 {
 
@@ -24,10 +25,11 @@ struct BatchItem {
 
 // Reads every element with the DigestInfo rules of "crypt sign" ("hashedData" true:
 // "value" is a finished digest of the algorithm's length; otherwise its data is
-// hashed here). Throws std::runtime_error: "Lista invalida: ..." for a document that
-// is not an array or has more than kMaxBatchItems elements, batchItemFailure for an
-// element.
-std::vector<BatchItem> readBatch(const nlohmann::json& document, const std::string& hashName);
+// hashed here by the digester). Throws std::runtime_error: "Lista invalida: ..." for
+// a document that is not an array or has more than kMaxBatchItems elements,
+// batchItemFailure for an element.
+std::vector<BatchItem> readBatch(const nlohmann::json& document, const std::string& hashName,
+                                 const Digester& digester);
 
 // "Elemento <position from 1> (id <id as JSON>): <reason>".
 std::string batchItemFailure(std::size_t index, const nlohmann::json& id,

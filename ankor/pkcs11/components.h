@@ -1,14 +1,16 @@
-// The PKCS#11 manager of the run, as the front end reaches it.
+// The PKCS#11 manager of the run, as the program hands it to the front end.
 #pragma once
 
 #include <string>
 
-#include "ankor/front/operations.h"
+#include "ankor/core/digest.h"
+#include "ankor/core/operations.h"
 
 namespace ankor::pkcs11 {
 
-// P11Manager::instance: made on the first call from the type code, then kept.
-TokenManager& managerInstance(const std::string& typeCode);
+// P11Manager::instance: made on the first call from the type code, then kept. The
+// digester (the program's, from the CryptoAPI room) must outlive the manager.
+TokenManager& managerInstance(const std::string& typeCode, const Digester& digester);
 // Finalises and unloads the modules; nothing when no manager exists.
 void releaseManager() noexcept;
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "ankor/front/encoding.h"
+#include "ankor/core/encoding.h"
 #include "ankor/pkcs11/loader_platform.h"
 #include "common/unique_handle.h"
 
@@ -26,10 +26,14 @@ class SharedLibrary final : public Library {
 class SystemLoader final : public Loader {
  public:
   bool exists(const std::string& path) override { return fileExists(path); }
-  std::unique_ptr<Library> load(const std::string& path) override {
-    LibraryHandle handle(platform::openLibrary(path));
-    if (!handle) return nullptr;
-    return std::make_unique<SharedLibrary>(std::move(handle));
+  LoadResult load(const std::string& path) override {
+    LoadResult result;
+    LibraryHandle handle(platform::openLibrary(path, result.error));
+    if (handle) {
+      result.library = std::make_unique<SharedLibrary>(std::move(handle));
+      result.error.clear();
+    }
+    return result;
   }
 };
 

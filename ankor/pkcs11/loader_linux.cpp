@@ -4,7 +4,14 @@
 
 namespace ankor::pkcs11::platform {
 
-void* openLibrary(const std::string& path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+void* openLibrary(const std::string& path, std::string& error) {
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    const char* reason = dlerror();
+    error = reason != nullptr ? reason : "dlopen " + path + ": no reason given";
+  }
+  return library;
+}
 
 void* findSymbol(void* library, const char* name) noexcept { return dlsym(library, name); }
 

@@ -6,8 +6,9 @@
 
 namespace ankor::pkcs11::platform {
 
-// dlopen(RTLD_NOW | RTLD_LOCAL) / LoadLibraryA; nullptr when the system refuses.
-void* openLibrary(const std::string& path);
+// dlopen(RTLD_NOW | RTLD_LOCAL) / LoadLibraryA; nullptr when the system refuses, and
+// then error holds the system's reason (dlerror() / GetLastError() and its text).
+void* openLibrary(const std::string& path, std::string& error);
 // dlsym / GetProcAddress: the exported function of that name, or nullptr.
 void* findSymbol(void* library, const char* name) noexcept;
 // dlclose / FreeLibrary.

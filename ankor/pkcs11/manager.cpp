@@ -1,7 +1,9 @@
+#include "ankor/pkcs11/manager.h"
+
 #include <algorithm>
 
+#include "ankor/pkcs11/batch.h"
 #include "ankor/pkcs11/components.h"
-#include "ankor/pkcs11/p11.h"
 
 namespace ankor::pkcs11 {
 namespace {
@@ -22,7 +24,8 @@ bool isHexadecimal(const std::string& text) {
 }  // namespace
 
 P11Manager::P11Manager(const std::string& typeCode, const std::vector<ModuleRow>& table,
-                       Loader& loader) {
+                       Loader& loader, const Digester& digester)
+    : digester_(&digester) {
   for (const ModuleRow& row : table) {
     if (typeCode == "ND" || typeCode == row.code) modules_.push_back(std::make_unique<P11Module>(row));
   }
@@ -30,7 +33,7 @@ P11Manager::P11Manager(const std::string& typeCode, const std::vector<ModuleRow>
     module->load(loader);
     if (!module->loaded()) continue;
     CK_ULONG count = 0;
-    if (P11_CALL(*module, C_GetSlotList, CK_BBOOL{CK_TRUE}, nullptr, &count) != CKR_OK ||
+    if (!P11_CALL(*module, C_GetSlotList, CK_BBOOL{CK_TRUE}, nullptr, &count).ok() ||
         count > kMaxSlotCount) {
       continue;
     }
@@ -39,7 +42,7 @@ P11Manager::P11Manager(const std::string& typeCode, const std::vector<ModuleRow>
     // The second call may report fewer slots; never read past what was allocated.
     slots.resize(std::min<std::size_t>(count, slots.size()));
     for (const CK_SLOT_ID slot : slots) {
-      auto store = std::make_unique<P11Store>(*module, slot);
+      auto store = std::make_unique<P11Store>(*module, slot, *digester_);
       if (isHexadecimal(store->serial())) stores_.push_back(std::move(store));
     }
   }
@@ -50,9 +53,11 @@ P11Manager::~P11Manager() {
   for (auto& module : modules_) module->unload();
 }
 
-P11Manager& P11Manager::instance(const std::string& typeCode) {
+P11Manager& P11Manager::instance(const std::string& typeCode, const Digester& digester) {
   auto& manager = theManager();
-  if (!manager) manager = std::make_unique<P11Manager>(typeCode, moduleTable(), systemLoader());
+  if (!manager) {
+    manager = std::make_unique<P11Manager>(typeCode, moduleTable(), systemLoader(), digester);
+  }
   return *manager;
 }
 
@@ -101,14 +106,16 @@ std::string P11Manager::sign(const std::string& dataBase64, const std::string& t
 
 nlohmann::json P11Manager::signList(const std::string& thumbprint, const std::string& hashName,
                                     const std::string& pin, const nlohmann::json& document) {
-  const std::vector<BatchItem> items = readBatch(document, hashName);
+  const std::vector<BatchItem> items = readBatch(document, hashName, *digester_);
   P11Store* store = storeWithCertificate(thumbprint);
   if (store == nullptr) return kNoCertificate;
   const std::string keyId = store->keyIdOfCertificate(thumbprint);
   return store->signBatch(keyId, pin, items);
 }
 
-TokenManager& managerInstance(const std::string& typeCode) { return P11Manager::instance(typeCode); }
+TokenManager& managerInstance(const std::string& typeCode, const Digester& digester) {
+  return P11Manager::instance(typeCode, digester);
+}
 
 void releaseManager() noexcept { P11Manager::release(); }
 

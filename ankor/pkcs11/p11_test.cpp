@@ -5,13 +5,18 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "ankor/digest/digest.h"
-#include "ankor/pkcs11/p11.h"
+#include "ankor/core/digest.h"
+#include "ankor/pkcs11/batch.h"
+#include "ankor/pkcs11/digest_info.h"
+#include "ankor/pkcs11/error.h"
+#include "ankor/pkcs11/manager.h"
 
 namespace ankor::pkcs11 {
 namespace {
@@ -204,9 +209,9 @@ class FakeLoader final : public Loader {
     asked.push_back("exists " + path);
     return present.count(path) > 0;
   }
-  std::unique_ptr<Library> load(const std::string& path) override {
+  LoadResult load(const std::string& path) override {
     asked.push_back("load " + path);
-    if (unloadable.count(path)) return nullptr;
+    if (unloadable.count(path)) return {nullptr, "no library at " + path};
     const int index = path.back() - '0';
     static std::map<std::string, void*> (*const tables[])() = {
         symbolsOf<0>, symbolsOf<1>, symbolsOf<2>, symbolsOf<3>, symbolsOf<4>, symbolsOf<5>, symbolsOf<6>};
@@ -221,9 +226,35 @@ class FakeLoader final : public Loader {
     modules[index].table = tableOf(inTable);
     for (const auto& name : missing) symbols.erase(name);
     if (table) symbols["C_GetFunctionList"] = functionLists[index];
-    return std::make_unique<FakeLibrary>(std::move(symbols), index);
+    return {std::make_unique<FakeLibrary>(std::move(symbols), index), ""};
   }
 };
+
+// The digests the program would hand over, for the inputs whose digests the tests
+// quote: the standard values. Any other input gets distinct bytes of the algorithm's
+// length, which is all the comparisons between a listing and a search need. With
+// "fail" set nothing can be computed.
+class FakeDigester final : public Digester {
+ public:
+  bool fail = false;
+  std::optional<Bytes> digest(DigestAlgorithm algorithm, const std::uint8_t* data,
+                              std::size_t size) const override {
+    if (fail) return std::nullopt;
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    static const std::map<std::pair<DigestAlgorithm, std::string>, std::string> kKnown = {
+        {{DigestAlgorithm::Sha1, ""}, "da39a3ee5e6b4b0d3255bfef95601890afd80709"},
+        {{DigestAlgorithm::Sha1, "DER"}, "8a5f02aaa5212e9bbe907d8e84e3b5f7e8c67967"},
+        {{DigestAlgorithm::Sha256, "hello"},
+         "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824"}};
+    if (const auto known = kKnown.find({algorithm, input}); known != kKnown.end()) {
+      return hexDecode(known->second);
+    }
+    Bytes made(digestLength(algorithm), static_cast<std::uint8_t>(size));
+    for (std::size_t i = 0; i < size; ++i) made[i % made.size()] ^= data[i] + static_cast<std::uint8_t>(i);
+    return made;
+  }
+};
+FakeDigester digester;
 
 const std::vector<ModuleRow> kTable = {
     {"GD", "/m/0", "/s/0"}, {"ET", "/m/1", "/s/1"}, {"AT", "/m/2", "/s/2"}, {"BR", "/m/3", "/s/3"},
@@ -233,12 +264,13 @@ class P11Test : public ::testing::Test {
  protected:
   void SetUp() override {
     modules = {};
+    digester.fail = false;
     calls.clear();
     for (const auto& row : kTable) loader.present.insert(row.firstLocation);
   }
   std::string errorOf(const std::string& code) {
     try {
-      P11Manager manager(code, kTable, loader);
+      P11Manager manager(code, kTable, loader, digester);
     } catch (const std::runtime_error& e) {
       return e.what();
     }
@@ -264,11 +296,79 @@ TEST_F(P11Test, LoadFailureAndCodeSelection) {
   loader.unloadable.insert("/m/1");
   EXPECT_EQ(errorOf("ET"), "Erro ao inicializar biblioteca LoadLibrary");
   for (const char* code : {"XX", "gd", "", "GDX"}) {
-    P11Manager manager(code, kTable, loader);
+    P11Manager manager(code, kTable, loader, digester);
     EXPECT_EQ(manager.storeCount(), 0u) << code;
   }
   EXPECT_TRUE(std::none_of(loader.asked.begin(), loader.asked.end(),
                            [](const std::string& a) { return a.find("/m/0") != std::string::npos; }));
+}
+
+// A library that does not load keeps the system's reason beside the host's text, on
+// the failure and on the module.
+TEST_F(P11Test, LoadFailureKeepsTheSystemReason) {
+  loader.unloadable.insert("/m/1");
+  try {
+    P11Manager manager("ET", kTable, loader, digester);
+    ADD_FAILURE() << "no load failure";
+  } catch (const LoadFailure& e) {
+    EXPECT_STREQ(e.what(), "Erro ao inicializar biblioteca LoadLibrary");
+    EXPECT_EQ(e.systemText(), "no library at /m/1");
+  }
+  P11Module module(kTable[1]);
+  EXPECT_THROW(module.load(loader), LoadFailure);
+  EXPECT_EQ(module.loadError(), "no library at /m/1");
+  P11Module loadable(kTable[0]);
+  loadable.load(loader);
+  EXPECT_TRUE(loadable.loaded());
+  EXPECT_EQ(loadable.loadError(), "");
+}
+
+// The platform's loader gives no library for a file that is not one, and says why in
+// the system's words, naming the file.
+TEST(SystemLoader, RefusalKeepsTheSystemText) {
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "ankor-p11-not-a-library.so").string();
+  { std::ofstream(path) << "not a library"; }
+  const LoadResult result = systemLoader().load(path);
+  std::filesystem::remove(path);
+  EXPECT_EQ(result.library, nullptr);
+  EXPECT_NE(result.error.find("ankor-p11-not-a-library.so"), std::string::npos) << result.error;
+}
+
+// Every answer of a module reaches its caller through checkReturn, named: the function
+// and the code, ok only for CKR_OK.
+TEST(P11Tables, CallResults) {
+  EXPECT_TRUE(checkReturn("C_Login", CKR_OK).ok());
+  const CallResult failed = checkReturn("C_GetTokenInfo", CKR_DEVICE_REMOVED);
+  EXPECT_FALSE(failed.ok());
+  EXPECT_STREQ(failed.function, "C_GetTokenInfo");
+  EXPECT_EQ(failed.text(), "C_GetTokenInfo, rv: 50");
+}
+
+// Without a digest nothing is listed or signed from data: the thumbprint, the data's
+// digest and a list element's digest fail with the hash text.
+TEST_F(P11Test, NoDigestNoThumbprintNoSignature) {
+  modules[0].objects = {{CKO_PRIVATE_KEY, "key", "k", ""}, {CKO_CERTIFICATE, "key", "c", "DER"}};
+  P11Manager manager("GD", kTable, loader, digester);
+  TokenStore* store = manager.findStore("GD", "00AA11");
+  ASSERT_NE(store, nullptr);
+  digester.fail = true;
+  auto failure = [](auto&& run) -> std::string {
+    try {
+      run();
+    } catch (const std::runtime_error& e) {
+      return e.what();
+    }
+    return "no failure";
+  };
+  EXPECT_EQ(failure([&] { manager.listCertificates(); }), "Erro ao calcular o hash dos dados");
+  EXPECT_EQ(failure([&] { store->signWithKeyId("YWJj", "key", "1234", "sha1", false); }),
+            "Erro ao calcular o hash dos dados");
+  EXPECT_EQ(failure([&] {
+              (void)readBatch(nlohmann::json::parse(R"([{"value":"eA==","hashedData":false,"id":1}])"),
+                              "sha1", digester);
+            }),
+            "Elemento 1 (id 1): Erro ao calcular o hash dos dados");
 }
 
 // A failed C_Initialize: C_Finalize, unload, no slots; the next module goes on.
@@ -277,7 +377,7 @@ TEST_F(P11Test, FailedInitialisationDropsOnlyThatModule) {
   modules[0].initialize = CKR_DEVICE_ERROR;
   modules[1].initialize = CKR_CRYPTOKI_ALREADY_INITIALIZED;
   {
-    P11Manager manager("ND", kTable, loader);
+    P11Manager manager("ND", kTable, loader, digester);
     EXPECT_EQ(manager.storeCount(), 5u);
     const Records tokens = manager.listTokens();
     EXPECT_EQ(tokens.front()["type"], "AT");
@@ -293,7 +393,7 @@ TEST_F(P11Test, SlotSelection) {
   modules[0].slots = {1, 2, 3, 4, 5, 12};
   modules[0].serials = {{1, "0A1B2C3D"}, {2, "SN-12"}, {3, ""}, {4, "abcdef09"}, {5, "0x12"}, {12, "FF"}};
   modules[0].slotsOnSecondCall = 5;
-  P11Manager manager("GD", kTable, loader);
+  P11Manager manager("GD", kTable, loader, digester);
   const Records tokens = manager.listTokens();
   ASSERT_EQ(tokens.size(), 2u);
   EXPECT_EQ(tokens[0]["slotId"], "1");
@@ -306,7 +406,7 @@ TEST_F(P11Test, SlotSelection) {
 // A module lacking a function: that step fails as if called, nothing crashes.
 TEST_F(P11Test, MissingFunctionsFailTheirStep) {
   loader.missing = {"C_GetSlotInfo", "C_Login", "C_Sign", "C_GenerateKeyPair"};
-  P11Manager manager("GD", kTable, loader);
+  P11Manager manager("GD", kTable, loader, digester);
   const Records tokens = manager.listTokens();
   ASSERT_EQ(tokens.size(), 1u);
   EXPECT_EQ(tokens[0]["manufacturerId"],
@@ -325,7 +425,7 @@ TEST_F(P11Test, MissingFunctionsFailTheirStep) {
       std::runtime_error);
 
   loader.missing = {"C_GetSlotList"};
-  P11Manager noSlots("GD", kTable, loader);
+  P11Manager noSlots("GD", kTable, loader, digester);
   EXPECT_EQ(noSlots.storeCount(), 0u);
 }
 
@@ -333,7 +433,7 @@ TEST_F(P11Test, MissingFunctionsFailTheirStep) {
 // goes on and fails at its close; both with the bare failure.
 TEST_F(P11Test, NoSessionHandle) {
   modules[0].sessionHandle = 0;
-  P11Manager manager("GD", kTable, loader);
+  P11Manager manager("GD", kTable, loader, digester);
   TokenStore* store = manager.findStore("GD", "00AA11");
   ASSERT_NE(store, nullptr);
   EXPECT_THROW(store->listObjects("1234"), NoSessionOpen);
@@ -352,7 +452,7 @@ TEST_F(P11Test, ObjectsListing) {
       {CKO_CERTIFICATE, "id-2", "lonely certificate", "DER"},
       {CKO_PRIVATE_KEY, "", "no id", ""},
   };
-  P11Manager manager("GD", kTable, loader);
+  P11Manager manager("GD", kTable, loader, digester);
   const Records records = manager.findStore("GD", "00AA11")->listObjects("ND");
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].dump(),
@@ -368,7 +468,7 @@ TEST_F(P11Test, ObjectsListing) {
 // before any signing call; a module's signature length is taken as given.
 TEST_F(P11Test, SigningSteps) {
   modules[0].objects = {{CKO_PRIVATE_KEY, "key", "k", ""}};
-  P11Manager manager("GD", kTable, loader);
+  P11Manager manager("GD", kTable, loader, digester);
   TokenStore* store = manager.findStore("GD", "00AA11");
   const std::string digest20 = base64Encode(Bytes(20, 1));
   EXPECT_EQ(store->signWithKeyId(digest20, "other", "1234", "sha1", true), "");
@@ -389,7 +489,7 @@ TEST_F(P11Test, AbsurdAnnouncedSizesReadAsNothing) {
   modules[0].objects = {{CKO_CERTIFICATE, "key", "c", "DER"},
                         {CKO_PUBLIC_KEY, "key", "p", "modulus"},
                         {CKO_PRIVATE_KEY, "key", "k", ""}};
-  P11Manager manager("GD", kTable, loader);
+  P11Manager manager("GD", kTable, loader, digester);
   TokenStore* store = manager.findStore("GD", "00AA11");
   ASSERT_NE(store, nullptr);
   const std::string keyB64 = base64Encode(reinterpret_cast<const std::uint8_t*>("key"), 3);
@@ -409,11 +509,11 @@ TEST_F(P11Test, AbsurdAnnouncedSizesReadAsNothing) {
   EXPECT_EQ(store->signWithKeyId(base64Encode(Bytes(20, 1)), "key", "1234", "sha1", true), "");
 
   modules[0].announcedSlots = absurd;
-  P11Manager absurdSlots("GD", kTable, loader);
+  P11Manager absurdSlots("GD", kTable, loader, digester);
   EXPECT_EQ(absurdSlots.storeCount(), 0u);
   modules[0].announcedSlots = kMaxSlotCount;
   modules[0].slotsOnSecondCall = 1;
-  P11Manager manySlots("GD", kTable, loader);
+  P11Manager manySlots("GD", kTable, loader, digester);
   EXPECT_EQ(manySlots.storeCount(), 1u);
 }
 
@@ -423,7 +523,7 @@ TEST_F(P11Test, EndlessObjectSearchStops) {
   modules[0].objects = {{CKO_CERTIFICATE, "key", "c", "DER"},
                         {CKO_PUBLIC_KEY, "key", "p", "modulus"}};
   modules[0].endlessSearch = true;
-  P11Manager manager("GD", kTable, loader);
+  P11Manager manager("GD", kTable, loader, digester);
   EXPECT_EQ(manager.listCertificates().size(), kMaxFoundObjects);
   TokenStore* store = manager.findStore("GD", "00AA11");
   ASSERT_NE(store, nullptr);
@@ -437,7 +537,7 @@ TEST_F(P11Test, EndlessObjectSearchStops) {
 TEST_F(P11Test, FailedSigningStepsGiveNoBytes) {
   modules[0].objects = {{CKO_PRIVATE_KEY, "key", "k", ""}, {CKO_CERTIFICATE, "key", "c", "DER"}};
   modules[0].signatureLength = 64;
-  P11Manager manager("GD", kTable, loader);
+  P11Manager manager("GD", kTable, loader, digester);
   TokenStore* store = manager.findStore("GD", "00AA11");
   ASSERT_NE(store, nullptr);
   const std::string derSha1 = "8a5f02aaa5212e9bbe907d8e84e3b5f7e8c67967";
@@ -467,7 +567,7 @@ TEST_F(P11Test, KeyIdsWithZeroBytesAreKeptWhole) {
       {CKO_CERTIFICATE, id2, "cert 2", "DER2"}, {CKO_PRIVATE_KEY, cut, "key ab", ""},
       {CKO_PRIVATE_KEY, whole, "key ab0cd", ""}, {CKO_PUBLIC_KEY, whole, "public ab0cd", "modulus ab0cd"},
   };
-  P11Manager manager("GD", kTable, loader);
+  P11Manager manager("GD", kTable, loader, digester);
   TokenStore* store = manager.findStore("GD", "00AA11");
   ASSERT_NE(store, nullptr);
   auto b64 = [](const std::string& text) {
@@ -513,7 +613,7 @@ TEST_F(P11Test, FunctionTableStandsInForMissingNames) {
                     "C_CloseSession", "C_Login", "C_Logout", "C_FindObjectsInit", "C_FindObjects",
                     "C_FindObjectsFinal", "C_GetAttributeValue", "C_SignInit", "C_Sign"};
   {
-    P11Manager manager("GD", kTable, loader);
+    P11Manager manager("GD", kTable, loader, digester);
     const Records tokens = manager.listTokens();
     ASSERT_EQ(tokens.size(), 1u);
     EXPECT_EQ(tokens[0]["serial"], "00AA11");
@@ -529,13 +629,13 @@ TEST_F(P11Test, FunctionTableStandsInForMissingNames) {
   // Names exported: the table is never asked for.
   calls.clear();
   loader.missing.clear();
-  { P11Manager manager("GD", kTable, loader); EXPECT_EQ(manager.storeCount(), 1u); }
+  { P11Manager manager("GD", kTable, loader, digester); EXPECT_EQ(manager.storeCount(), 1u); }
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "0:C_GetFunctionList"), 0);
 
   // Missing by name and empty in the table: the login fails as if refused.
   loader.missing = {"C_Login"};
   loader.notInTable = {"C_Login"};
-  P11Manager manager("GD", kTable, loader);
+  P11Manager manager("GD", kTable, loader, digester);
   try {
     manager.findStore("GD", "00AA11")->listObjects("1234");
     ADD_FAILURE() << "login without C_Login";
@@ -550,7 +650,7 @@ TEST_F(P11Test, FunctionTableStandsInForMissingNames) {
 TEST_F(P11Test, SignListOneLoginAllOrNothing) {
   modules[0].objects = {{CKO_PRIVATE_KEY, "key", "k", ""}, {CKO_CERTIFICATE, "key", "c", "DER"}};
   modules[0].signatureLength = 8;
-  P11Manager manager("GD", kTable, loader);
+  P11Manager manager("GD", kTable, loader, digester);
   const std::string derSha1 = "8a5f02aaa5212e9bbe907d8e84e3b5f7e8c67967";
   const auto document = nlohmann::json::parse(
       R"([{"value":"YQ","hashedData":false,"id":1},{"value":")" + base64Encode(Bytes(32, 7)) +
@@ -596,21 +696,20 @@ TEST(ReadBatch, DigestInfos) {
   const auto document = nlohmann::json::parse(
       R"([{"value":"aGVsbG8","hashedData":false,"id":1},{"value":")" + base64Encode(digest256) +
       R"(","hashedData":true}])");
-  const auto items = readBatch(document, "sha256");
+  const auto items = readBatch(document, "sha256", digester);
   ASSERT_EQ(items.size(), 2u);
-  const std::string hello = "hello";
   EXPECT_EQ(items[0].digestInfo,
             digestInfo(digestTemplate("sha256"),
-                       *computeSha256(reinterpret_cast<const std::uint8_t*>(hello.data()), 5)));
+                       hexDecode("2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824")));
   EXPECT_EQ(items[0].value, "aGVsbG8");
   EXPECT_EQ(items[0].id, 1);
   EXPECT_EQ(items[1].digestInfo, digestInfo(digestTemplate("sha256"), digest256));
   EXPECT_TRUE(items[1].id.is_null());
   for (const auto& [hash, length] : {std::pair{"sha1", 35u}, std::pair{"sha512", 83u}}) {
-    const auto data = readBatch(nlohmann::json::parse(R"([{"value":"eA==","hashedData":false}])"), hash);
+    const auto data = readBatch(nlohmann::json::parse(R"([{"value":"eA==","hashedData":false}])"), hash, digester);
     EXPECT_EQ(data.at(0).digestInfo.size(), length) << hash;
   }
-  EXPECT_TRUE(readBatch(nlohmann::json::array(), "sha1").empty());
+  EXPECT_TRUE(readBatch(nlohmann::json::array(), "sha1", digester).empty());
 }
 
 // Every refusal names the element (position from 1 and id) and the reason; the list
@@ -634,7 +733,7 @@ TEST(ReadBatch, RefusalsNameTheElement) {
   };
   for (const auto& [text, message] : cases) {
     try {
-      (void)readBatch(nlohmann::json::parse(text), "sha1");
+      (void)readBatch(nlohmann::json::parse(text), "sha1", digester);
       ADD_FAILURE() << "accepted: " << text;
     } catch (const std::runtime_error& e) {
       EXPECT_EQ(e.what(), message) << text;
@@ -643,14 +742,14 @@ TEST(ReadBatch, RefusalsNameTheElement) {
   // 10000 elements are read (the first malformed one is reported), 10001 are not.
   nlohmann::json many(std::vector<int>(kMaxBatchItems, 0));
   EXPECT_THROW(
-      try { (void)readBatch(many, "sha1"); } catch (const std::runtime_error& e) {
+      try { (void)readBatch(many, "sha1", digester); } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Elemento 1 (id null): o elemento deve ser um objeto");
         throw;
       },
       std::runtime_error);
   many.push_back(0);
   EXPECT_THROW(
-      try { (void)readBatch(many, "sha1"); } catch (const std::runtime_error& e) {
+      try { (void)readBatch(many, "sha1", digester); } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Lista invalida: mais de 10000 elementos");
         throw;
       },

@@ -1,10 +1,12 @@
+#include "ankor/pkcs11/session.h"
+
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
 
-#include "ankor/digest/digest.h"
-#include "ankor/pkcs11/p11.h"
+#include "ankor/pkcs11/digest_info.h"
+#include "ankor/pkcs11/error.h"
 
 namespace ankor::pkcs11 {
 namespace {
@@ -14,7 +16,9 @@ constexpr std::size_t kMaxLabelBytes = 18;
 }  // namespace
 
 P11Session::P11Session(P11Session&& other) noexcept
-    : module_(other.module_), handle_(std::exchange(other.handle_, 0)) {}
+    : module_(other.module_),
+      handle_(std::exchange(other.handle_, 0)),
+      digester_(other.digester_) {}
 
 P11Session::~P11Session() {
   if (handle_ == 0) return;
@@ -36,7 +40,7 @@ std::vector<CK_OBJECT_HANDLE> P11Session::findObjects(CK_ATTRIBUTE* attributes,
   while (found.size() < kMaxFoundObjects) {
     CK_OBJECT_HANDLE object = 0;
     CK_ULONG delivered = 0;
-    if (P11_CALL(*module_, C_FindObjects, handle_, &object, CK_ULONG{1}, &delivered) != CKR_OK ||
+    if (!P11_CALL(*module_, C_FindObjects, handle_, &object, CK_ULONG{1}, &delivered).ok() ||
         delivered == 0) {
       break;
     }
@@ -59,15 +63,16 @@ CK_OBJECT_HANDLE P11Session::findObject(CK_OBJECT_CLASS objectClass, const std::
 Bytes P11Session::getAttribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) const {
   CK_ATTRIBUTE attribute = {type, nullptr, 0};
   // The unavailable length (all ones) is one of the lengths beyond the limit.
-  if (P11_CALL(*module_, C_GetAttributeValue, handle_, object, &attribute, CK_ULONG{1}) != CKR_OK ||
+  if (!P11_CALL(*module_, C_GetAttributeValue, handle_, object, &attribute, CK_ULONG{1}).ok() ||
       attribute.ulValueLen == 0 || attribute.ulValueLen > kMaxValueLength) {
     return {};
   }
   // One zero byte more than the value, as a text reader of the buffer expects.
   Bytes value(attribute.ulValueLen + 1, 0);
   attribute.pValue = value.data();
-  const CK_RV rv = P11_CALL(*module_, C_GetAttributeValue, handle_, object, &attribute, CK_ULONG{1});
-  if (rv != CKR_OK || attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION ||
+  const CallResult read =
+      P11_CALL(*module_, C_GetAttributeValue, handle_, object, &attribute, CK_ULONG{1});
+  if (!read.ok() || attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION ||
       attribute.ulValueLen >= value.size()) {
     return {};
   }
@@ -82,7 +87,7 @@ std::string P11Session::getAttributeText(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_T
 std::optional<CK_OBJECT_CLASS> P11Session::getClass(CK_OBJECT_HANDLE object) const {
   CK_OBJECT_CLASS value = 0;
   CK_ATTRIBUTE attribute = {CKA_CLASS, &value, sizeof value};
-  if (P11_CALL(*module_, C_GetAttributeValue, handle_, object, &attribute, CK_ULONG{1}) != CKR_OK) {
+  if (!P11_CALL(*module_, C_GetAttributeValue, handle_, object, &attribute, CK_ULONG{1}).ok()) {
     return std::nullopt;
   }
   return value;
@@ -90,7 +95,7 @@ std::optional<CK_OBJECT_CLASS> P11Session::getClass(CK_OBJECT_HANDLE object) con
 
 std::string P11Session::thumbprint(CK_OBJECT_HANDLE certificate) const {
   const Bytes value = getAttribute(certificate, CKA_VALUE);
-  const auto digest = computeSha1(value.data(), value.size());
+  const auto digest = digester_->digest(DigestAlgorithm::Sha1, value.data(), value.size());
   // An empty thumbprint would list the certificate as one that no thumbprint finds.
   if (!digest) throw std::runtime_error("Erro ao calcular o hash dos dados");
   return hexEncode(*digest);
@@ -138,9 +143,12 @@ std::string P11Session::generateKeyPair(const std::string& label, int keySize) c
   };
   CK_MECHANISM mechanism = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
   CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
-  const CK_RV rv = P11_CALL(*module_, C_GenerateKeyPair, handle_, &mechanism, publicTemplate,
-                            CK_ULONG{8}, privateTemplate, CK_ULONG{8}, &publicKey, &privateKey);
-  if (rv != CKR_OK) return "Erro na geracao do par de chaves: " + deviceFailureText(rv);
+  const CallResult generated =
+      P11_CALL(*module_, C_GenerateKeyPair, handle_, &mechanism, publicTemplate, CK_ULONG{8},
+               privateTemplate, CK_ULONG{8}, &publicKey, &privateKey);
+  if (!generated.ok()) {
+    return "Erro na geracao do par de chaves: " + deviceFailureText(generated.code);
+  }
   return base64Encode(reinterpret_cast<const std::uint8_t*>(keyIdText.data()), keyIdText.size());
 }
 
@@ -156,7 +164,7 @@ std::string P11Session::signSteps(const std::string& dataBase64, const std::stri
     if (data.size() != chosen.digestLength) return "Tamanho data nao condiz com algoritmo utilizado";
     digest = data;
   } else {
-    auto computed = computeDigest(chosen.algorithm, data.data(), data.size());
+    auto computed = digester_->digest(chosen.algorithm, data.data(), data.size());
     // Never sign a DigestInfo that holds no digest.
     if (!computed || computed->size() != chosen.digestLength) {
       throw std::runtime_error("Erro ao calcular o hash dos dados");
@@ -169,16 +177,16 @@ std::string P11Session::signSteps(const std::string& dataBase64, const std::stri
 Bytes P11Session::signDigestInfo(CK_OBJECT_HANDLE privateKey, const Bytes& digestInfo) const {
   Bytes input = digestInfo;  // Cryptoki takes a non-const pointer
   CK_MECHANISM mechanism = {CKM_RSA_PKCS, nullptr, 0};
-  if (P11_CALL(*module_, C_SignInit, handle_, &mechanism, privateKey) != CKR_OK) return {};
+  if (!P11_CALL(*module_, C_SignInit, handle_, &mechanism, privateKey).ok()) return {};
   CK_ULONG length = 0;
-  if (P11_CALL(*module_, C_Sign, handle_, input.data(), static_cast<CK_ULONG>(input.size()),
-               nullptr, &length) != CKR_OK ||
+  if (!P11_CALL(*module_, C_Sign, handle_, input.data(), static_cast<CK_ULONG>(input.size()),
+                nullptr, &length).ok() ||
       length == 0 || length > kMaxValueLength) {
     return {};
   }
   Bytes signature(length + 1, 0);
-  if (P11_CALL(*module_, C_Sign, handle_, input.data(), static_cast<CK_ULONG>(input.size()),
-               signature.data(), &length) != CKR_OK ||
+  if (!P11_CALL(*module_, C_Sign, handle_, input.data(), static_cast<CK_ULONG>(input.size()),
+                signature.data(), &length).ok() ||
       length >= signature.size()) {
     return {};
   }

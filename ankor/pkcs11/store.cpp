@@ -1,65 +1,73 @@
+#include "ankor/pkcs11/store.h"
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <stdexcept>
 
-#include "ankor/pkcs11/p11.h"
+#include "ankor/pkcs11/error.h"
 
 namespace ankor::pkcs11 {
 namespace {
 
 constexpr CK_ULONG kMinimumFreePublicMemory = 7168;
 
-std::string callFailure(const char* value, const char* function, CK_RV rv) {
-  return std::string("[ERROR] P11Store.") + value + " - " + function + ", rv: " + std::to_string(rv);
+// "[ERROR] P11Store.<value> - <function>, rv: <code>": the text a value reads as when
+// its call failed.
+std::string callFailure(const char* value, const CallResult& failed) {
+  return std::string("[ERROR] P11Store.") + value + " - " + failed.text();
 }
 
 }  // namespace
 
+std::uint64_t memoryFigure(CK_ULONG value) {
+  return value == CK_UNAVAILABLE_INFORMATION ? 0xFFFFFFFFu : static_cast<std::uint64_t>(value);
+}
+
 std::string P11Store::getManufacturerId() const {
   CK_SLOT_INFO info{};
-  const CK_RV rv = P11_CALL(*module_, C_GetSlotInfo, slot_, &info);
-  if (rv != CKR_OK) return callFailure("getManufacturerId", "C_GetSlotInfo", rv);
+  const CallResult read = P11_CALL(*module_, C_GetSlotInfo, slot_, &info);
+  if (!read.ok()) return callFailure("getManufacturerId", read);
   return fixedFieldText(info.manufacturerID, sizeof info.manufacturerID + 1);
 }
 
 std::string P11Store::description() const {
   CK_SLOT_INFO info{};
-  const CK_RV rv = P11_CALL(*module_, C_GetSlotInfo, slot_, &info);
-  if (rv != CKR_OK) return callFailure("description", "C_GetSlotInfo", rv);
+  const CallResult read = P11_CALL(*module_, C_GetSlotInfo, slot_, &info);
+  if (!read.ok()) return callFailure("description", read);
   return fixedFieldText(info.slotDescription, sizeof info.slotDescription + 1);
 }
 
 std::string P11Store::label() const {
   CK_TOKEN_INFO info{};
-  const CK_RV rv = P11_CALL(*module_, C_GetTokenInfo, slot_, &info);
-  if (rv != CKR_OK) return callFailure("label", "C_GetTokenInfo", rv);
+  const CallResult read = P11_CALL(*module_, C_GetTokenInfo, slot_, &info);
+  if (!read.ok()) return callFailure("label", read);
   return fixedFieldText(info.label, sizeof info.label + 1);
 }
 
 std::string P11Store::model() const {
   CK_TOKEN_INFO info{};
-  const CK_RV rv = P11_CALL(*module_, C_GetTokenInfo, slot_, &info);
-  if (rv != CKR_OK) return callFailure("model", "C_GetTokenInfo", rv);
+  const CallResult read = P11_CALL(*module_, C_GetTokenInfo, slot_, &info);
+  if (!read.ok()) return callFailure("model", read);
   return fixedFieldText(info.model, sizeof info.model + 1);
 }
 
 std::string P11Store::serial() const {
   CK_TOKEN_INFO info{};
-  const CK_RV rv = P11_CALL(*module_, C_GetTokenInfo, slot_, &info);
-  if (rv != CKR_OK) return callFailure("serial", "C_GetTokenInfo", rv);
+  const CallResult read = P11_CALL(*module_, C_GetTokenInfo, slot_, &info);
+  if (!read.ok()) return callFailure("serial", read);
   return fixedFieldText(info.serialNumber, sizeof info.serialNumber + 1);
 }
 
 CK_ULONG P11Store::freePublicMemory() const {
   CK_TOKEN_INFO info{};
-  if (P11_CALL(*module_, C_GetTokenInfo, slot_, &info) != CKR_OK) return 0;
+  if (!P11_CALL(*module_, C_GetTokenInfo, slot_, &info).ok()) return 0;
   return info.ulFreePublicMemory;
 }
 
 CK_ULONG P11Store::freePrivateMemory() const {
   CK_TOKEN_INFO info{};
-  if (P11_CALL(*module_, C_GetTokenInfo, slot_, &info) != CKR_OK) return 0;
+  if (!P11_CALL(*module_, C_GetTokenInfo, slot_, &info).ok()) return 0;
   return info.ulFreePrivateMemory;
 }
 
@@ -82,21 +90,21 @@ P11Session& P11Store::openSession(const std::string& pin, bool readWrite) {
   CK_SESSION_HANDLE handle = 0;
   const CK_FLAGS flags = readWrite ? (CKF_SERIAL_SESSION | CKF_RW_SESSION) : CKF_SERIAL_SESSION;
   (void)P11_CALL(*module_, C_OpenSession, slot_, flags, nullptr, CK_NOTIFY{nullptr}, &handle);
-  P11Session& session = session_.emplace(*module_, handle);
+  P11Session& session = session_.emplace(*module_, handle, *digester_);
   if (!readWrite) return session;
   if (handle == 0) throw NoSessionOpen{};
 
-  CK_RV rv;
+  CallResult login{"C_Login", CKR_OK};
   if (pin.empty() || pin == "ND") {
     // No PIN: the login through the reader's protected authentication path.
-    rv = P11_CALL(*module_, C_Login, handle, CK_USER_TYPE{CKU_USER}, nullptr, CK_ULONG{0});
+    login = P11_CALL(*module_, C_Login, handle, CK_USER_TYPE{CKU_USER}, nullptr, CK_ULONG{0});
   } else {
     std::vector<CK_UTF8CHAR> buffer(pin.begin(), pin.end());
-    rv = P11_CALL(*module_, C_Login, handle, CK_USER_TYPE{CKU_USER}, buffer.data(),
-                  static_cast<CK_ULONG>(buffer.size()));
+    login = P11_CALL(*module_, C_Login, handle, CK_USER_TYPE{CKU_USER}, buffer.data(),
+                     static_cast<CK_ULONG>(buffer.size()));
     secureWipe(buffer.data(), buffer.size());
   }
-  if (rv != CKR_OK) throw std::runtime_error(loginFailureText(rv));
+  if (!login.ok()) throw std::runtime_error(loginFailureText(login.code));
   return session;
 }
 
@@ -210,10 +218,11 @@ std::string P11Store::importCertificate(const std::string& keyIdBase64,
   static_assert(std::size(attributes) == 11);
   const CK_ULONG count = typeCode == "AT" ? 11 : 6;
   CK_OBJECT_HANDLE object = 0;
-  const CK_RV rv = P11_CALL(*module_, C_CreateObject, session.handle(), attributes, count, &object);
-  if (rv != CKR_OK) {
+  const CallResult created =
+      P11_CALL(*module_, C_CreateObject, session.handle(), attributes, count, &object);
+  if (!created.ok()) {
     throw std::runtime_error("Erro na importa\xC3\xA7\xC3\xA3o do certificado: " +
-                             deviceFailureText(rv));
+                             deviceFailureText(created.code));
   }
   closeSession();
   return "certificado adicionado com sucesso: " + keyIdBase64;

@@ -9,18 +9,30 @@ trap 'rm -rf "$work" "$out_raw"' EXIT
 PIN=1234
 SERIAL=0A1B2C3D
 
+# in_prefix CODE COLUMN: the file of the test prefix at a Windows location of the
+# module table (drive C:'s folders in lower case, as Wine keeps them; the file name as
+# the table writes it).
+in_prefix() {
+  local location
+  location=$(module_location "$1" "$2")
+  location=${location#C:\\}
+  location=${location//\\//}
+  local folder=${location%/*}
+  echo "$TARVO_BUILD_DIR/wineprefix/drive_c/${folder,,}/${location##*/}"
+}
+
 # The prefix exists once a program has run in it. In a 32-bit prefix Wine has no
 # SysWOW64 folder; C:\Windows\SysWOW64 is then the plain folder windows/syswow64.
 run_program ankor system info version
-syswow64="$TARVO_BUILD_DIR/wineprefix/drive_c/windows/syswow64"
-mkdir -p "$syswow64"
-cp "$TARVO_BUILD_DIR/tests/ankor_p11_testmodule.dll" "$syswow64/aetpkss1.dll"
-rm -f "$syswow64/aetpkss1.dll.objects" "$syswow64/aetpkss1.dll.objects.13" \
-  "$syswow64/aetpkss1.dll.logins" "$syswow64/eTPKCS11.dll"
-printf 'not a library' >"$syswow64/asepkcs.dll"
+gd_module=$(in_prefix GD windows-first)
+dx_module=$(in_prefix DX windows-first)
+mkdir -p "$(dirname "$gd_module")" "$(dirname "$dx_module")"
+cp "$TARVO_BUILD_DIR/tests/ankor_p11_testmodule.dll" "$gd_module"
+rm -f "$gd_module.objects" "$gd_module.objects.13" "$gd_module.logins" \
+  "$(in_prefix ET windows-first)"
+printf 'not a library' >"$(in_prefix AT windows-first)"
 # ET's module only at its second location, which is never tried.
-cp "$TARVO_BUILD_DIR/tests/ankor_p11_testmodule.dll" \
-  "$TARVO_BUILD_DIR/wineprefix/drive_c/windows/system32/eTPKCS11.dll"
+cp "$TARVO_BUILD_DIR/tests/ankor_p11_testmodule.dll" "$(in_prefix ET windows-second)"
 
 run_program ankor pkcs11 list tokens GD
 expected_tokens=$(cat <<'JSON'
@@ -121,8 +133,8 @@ check "signature by thumbprint verifies against the certificate" ok \
 
 # A module that exports C_GetFunctionList alone (DX's location): the same flow
 # through its function table.
-cp "$TARVO_BUILD_DIR/tests/ankor_p11_testmodule_table.dll" "$syswow64/DXSafePKCS11.dll"
-rm -f "$syswow64/DXSafePKCS11.dll.objects"
+cp "$TARVO_BUILD_DIR/tests/ankor_p11_testmodule_table.dll" "$dx_module"
+rm -f "$dx_module.objects"
 run_program ankor pkcs11 list tokens DX
 check "tokens listing through the function table" "$(sed 's/"GD"/"DX"/' <<<"$expected_tokens")" "$out"
 run_program ankor pkcs11 repo createKeyPair DX "$SERIAL" "Table key" 1024 "$PIN"
@@ -162,7 +174,7 @@ check "signList of 10001 elements" "$(envelope error '"Lista invalida: mais de 1
 # token flags, a failing C_Initialize or slot listing, a token without the raw RSA
 # mechanism, two tokens with one serial, a module that wants CKA_SUBJECT. Its login
 # record counts the tries a token saw.
-logins="$syswow64/aetpkss1.dll.logins"
+logins="$gd_module.logins"
 login_lines() { [ ! -f "$logins" ] || tr -d '\r' <"$logins"; rm -f "$logins"; }
 tm() {  # tm VARIABLE=VALUE... -- PROGRAM ARGS: runs PROGRAM with the module's behaviours set
   local settings=() setting
@@ -285,11 +297,11 @@ if fields[0][0] == 0xa0:  # the version
 serial, _, issuer, _, subject = fields[:5]
 print("x" + subject.hex(), "x" + issuer.hex(), "x" + serial.hex())
 PY
-)" "$(tail -1 "$syswow64/aetpkss1.dll.objects" | tr -d '\r' | awk '{print $6, $7, $8}')"
-  local before; before=$(wc -l <"$syswow64/aetpkss1.dll.objects")
+)" "$(tail -1 "$gd_module.objects" | tr -d '\r' | awk '{print $6, $7, $8}')"
+  local before; before=$(wc -l <"$gd_module.objects")
   run_program ankor pkcs11 repo importCertificate GD "$SERIAL" "$key_b64" Junk "$PIN" "$(printf 'not a certificate' | base64 -w0)"
   check "mended: junk refused" error "$(error_or_success)"
-  check "mended: nothing stored" "$before" "$(wc -l <"$syswow64/aetpkss1.dll.objects")"
+  check "mended: nothing stored" "$before" "$(wc -l <"$gd_module.objects")"
   login_lines >/dev/null
 }
 

@@ -1,4 +1,4 @@
-#include "ankor/front/encoding.h"
+#include "ankor/core/encoding.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "ankor/digest/digest.h"
+#include "ankor/core/digest.h"
 
 namespace ankor {
 
