@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "ankor/capi/certificate_parts.h"
 #include "ankor/capi/components.h"
 #include "ankor/capi/digest.h"
 #include "ankor/core/encoding.h"
@@ -13,13 +14,15 @@
 
 namespace {
 
-// The rooms wired together: the token room hashes with the CryptoAPI room's digest.
+// The rooms wired together: the token room hashes with the CryptoAPI room's digest and
+// has the certificates it imports taken apart by the CryptoAPI room's parser.
 class ProgramComponents final : public ankor::Components {
  public:
   ankor::KeyStore& keyStore() override { return ankor::capi::keyStoreInstance(); }
   ankor::Signer& signer() override { return ankor::capi::signerInstance(); }
   ankor::TokenManager& tokenManager(const std::string& typeCode) override {
-    return ankor::pkcs11::managerInstance(typeCode, ankor::capi::systemDigester());
+    return ankor::pkcs11::managerInstance(typeCode, ankor::capi::systemDigester(),
+                                          ankor::capi::systemCertificateParser());
   }
   void releaseTokenManager() override { ankor::pkcs11::releaseManager(); }
   std::string readStandardInput(std::size_t maxBytes) override {

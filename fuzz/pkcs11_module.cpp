@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ankor/capi/certificate_parts.h"
 #include "ankor/capi/digest.h"
 #include "ankor/core/encoding.h"
 #include "ankor/front/dispatch.h"
@@ -150,6 +151,11 @@ CK_RV fuzzGetTokenInfo(CK_SLOT_ID, CK_TOKEN_INFO* info) {
   fillField(info->serialNumber, sizeof info->serialNumber, &script->serial);
   info->ulFreePublicMemory = length(0) == 0 ? 32768 : script->answers.u64();
   info->ulFreePrivateMemory = length(0) == 0 ? 32768 : CK_UNAVAILABLE_INFORMATION;
+  // The login's state: a user PIN set, with or without a PIN pad, locked, or never set.
+  static constexpr CK_FLAGS kStates[] = {
+      CKF_USER_PIN_INITIALIZED, CKF_USER_PIN_INITIALIZED | CKF_PROTECTED_AUTHENTICATION_PATH,
+      CKF_USER_PIN_INITIALIZED | CKF_USER_PIN_LOCKED, 0};
+  info->flags = kStates[script->answers.byte() % 4];
   return rv;
 }
 CK_RV fuzzOpenSession(CK_SLOT_ID, CK_FLAGS, void*, CK_NOTIFY, CK_SESSION_HANDLE* session) {
@@ -331,8 +337,9 @@ class TokenComponents final : public ankor::Components {
     if (!manager_) {
       const std::vector<ankor::pkcs11::ModuleRow> table = {
           {"GD", "/fuzz/gd.so", "/fuzz/second/gd.so"}, {"ET", "/fuzz/et.so", "/fuzz/second/et.so"}};
-      manager_ = std::make_unique<ankor::pkcs11::P11Manager>(typeCode, table, loader_,
-                                                             ankor::capi::systemDigester());
+      manager_ = std::make_unique<ankor::pkcs11::P11Manager>(
+          typeCode, table, loader_, ankor::capi::systemDigester(),
+          &ankor::capi::systemCertificateParser());
     }
     return *manager_;
   }

@@ -65,7 +65,8 @@ class TokenManager {
   virtual ~TokenManager() = default;
   virtual Records listTokens() = 0;
   virtual Records listCertificates() = 0;
-  // The first token with this type code and serial, or nullptr.
+  // The token with this type code and serial, or nullptr. A serial that several
+  // tokens share throws std::runtime_error naming their exact names.
   virtual TokenStore* findStore(const std::string& typeCode, const std::string& serial) = 0;
   virtual std::string sign(const std::string& dataBase64, const std::string& thumbprint,
                            const std::string& pin, const std::string& hashName,

@@ -188,10 +188,13 @@ void runPkcs11(const std::vector<std::string>& args, TokenManager& manager,
   const std::string& operation = args[2];
   // The token of that serial, else the no-token error; with a token, body(store) runs
   // guarded like every operation.
+  // The lookup's own failure (an ambiguous serial) is placed like the body's.
   auto onToken = [&](const std::string& serial, auto&& body) {
-    TokenStore* store = manager.findStore(typeCode, serial);
-    if (store == nullptr) return setError(envelope, kNoToken);
-    guarded(envelope, Catches::RuntimeError, [&] { body(*store); });
+    guarded(envelope, Catches::RuntimeError, [&] {
+      TokenStore* store = manager.findStore(typeCode, serial);
+      if (store == nullptr) return setError(envelope, kNoToken);
+      body(*store);
+    });
   };
   // The PIN of the word, read from standard input for "-" once every position of the
   // command has been read; nullptr, with the error placed, when no PIN could be read.

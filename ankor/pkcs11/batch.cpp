@@ -47,7 +47,9 @@ std::vector<BatchItem> readBatch(const nlohmann::json& document, const std::stri
       }
       digest = std::move(*computed);
     }
-    items.push_back({value->get<std::string>(), id, digestInfo(chosen, digest)});
+    const bool isDigest = hashed->get<bool>();
+    items.push_back({value->get<std::string>(), id, digestInfo(chosen, digest), isDigest,
+                     chosen.algorithm, isDigest ? Bytes() : data});
   }
   return items;
 }

@@ -21,6 +21,10 @@ struct BatchItem {
   std::string value;   // the element's "value", given back as "data"
   nlohmann::json id;   // the element's "id", null when it has none
   Bytes digestInfo;    // PKCS #1 v1.5 DigestInfo, signed with CKM_RSA_PKCS
+  bool hashed = false;  // "hashedData": the value is a finished digest
+  DigestAlgorithm algorithm = DigestAlgorithm::Sha256;
+  Bytes data;          // the decoded data of an element that is not a digest, for a
+                       // token that hashes it itself
 };
 
 // Reads every element with the DigestInfo rules of "crypt sign" ("hashedData" true:

@@ -27,6 +27,16 @@ struct [[nodiscard]] CallResult {
 // call and its code.
 CallResult checkReturn(const char* function, CK_RV code) noexcept;
 
+// "Erro ao inicializar biblioteca <code>: <function> 0x<code in 8 upper-case hex
+// digits>": the answer when no usable token was found and this module failed to start.
+std::string startFailureText(const std::string& code, const CallResult& failed);
+
+// The texts of a login refused before it is tried (the token's state, or no PIN for a
+// token without a PIN pad).
+inline constexpr const char* kPinLocked = "Erro no Login - Pin bloqueado";
+inline constexpr const char* kPinNotInitialized = "Erro no Login - Pin nao inicializado";
+inline constexpr const char* kNoPinGiven = "PIN nao informado";
+
 // The login result text of a C_Login return code; empty for CKR_OK.
 std::string loginFailureText(CK_RV rv);
 // The reason that follows "Erro na geracao do par de chaves: " and

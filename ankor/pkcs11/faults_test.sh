@@ -31,6 +31,10 @@ ankor pkcs11 repo createKeyPair GD "$serial" "Fault key" 2048 "$PIN"
 key_b64=$(success_text)
 check "a key pair through the forwarding module" "-$(printf 'Fault key' | base64 -w0)" "$(base64 -d <<<"$key_b64" | cut -c5-)"
 data_b64=$(printf 'payload' | base64 -w0)
+# A certificate for the imports (any will do: the module is told to fail or records).
+openssl req -x509 -newkey rsa:1024 -nodes -keyout /dev/null -subj /CN=Fault -days 1 \
+  -outform DER -out "$work/fault.der" 2>/dev/null
+cert_b64=$(base64 -w0 "$work/fault.der")
 
 # Each case: fault settings, the command, the expected member and value.
 while IFS='|' read -r description settings member value words; do
@@ -38,7 +42,7 @@ while IFS='|' read -r description settings member value words; do
   fault ANKOR_FAULT_NONE=1 $settings -- $words
   check "$description" "$(envelope "$member" "$value")" "$out"
 done <<CASES
-C_Initialize fails: no token, no message|ANKOR_FAULT_INITIALIZE=0x5|success|[]|pkcs11 list tokens GD
+C_Initialize fails: named, as no token is usable|ANKOR_FAULT_INITIALIZE=0x5|error|"Erro ao inicializar biblioteca GD: C_Initialize 0x00000005"|pkcs11 list tokens GD
 C_GetTokenInfo fails: the token is dropped|ANKOR_FAULT_TOKENINFO=0x30|success|[]|pkcs11 list tokens GD
 serial SN-12 is not hexadecimal|ANKOR_FAULT_SERIAL=SN-12|success|[]|pkcs11 list tokens GD
 empty serial|ANKOR_FAULT_SERIAL=|success|[]|pkcs11 list tokens GD
@@ -48,17 +52,19 @@ generation: device error|ANKOR_FAULT_GENERATE=0x30|success|"Erro na geracao do p
 generation: device memory|ANKOR_FAULT_GENERATE=0x31|success|"Erro na geracao do par de chaves: Dispositivo sem memória"|pkcs11 repo createKeyPair GD $serial K 2048 $PIN
 generation: device removed|ANKOR_FAULT_GENERATE=0x32|success|"Erro na geracao do par de chaves: Dispositivo removido"|pkcs11 repo createKeyPair GD $serial K 2048 $PIN
 generation: another code|ANKOR_FAULT_GENERATE=0x62|success|"Erro na geracao do par de chaves: 98"|pkcs11 repo createKeyPair GD $serial K 2048 $PIN
-import: device error|ANKOR_FAULT_CREATE=0x30|error|"Erro na importação do certificado: Erro no dispositivo"|pkcs11 repo importCertificate AT $serial $key_b64 L $PIN MIIB
-import: device memory|ANKOR_FAULT_CREATE=0x31|error|"Erro na importação do certificado: Dispositivo sem memória"|pkcs11 repo importCertificate AT $serial $key_b64 L $PIN MIIB
-import: device removed|ANKOR_FAULT_CREATE=0x32|error|"Erro na importação do certificado: Dispositivo removido"|pkcs11 repo importCertificate AT $serial $key_b64 L $PIN MIIB
-import: another code|ANKOR_FAULT_CREATE=0xD1|error|"Erro na importação do certificado: 209"|pkcs11 repo importCertificate AT $serial $key_b64 L $PIN MIIB
+import: device error|ANKOR_FAULT_CREATE=0x30|error|"Erro na importação do certificado: Erro no dispositivo"|pkcs11 repo importCertificate AT $serial $key_b64 L $PIN $cert_b64
+import: device memory|ANKOR_FAULT_CREATE=0x31|error|"Erro na importação do certificado: Dispositivo sem memória"|pkcs11 repo importCertificate AT $serial $key_b64 L $PIN $cert_b64
+import: device removed|ANKOR_FAULT_CREATE=0x32|error|"Erro na importação do certificado: Dispositivo removido"|pkcs11 repo importCertificate AT $serial $key_b64 L $PIN $cert_b64
+import: another code|ANKOR_FAULT_CREATE=0xD1|error|"Erro na importação do certificado: 209"|pkcs11 repo importCertificate AT $serial $key_b64 L $PIN $cert_b64
 login: PIN incorrect|ANKOR_FAULT_LOGIN=0xA0|error|"Erro no Login - Pin incorreto"|pkcs11 list objects GD $serial $PIN
 login: PIN invalid|ANKOR_FAULT_LOGIN=0xA1|error|"Erro no Login - Pin invalido"|pkcs11 list objects GD $serial $PIN
 login: PIN length|ANKOR_FAULT_LOGIN=0xA2|error|"Erro no Login - Tamanho do Pin invalido"|pkcs11 repo createKeyPair GD $serial K 2048 $PIN
 login: PIN expired|ANKOR_FAULT_LOGIN=0xA3|error|"Erro no Login - Pin expirado"|pkcs11 crypt signWithKeyId GD $serial $key_b64 sha1 $PIN false $data_b64
-login: PIN locked|ANKOR_FAULT_LOGIN=0xA4|error|"Erro no Login - Pin bloqueado"|pkcs11 repo importCertificate GD $serial $key_b64 L $PIN MIIB
+a locked PIN is not tried|ANKOR_FAULT_TOKEN_FLAGS=0x40000 ANKOR_FAULT_LOGIN=0xA0|error|"Erro no Login - Pin bloqueado"|pkcs11 list objects GD $serial $PIN
+login: PIN locked|ANKOR_FAULT_LOGIN=0xA4|error|"Erro no Login - Pin bloqueado"|pkcs11 repo importCertificate GD $serial $key_b64 L $PIN $cert_b64
 login: arguments bad|ANKOR_FAULT_LOGIN=0x7|error|"Erro no Login - Argumentos invalidos"|pkcs11 list objects GD $serial $PIN
 login: already logged in|ANKOR_FAULT_LOGIN=0x100|error|"Erro no Login - Erro Generico"|pkcs11 list objects GD $serial $PIN
+login: user PIN not initialised|ANKOR_FAULT_LOGIN=0x102|error|"Erro no Login - Pin nao inicializado"|pkcs11 list objects GD $serial $PIN
 no session handle, read-write|ANKOR_FAULT_OPENSESSION=0x30|error|null|pkcs11 repo createKeyPair GD $serial K 2048 $PIN
 no session handle, read-only|ANKOR_FAULT_OPENSESSION=0x30|error|null|pkcs11 list certificates GD
 no session handle, public key|ANKOR_FAULT_OPENSESSION=0x30|error|null|pkcs11 repo getPublicKey GD $serial $key_b64
@@ -143,12 +149,15 @@ check "unknown group: loaded and released" $'C_Initialize\nC_Finalize' "$(record
 fault ANKOR_FAULT_LOGIN=0xA0 -- pkcs11 list objects GD "$serial" "$PIN"
 check "failed login: released" $'C_Initialize\nC_Login user=1 pinLength=4\nC_Finalize' "$(recorded -e .)"
 
-# What reaches the module: PIN presence and length only for "ND" and empty PINs,
-# the templates in their order, the exact DigestInfo signed.
+# What reaches the module: PIN presence and length (no login at all for "ND" and
+# empty PINs, as SoftHSM2's token has no PIN pad), the templates in their order, the
+# exact DigestInfo signed.
 for pin in ND "" 1234; do
   ankor pkcs11 list objects GD "$serial" "$pin"
 done
-check "logins for ND, empty and 1234" $'C_Login user=1 pin=null\nC_Login user=1 pin=null\nC_Login user=1 pinLength=4' "$(recorded -e C_Login)"
+check "logins for ND, empty and 1234" "C_Login user=1 pinLength=4" "$(recorded -e C_Login)"
+fault ANKOR_FAULT_TOKEN_FLAGS=0x100 -- pkcs11 list objects GD "$serial" ND
+check "a PIN pad's login for ND" "C_Login user=1 pin=null" "$(recorded -e C_Login)"
 
 ulong() { printf '%016x' "$1" | fold -w2 | tac | tr -d '\n'; }  # CK_ULONG, little-endian
 bool=01
@@ -162,15 +171,17 @@ ankor pkcs11 repo createKeyPair GD "$serial" "Template" abc "$PIN"
 check "non-numeric key size sends 0" "121=$(ulong 0)" "$(recorded | grep -o "121=[0-9a-f]*" | head -1)"
 check "and reports the module's code" 1 "$(grep -c 'Erro na geracao do par de chaves: [0-9]' <<<"$out")"
 
-cert_hex=3082010a
+cert_hex=$(od -An -tx1 "$work/fault.der" | tr -d ' \n')
+read -r subject_hex issuer_hex serial_hex < <(python3 "$TARVO_SOURCE_DIR/ankor/pkcs11/testing/certificate_fields.py" "$work/fault.der")
+names="81=$issuer_hex 82=$serial_hex 101=$subject_hex"
 key_raw_hex=$(base64 -d <<<"$key_b64" | od -An -tx1 | tr -d ' \n')
 common="80=$(ulong 0) 11=$cert_hex 1=$bool 0=$(ulong 1) 102=$key_raw_hex 3=$(printf Lbl | od -An -tx1 | tr -d ' \n')"
-fault ANKOR_FAULT_CREATE=0x30 -- pkcs11 repo importCertificate GD "$serial" "$key_b64" Lbl "$PIN" MIIBCg==
-check "6 attributes for GD" "C_CreateObject 6 $common" "$(recorded)"
+fault ANKOR_FAULT_CREATE=0x30 -- pkcs11 repo importCertificate GD "$serial" "$key_b64" Lbl "$PIN" "$cert_b64"
+check "9 attributes for GD" "C_CreateObject 9 $common $names" "$(recorded)"
+fault ANKOR_FAULT_CREATE=0x30 -- pkcs11 repo importCertificate AT "$serial" "$key_b64" Lbl "$PIN" "$cert_b64"
+check "11 attributes for AT" "C_CreateObject 11 $common 2=00 170=$bool $names" "$(recorded)"
 fault ANKOR_FAULT_CREATE=0x30 -- pkcs11 repo importCertificate AT "$serial" "$key_b64" Lbl "$PIN" MIIBCg==
-check "11 attributes for AT" \
-  "C_CreateObject 11 $common 2=00 170=$bool 81=$(printf Temporary | od -An -tx1 | tr -d ' \n') 82=01 101=$(printf /CN=Lbl | od -An -tx1 | tr -d ' \n')" \
-  "$(recorded)"
+check "no certificate, no session" "" "$(recorded)"
 
 digest=$(printf 'payload' | openssl dgst -sha1 -binary | od -An -tx1 | tr -d ' \n')
 ankor pkcs11 crypt signWithKeyId GD "$serial" "$key_b64" sha1 "$PIN" true "$(printf 'payload' | openssl dgst -sha1 -binary | base64 -w0)"

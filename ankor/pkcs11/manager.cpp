@@ -1,6 +1,7 @@
 #include "ankor/pkcs11/manager.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "ankor/pkcs11/batch.h"
 #include "ankor/pkcs11/components.h"
@@ -24,28 +25,38 @@ bool isHexadecimal(const std::string& text) {
 }  // namespace
 
 P11Manager::P11Manager(const std::string& typeCode, const std::vector<ModuleRow>& table,
-                       Loader& loader, const Digester& digester)
-    : digester_(&digester) {
+                       Loader& loader, const Digester& digester,
+                       const CertificateParser* parser)
+    : digester_(&digester), parser_(parser) {
   for (const ModuleRow& row : table) {
     if (typeCode == "ND" || typeCode == row.code) modules_.push_back(std::make_unique<P11Module>(row));
   }
+  // The first module that failed to start; it is the answer when no token is usable.
+  std::string startFailure;
   for (auto& module : modules_) {
     module->load(loader);
-    if (!module->loaded()) continue;
-    CK_ULONG count = 0;
-    if (!P11_CALL(*module, C_GetSlotList, CK_BBOOL{CK_TRUE}, nullptr, &count).ok() ||
-        count > kMaxSlotCount) {
+    if (!module->loaded()) {
+      if (startFailure.empty() && module->startFailure()) {
+        startFailure = startFailureText(module->code(), *module->startFailure());
+      }
       continue;
     }
+    CK_ULONG count = 0;
+    const CallResult listed = P11_CALL(*module, C_GetSlotList, CK_BBOOL{CK_TRUE}, nullptr, &count);
+    if (!listed.ok() && startFailure.empty()) startFailure = startFailureText(module->code(), listed);
+    if (!listed.ok() || count > kMaxSlotCount) continue;
     std::vector<CK_SLOT_ID> slots(count);
     (void)P11_CALL(*module, C_GetSlotList, CK_BBOOL{CK_TRUE}, slots.data(), &count);
     // The second call may report fewer slots; never read past what was allocated.
     slots.resize(std::min<std::size_t>(count, slots.size()));
     for (const CK_SLOT_ID slot : slots) {
-      auto store = std::make_unique<P11Store>(*module, slot, *digester_);
+      auto store = std::make_unique<P11Store>(*module, slot, *digester_, parser_);
       if (isHexadecimal(store->serial())) stores_.push_back(std::move(store));
     }
   }
+  // A stopped middleware service or a busy resource manager is not "no token". The
+  // modules are finalised and unloaded as the members go.
+  if (stores_.empty() && !startFailure.empty()) throw std::runtime_error(startFailure);
 }
 
 P11Manager::~P11Manager() {
@@ -53,10 +64,12 @@ P11Manager::~P11Manager() {
   for (auto& module : modules_) module->unload();
 }
 
-P11Manager& P11Manager::instance(const std::string& typeCode, const Digester& digester) {
+P11Manager& P11Manager::instance(const std::string& typeCode, const Digester& digester,
+                                 const CertificateParser* parser) {
   auto& manager = theManager();
   if (!manager) {
-    manager = std::make_unique<P11Manager>(typeCode, moduleTable(), systemLoader(), digester);
+    manager =
+        std::make_unique<P11Manager>(typeCode, moduleTable(), systemLoader(), digester, parser);
   }
   return *manager;
 }
@@ -78,11 +91,26 @@ Records P11Manager::listCertificates() {
 }
 
 TokenStore* P11Manager::findStore(const std::string& typeCode, const std::string& serial) {
+  // "serial#slot" names one token exactly; a visible serial is hexadecimal, never "#".
+  const std::size_t mark = serial.find('#');
+  const std::string wantedSerial = serial.substr(0, mark);
+  std::vector<P11Store*> found;
+  std::string names;
   for (const auto& store : stores_) {
     const nlohmann::json info = store->getInfo();
-    if (info["type"] == typeCode && info["serial"] == serial) return store.get();
+    if (info["type"] != typeCode || info["serial"] != wantedSerial) continue;
+    if (mark != std::string::npos && info["slotId"] != serial.substr(mark + 1)) continue;
+    found.push_back(store.get());
+    names += (names.empty() ? "" : ", ") + wantedSerial + "#" + info["slotId"].get<std::string>();
   }
-  return nullptr;
+  if (found.size() > 1) {
+    // Never a login on a guess: the host names the token exactly.
+    const std::size_t last = names.rfind(", ");
+    names.replace(last, 2, " ou ");
+    throw std::runtime_error("Serial ambiguo: " + std::to_string(found.size()) +
+                             " tokens com o serial " + wantedSerial + "; informe " + names);
+  }
+  return found.empty() ? nullptr : found.front();
 }
 
 P11Store* P11Manager::storeWithCertificate(const std::string& thumbprint) {
@@ -113,8 +141,9 @@ nlohmann::json P11Manager::signList(const std::string& thumbprint, const std::st
   return store->signBatch(keyId, pin, items);
 }
 
-TokenManager& managerInstance(const std::string& typeCode, const Digester& digester) {
-  return P11Manager::instance(typeCode, digester);
+TokenManager& managerInstance(const std::string& typeCode, const Digester& digester,
+                              const CertificateParser& parser) {
+  return P11Manager::instance(typeCode, digester, &parser);
 }
 
 void releaseManager() noexcept { P11Manager::release(); }

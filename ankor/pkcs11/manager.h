@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ankor/core/certificate_parts.h"
 #include "ankor/core/digest.h"
 #include "ankor/core/operations.h"
 #include "ankor/pkcs11/loader.h"
@@ -22,10 +23,13 @@ class P11Manager final : public TokenManager {
  public:
   // Selects the rows of the type code, loads each in turn and keeps the stores of
   // its slots whose serial is hexadecimal. A load failure propagates; the modules
-  // loaded so far are then finalised and unloaded. The digester computes the
-  // thumbprints and the digests of data to sign; it outlives the manager.
+  // loaded so far are then finalised and unloaded. When no store was kept and a
+  // module failed to start (C_Initialize, or the first C_GetSlotList), the
+  // construction fails with startFailureText of the first such module. The digester
+  // computes the thumbprints and the digests of data to sign, the parser takes
+  // certificates apart for their import; both outlive the manager.
   P11Manager(const std::string& typeCode, const std::vector<ModuleRow>& table, Loader& loader,
-             const Digester& digester);
+             const Digester& digester, const CertificateParser* parser = nullptr);
   // Closes leftover sessions, then C_Finalize and unload of every module in order.
   ~P11Manager() override;
   P11Manager(const P11Manager&) = delete;  // the one owner of the run's modules
@@ -33,12 +37,16 @@ class P11Manager final : public TokenManager {
 
   // The run's manager, made from the type code and the program's digester on the
   // first call; later calls return it whatever they pass.
-  static P11Manager& instance(const std::string& typeCode, const Digester& digester);
+  static P11Manager& instance(const std::string& typeCode, const Digester& digester,
+                              const CertificateParser* parser = nullptr);
   // Destroys the run's manager, when there is one.
   static void release() noexcept;
 
   Records listTokens() override;
   Records listCertificates() override;
+  // serial is a token's serial, or its exact name: the serial, "#" and the slot ID as
+  // the tokens listing prints it. A serial that more than one token of the code has
+  // names no token: that throws the ambiguity text with the exact names.
   TokenStore* findStore(const std::string& typeCode, const std::string& serial) override;
   std::string sign(const std::string& dataBase64, const std::string& thumbprint,
                    const std::string& pin, const std::string& hashName, bool isHash) override;
@@ -54,6 +62,7 @@ class P11Manager final : public TokenManager {
   P11Store* storeWithCertificate(const std::string& thumbprint);
 
   const Digester* digester_;
+  const CertificateParser* parser_;
   std::vector<std::unique_ptr<P11Module>> modules_;
   std::vector<std::unique_ptr<P11Store>> stores_;
 };

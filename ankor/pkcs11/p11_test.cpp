@@ -16,6 +16,7 @@
 #include "ankor/pkcs11/batch.h"
 #include "ankor/pkcs11/digest_info.h"
 #include "ankor/pkcs11/error.h"
+#include "ankor/pkcs11/label.h"
 #include "ankor/pkcs11/manager.h"
 
 namespace ankor::pkcs11 {
@@ -43,6 +44,19 @@ struct FakeModuleState {
   std::vector<FakeObject> objects;
   std::vector<CK_OBJECT_HANDLE> search;
   CK_FUNCTION_LIST table{};      // what C_GetFunctionList hands out
+  // The login's side: the token's flags, C_GetTokenInfo's and C_Login's answers, and the
+  // PINs C_Login was given ("NULL" for none).
+  CK_FLAGS tokenFlags = CKF_RNG | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | CKF_TOKEN_INITIALIZED;
+  CK_RV tokenInfo = CKR_OK;
+  CK_RV login = CKR_OK;
+  std::vector<std::string> pins;
+  CK_RV slotList = CKR_OK;       // the answer of the first C_GetSlotList
+  // C_GetMechanismList's mechanisms; empty: it answers CKR_FUNCTION_FAILED.
+  std::vector<CK_MECHANISM_TYPE> mechanisms;
+  // What the signing calls and C_CreateObject were given.
+  std::vector<CK_MECHANISM_TYPE> signMechanisms;
+  std::vector<std::string> signInputs;
+  std::vector<std::pair<CK_ATTRIBUTE_TYPE, std::string>> created;
 };
 std::array<FakeModuleState, 7> modules;
 std::vector<std::string> calls;  // "N:C_Function" in call order
@@ -59,6 +73,7 @@ struct Fake {
   static CK_RV GetSlotList(CK_BBOOL, CK_SLOT_ID* list, CK_ULONG* count) {
     auto& m = modules[N];
     if (list == nullptr) {
+      if (m.slotList != CKR_OK) return m.slotList;
       *count = m.announcedSlots != 0 ? m.announcedSlots : m.slots.size();
       return CKR_OK;
     }
@@ -72,6 +87,23 @@ struct Fake {
     const std::string serial = modules[N].serials[slot];
     std::memcpy(info->serialNumber, serial.data(), std::min(serial.size(), sizeof info->serialNumber));
     info->ulFreePublicMemory = 100000;
+    info->flags = modules[N].tokenFlags;
+    return modules[N].tokenInfo;
+  }
+  static CK_RV GetMechanismList(CK_SLOT_ID, CK_MECHANISM_TYPE* list, CK_ULONG* count) {
+    const auto& m = modules[N].mechanisms;
+    if (m.empty()) return CKR_FUNCTION_FAILED;
+    if (list != nullptr) std::copy(m.begin(), m.begin() + std::min<CK_ULONG>(*count, m.size()), list);
+    *count = m.size();
+    return CKR_OK;
+  }
+  static CK_RV CreateObject(CK_SESSION_HANDLE, CK_ATTRIBUTE* attributes, CK_ULONG count, CK_OBJECT_HANDLE* object) {
+    note<N>("C_CreateObject");
+    for (CK_ULONG a = 0; a < count; ++a) {
+      const auto* p = static_cast<const char*>(attributes[a].pValue);
+      modules[N].created.emplace_back(attributes[a].type, std::string(p, attributes[a].ulValueLen));
+    }
+    *object = 99;
     return CKR_OK;
   }
   static CK_RV OpenSession(CK_SLOT_ID, CK_FLAGS flags, void*, CK_NOTIFY, CK_SESSION_HANDLE* session) {
@@ -80,7 +112,11 @@ struct Fake {
     return CKR_OK;
   }
   static CK_RV CloseSession(CK_SESSION_HANDLE) { note<N>("C_CloseSession"); return CKR_OK; }
-  static CK_RV Login(CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR*, CK_ULONG) { note<N>("C_Login"); return CKR_OK; }
+  static CK_RV Login(CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR* pin, CK_ULONG length) {
+    note<N>("C_Login");
+    modules[N].pins.push_back(pin == nullptr ? "NULL" : std::string(reinterpret_cast<char*>(pin), length));
+    return modules[N].login;
+  }
   static CK_RV Logout(CK_SESSION_HANDLE) { note<N>("C_Logout"); return CKR_USER_NOT_LOGGED_IN; }
   static CK_RV FindObjectsInit(CK_SESSION_HANDLE, CK_ATTRIBUTE* attributes, CK_ULONG count) {
     auto& m = modules[N];
@@ -125,12 +161,14 @@ struct Fake {
     if (a->pValue == nullptr && modules[N].announcedLength != 0) a->ulValueLen = modules[N].announcedLength;
     return CKR_OK;
   }
-  static CK_RV SignInit(CK_SESSION_HANDLE, CK_MECHANISM*, CK_OBJECT_HANDLE key) {
+  static CK_RV SignInit(CK_SESSION_HANDLE, CK_MECHANISM* mechanism, CK_OBJECT_HANDLE key) {
     note<N>(("C_SignInit " + modules[N].objects.at(key - 1).label).c_str());
+    modules[N].signMechanisms.push_back(mechanism->mechanism);
     return modules[N].signInit;
   }
   // A failing call leaves the caller's length as it was, as SoftHSM2 does.
-  static CK_RV Sign(CK_SESSION_HANDLE, CK_BYTE*, CK_ULONG, CK_BYTE* signature, CK_ULONG* length) {
+  static CK_RV Sign(CK_SESSION_HANDLE, CK_BYTE* data, CK_ULONG dataLength, CK_BYTE* signature, CK_ULONG* length) {
+    if (signature != nullptr) modules[N].signInputs.emplace_back(reinterpret_cast<char*>(data), dataLength);
     if (signature == nullptr && modules[N].signLength != CKR_OK) return modules[N].signLength;
     if (signature != nullptr && modules[N].sign != CKR_OK) return modules[N].sign;
     if (signature != nullptr) std::memset(signature, 0xAB, std::min<CK_ULONG>(*length, modules[N].signatureLength));
@@ -174,7 +212,9 @@ std::map<std::string, void*> symbolsOf() {
           {"C_FindObjectsFinal", reinterpret_cast<void*>(&F::FindObjectsFinal)},
           {"C_GetAttributeValue", reinterpret_cast<void*>(&F::GetAttributeValue)},
           {"C_SignInit", reinterpret_cast<void*>(&F::SignInit)},
-          {"C_Sign", reinterpret_cast<void*>(&F::Sign)}};
+          {"C_Sign", reinterpret_cast<void*>(&F::Sign)},
+          {"C_GetMechanismList", reinterpret_cast<void*>(&F::GetMechanismList)},
+          {"C_CreateObject", reinterpret_cast<void*>(&F::CreateObject)}};
 }
 
 // The function table of a module: the functions of SYMBOLS, every other entry empty.
@@ -189,6 +229,7 @@ CK_FUNCTION_LIST tableOf(const std::map<std::string, void*>& symbols) {
   ENTRY(C_OpenSession) ENTRY(C_CloseSession) ENTRY(C_Login) ENTRY(C_Logout)
   ENTRY(C_FindObjectsInit) ENTRY(C_FindObjects) ENTRY(C_FindObjectsFinal)
   ENTRY(C_GetAttributeValue) ENTRY(C_SignInit) ENTRY(C_Sign)
+  ENTRY(C_GetMechanismList) ENTRY(C_CreateObject)
 #undef ENTRY
   return table;
 }
@@ -424,9 +465,9 @@ TEST_F(P11Test, MissingFunctionsFailTheirStep) {
       },
       std::runtime_error);
 
+  // No slot list and so no token: the failed call is the answer.
   loader.missing = {"C_GetSlotList"};
-  P11Manager noSlots("GD", kTable, loader, digester);
-  EXPECT_EQ(noSlots.storeCount(), 0u);
+  EXPECT_EQ(errorOf("GD"), "Erro ao inicializar biblioteca GD: C_GetSlotList 0x00000054");
 }
 
 // No session handle: a read-write session fails before the login, a read-only one
@@ -452,6 +493,7 @@ TEST_F(P11Test, ObjectsListing) {
       {CKO_CERTIFICATE, "id-2", "lonely certificate", "DER"},
       {CKO_PRIVATE_KEY, "", "no id", ""},
   };
+  modules[0].tokenFlags |= CKF_PROTECTED_AUTHENTICATION_PATH;  // "ND" is the PIN pad's login
   P11Manager manager("GD", kTable, loader, digester);
   const Records records = manager.findStore("GD", "00AA11")->listObjects("ND");
   ASSERT_EQ(records.size(), 2u);
@@ -776,6 +818,270 @@ TEST(P11Tables, LoginAndDeviceTexts) {
   EXPECT_EQ(deviceFailureText(CKR_DEVICE_MEMORY), "Dispositivo sem mem\xC3\xB3ria");
   EXPECT_EQ(deviceFailureText(0x162), "354");
   EXPECT_EQ(deviceFailureText(CKR_KEY_SIZE_RANGE), "98");
+}
+
+// The failure text of a call, or "no failure".
+template <typename Run>
+std::string failureOf(Run&& run) {
+  try {
+    run();
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return "no failure";
+}
+
+// A login is tried only where the token can take it: the token's flags are read
+// first; a locked or never-set user PIN, and no PIN on a token without a PIN pad, are
+// refused before any session or login. Only a PIN pad gets the NULL login.
+TEST_F(P11Test, LoginOnlyWhereTheTokenTakesIt) {
+  constexpr CK_FLAGS kSet = CKF_RNG | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | CKF_TOKEN_INITIALIZED;
+  struct Case {
+    CK_FLAGS flags;
+    const char* pin;
+    CK_RV tokenInfo, login;
+    const char* answer;   // the failure, or "no failure"
+    const char* tried;    // the PIN C_Login got, or "" for no login
+  };
+  const Case cases[] = {
+      {kSet, "1234", CKR_OK, CKR_OK, "no failure", "1234"},
+      {kSet, "ND", CKR_OK, CKR_OK, "PIN nao informado", ""},
+      {kSet, "", CKR_OK, CKR_OK, "PIN nao informado", ""},
+      {kSet | CKF_PROTECTED_AUTHENTICATION_PATH, "ND", CKR_OK, CKR_OK, "no failure", "NULL"},
+      {kSet | CKF_PROTECTED_AUTHENTICATION_PATH, "", CKR_OK, CKR_OK, "no failure", "NULL"},
+      {kSet | CKF_PROTECTED_AUTHENTICATION_PATH, "1234", CKR_OK, CKR_OK, "no failure", "1234"},
+      {kSet | CKF_USER_PIN_LOCKED, "1234", CKR_OK, CKR_OK, "Erro no Login - Pin bloqueado", ""},
+      {kSet | CKF_USER_PIN_LOCKED | CKF_PROTECTED_AUTHENTICATION_PATH, "ND", CKR_OK, CKR_OK,
+       "Erro no Login - Pin bloqueado", ""},
+      {kSet & ~CKF_USER_PIN_INITIALIZED, "1234", CKR_OK, CKR_OK, "Erro no Login - Pin nao inicializado", ""},
+      // A token that wants no login (a read-only trust store) answers for itself.
+      {CKF_TOKEN_INITIALIZED | CKF_WRITE_PROTECTED, "1234", CKR_OK, CKR_OK, "no failure", "1234"},
+      {kSet, "1234", CKR_OK, CKR_USER_PIN_NOT_INITIALIZED, "Erro no Login - Pin nao inicializado", "1234"},
+      {kSet, "1234", CKR_OK, CKR_PIN_LOCKED, "Erro no Login - Pin bloqueado", "1234"},
+      {kSet, "1234", CKR_OK, CKR_USER_ALREADY_LOGGED_IN, "Erro no Login - Erro Generico", "1234"},
+      // Flags that cannot be read: a PIN is tried as before, no PIN is not.
+      {kSet | CKF_USER_PIN_LOCKED, "1234", CKR_DEVICE_REMOVED, CKR_OK, "no failure", "1234"},
+      {kSet | CKF_PROTECTED_AUTHENTICATION_PATH, "ND", CKR_DEVICE_REMOVED, CKR_OK, "PIN nao informado", ""},
+  };
+  P11Manager manager("GD", kTable, loader, digester);
+  TokenStore* store = manager.findStore("GD", "00AA11");
+  ASSERT_NE(store, nullptr);
+  for (const Case& c : cases) {
+    modules[0].tokenFlags = c.flags;
+    modules[0].tokenInfo = c.tokenInfo;
+    modules[0].login = c.login;
+    modules[0].pins.clear();
+    calls.clear();
+    const std::string where = std::to_string(c.flags) + " '" + c.pin + "' " + std::to_string(c.login);
+    EXPECT_EQ(failureOf([&] { store->listObjects(c.pin); }), c.answer) << where;
+    EXPECT_EQ(modules[0].pins, std::string(c.tried).empty() ? std::vector<std::string>{}
+                                                            : std::vector<std::string>{c.tried})
+        << where;
+    if (std::string(c.tried).empty()) {
+      EXPECT_EQ(std::count(calls.begin(), calls.end(), "0:C_OpenSession rw"), 0) << where;
+    }
+  }
+}
+
+// A module that does not start is an error when no token is usable: the first such
+// module's code, call and return code. Under ND the tokens of the other modules win.
+TEST_F(P11Test, StartFailureAnswersWhenNoTokenIsUsable) {
+  modules[0].initialize = CKR_HOST_MEMORY;
+  EXPECT_EQ(errorOf("GD"), "Erro ao inicializar biblioteca GD: C_Initialize 0x00000002");
+  EXPECT_EQ(calls, (std::vector<std::string>{"0:C_Initialize", "0:C_Finalize", "0:unload"}));
+  modules[0].initialize = 0x80000001UL;
+  EXPECT_EQ(errorOf("GD"), "Erro ao inicializar biblioteca GD: C_Initialize 0x80000001");
+  modules[0].initialize = CKR_OK;
+  modules[0].slotList = CKR_DEVICE_ERROR;
+  calls.clear();
+  EXPECT_EQ(errorOf("GD"), "Erro ao inicializar biblioteca GD: C_GetSlotList 0x00000030");
+  EXPECT_EQ(calls, (std::vector<std::string>{"0:C_Initialize", "0:C_Finalize", "0:unload"}));
+
+  // Under ND: other tokens keep today's answer; without any, the first failure is named.
+  {
+    P11Manager manager("ND", kTable, loader, digester);
+    EXPECT_EQ(manager.storeCount(), 6u);
+  }
+  for (auto& module : modules) module.slots = {};
+  modules[3].initialize = CKR_GENERAL_ERROR;
+  EXPECT_EQ(errorOf("ND"), "Erro ao inicializar biblioteca GD: C_GetSlotList 0x00000030");
+  modules[0].slotList = CKR_OK;
+  EXPECT_EQ(errorOf("ND"), "Erro ao inicializar biblioteca BR: C_Initialize 0x00000005");
+
+  // No slot at all, or a library another code already started, is no failure.
+  modules[3].initialize = CKR_CRYPTOKI_ALREADY_INITIALIZED;
+  EXPECT_EQ(errorOf("ND"), "");
+  EXPECT_EQ(errorOf("BR"), "");
+}
+
+// One serial on several tokens names none of them: the ambiguity and the exact names
+// (serial#slotId, as the tokens listing gives the slot) are the answer, and nothing
+// is opened. An exact name finds its token whether or not the serial is shared.
+TEST_F(P11Test, AmbiguousSerialNamesTheExactNames) {
+  modules[0].slots = {1, 2, 13, 4};
+  modules[0].serials = {{1, "0000"}, {2, "0000"}, {13, "0000"}, {4, "00AA11"}};
+  P11Manager manager("GD", kTable, loader, digester);
+  calls.clear();
+  EXPECT_EQ(failureOf([&] { manager.findStore("GD", "0000"); }),
+            "Serial ambiguo: 3 tokens com o serial 0000; informe 0000#1, 0000#2 ou 0000#13");
+  EXPECT_TRUE(calls.empty());
+  struct Case { const char* name; const char* slot; };
+  for (const Case& c : {Case{"0000#2", "2"}, Case{"0000#13", "13"}, Case{"00AA11", "4"}, Case{"00AA11#4", "4"}}) {
+    auto* store = dynamic_cast<P11Store*>(manager.findStore("GD", c.name));
+    ASSERT_NE(store, nullptr) << c.name;
+    EXPECT_EQ(store->getInfo()["slotId"], c.slot) << c.name;
+  }
+  for (const char* name : {"0000#3", "0000#", "00AA11#1", "#1", "0000#1#1", "ND#1"}) {
+    EXPECT_EQ(manager.findStore("GD", name), nullptr) << name;
+  }
+  EXPECT_EQ(manager.findStore("ET", "0000#1"), nullptr);
+}
+
+// The certificates the fake parser knows: "CERT" is one, anything else is not.
+class FakeParser final : public CertificateParser {
+ public:
+  std::optional<CertificateParts> parse(const Bytes& der) const override {
+    if (std::string(der.begin(), der.end()) != "CERT") return std::nullopt;
+    return CertificateParts{Bytes{0x30, 0x01, 0x53}, Bytes{0x30, 0x01, 0x49}, Bytes{0x00, 0x8F}};
+  }
+};
+
+// Only a certificate is imported, checked before any session; every code's template
+// carries its DER subject, issuer and serial number (a DER INTEGER).
+TEST_F(P11Test, ImportWritesOnlyCertificatesWithTheirNames) {
+  const FakeParser parser;
+  P11Manager manager("ND", kTable, loader, digester, &parser);
+  auto b64 = [](const std::string& text) {
+    return base64Encode(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  };
+  const std::string refused =
+      "Erro na importa\xC3\xA7\xC3\xA3o do certificado: o certificado nao e um X.509 em DER";
+  for (const std::string& junk : {std::string(), std::string("not a certificate"), std::string("CERT!")}) {
+    calls.clear();
+    EXPECT_EQ(failureOf([&] { manager.findStore("GD", "00AA11")->importCertificate(b64("id"), "GD", "L", b64(junk), "1234"); }),
+              refused) << junk;
+    EXPECT_TRUE(calls.empty()) << junk;
+  }
+  const Bytes serialDer = {0x02, 0x02, 0x00, 0x8F};
+  using Attributes = std::vector<std::pair<CK_ATTRIBUTE_TYPE, std::string>>;
+  auto value = [](const auto& v) { return std::string(reinterpret_cast<const char*>(&v), sizeof v); };
+  const Attributes common = {{CKA_CERTIFICATE_TYPE, value(CKC_X_509)}, {CKA_VALUE, "CERT"},
+                             {CKA_TOKEN, "\x01"}, {CKA_CLASS, value(CKO_CERTIFICATE)},
+                             {CKA_ID, "id"}, {CKA_LABEL, "L"}};
+  const Attributes names = {{CKA_ISSUER, "\x30\x01\x49"}, {CKA_SERIAL_NUMBER, std::string(serialDer.begin(), serialDer.end())},
+                            {CKA_SUBJECT, "\x30\x01\x53"}};
+  struct Case { const char* code; int module; Attributes extra; };
+  for (const Case& c : {Case{"GD", 0, {}}, Case{"AT", 2, {{CKA_PRIVATE, std::string(1, '\0')}, {CKA_MODIFIABLE, "\x01"}}}}) {
+    EXPECT_EQ(manager.findStore(c.code, "00AA11")->importCertificate(b64("id"), c.code, "L", b64("CERT"), "1234"),
+              "certificado adicionado com sucesso: " + b64("id")) << c.code;
+    Attributes expected = common;
+    expected.insert(expected.end(), c.extra.begin(), c.extra.end());
+    expected.insert(expected.end(), names.begin(), names.end());
+    EXPECT_EQ(modules[c.module].created, expected) << c.code;
+  }
+  // Without a parser nothing is imported.
+  P11Manager unparsed("GD", kTable, loader, digester);
+  EXPECT_EQ(failureOf([&] { unparsed.findStore("GD", "00AA11")->importCertificate(b64("id"), "GD", "L", b64("CERT"), "1234"); }),
+            refused);
+}
+
+// A token without CKM_RSA_PKCS signs data through the hashing mechanism of the
+// algorithm (the data itself goes in) and refuses a finished digest, a list holding
+// one before any login. With CKM_RSA_PKCS, or no readable mechanism list, the
+// DigestInfo goes to CKM_RSA_PKCS as before.
+TEST_F(P11Test, SigningWithoutRawRsa) {
+  modules[0].objects = {{CKO_PRIVATE_KEY, "key", "k", ""}, {CKO_CERTIFICATE, "key", "c", "DER"}};
+  P11Manager manager("GD", kTable, loader, digester);
+  TokenStore* store = manager.findStore("GD", "00AA11");
+  ASSERT_NE(store, nullptr);
+  const std::string signature = base64Encode(Bytes(4, 0xAB));
+  const std::string hello = "aGVsbG8=";
+  const std::vector<CK_MECHANISM_TYPE> hashing = {CKM_RSA_PKCS_KEY_PAIR_GEN, CKM_SHA1_RSA_PKCS,
+                                                  CKM_SHA256_RSA_PKCS, CKM_SHA512_RSA_PKCS};
+  struct Case { const char* hash; CK_MECHANISM_TYPE mechanism; };
+  modules[0].mechanisms = hashing;
+  for (const Case& c : {Case{"sha1", CKM_SHA1_RSA_PKCS}, Case{"sha256", CKM_SHA256_RSA_PKCS},
+                        Case{"other", CKM_SHA256_RSA_PKCS}, Case{"sha512", CKM_SHA512_RSA_PKCS}}) {
+    modules[0].signMechanisms.clear();
+    modules[0].signInputs.clear();
+    EXPECT_EQ(store->signWithKeyId(hello, "key", "1234", c.hash, false), signature) << c.hash;
+    EXPECT_EQ(modules[0].signMechanisms, std::vector<CK_MECHANISM_TYPE>{c.mechanism}) << c.hash;
+    EXPECT_EQ(modules[0].signInputs, std::vector<std::string>{"hello"}) << c.hash;
+  }
+  const std::string digest32 = base64Encode(Bytes(32, 7));
+  modules[0].signMechanisms.clear();
+  EXPECT_EQ(failureOf([&] { store->signWithKeyId(digest32, "key", "1234", "sha256", true); }),
+            "Token sem CKM_RSA_PKCS: um hash ja calculado nao pode ser assinado");
+  EXPECT_EQ(failureOf([&] { manager.sign(digest32, "8a5f02aaa5212e9bbe907d8e84e3b5f7e8c67967", "1234", "sha256", true); }),
+            "Token sem CKM_RSA_PKCS: um hash ja calculado nao pode ser assinado");
+  EXPECT_EQ(store->signWithKeyId(digest32, "key", "1234", "sha1", true),
+            "Tamanho data nao condiz com algoritmo utilizado");
+  EXPECT_TRUE(modules[0].signMechanisms.empty());
+
+  const std::string derSha1 = "8a5f02aaa5212e9bbe907d8e84e3b5f7e8c67967";
+  const auto data = nlohmann::json::parse(R"([{"value":"aGVsbG8=","hashedData":false,"id":1},{"value":"eA","hashedData":false}])");
+  modules[0].signInputs.clear();
+  EXPECT_EQ(manager.signList(derSha1, "sha512", "1234", data).size(), 2u);
+  EXPECT_EQ(modules[0].signInputs, (std::vector<std::string>{"hello", "x"}));
+  const auto mixed = nlohmann::json::parse(R"([{"value":"aGVsbG8=","hashedData":false,"id":1},{"value":")" +
+                                           digest32 + R"(","hashedData":true,"id":"two"}])");
+  modules[0].pins.clear();
+  EXPECT_EQ(failureOf([&] { manager.signList(derSha1, "sha256", "1234", mixed); }),
+            "Elemento 2 (id \"two\"): Token sem CKM_RSA_PKCS: um hash ja calculado nao pode ser assinado");
+  EXPECT_TRUE(modules[0].pins.empty());
+
+  // Raw RSA offered, or no list: the DigestInfo with CKM_RSA_PKCS.
+  for (const auto& mechanisms : {std::vector<CK_MECHANISM_TYPE>{CKM_SHA256_RSA_PKCS, CKM_RSA_PKCS},
+                                 std::vector<CK_MECHANISM_TYPE>{}}) {
+    modules[0].mechanisms = mechanisms;
+    modules[0].signMechanisms.clear();
+    modules[0].signInputs.clear();
+    EXPECT_EQ(store->signWithKeyId(digest32, "key", "1234", "sha256", true), signature);
+    EXPECT_EQ(modules[0].signMechanisms, std::vector<CK_MECHANISM_TYPE>{CKM_RSA_PKCS});
+    const Bytes info = digestInfo(digestTemplate("sha256"), Bytes(32, 7));
+    EXPECT_EQ(modules[0].signInputs, std::vector<std::string>{std::string(info.begin(), info.end())});
+  }
+}
+
+// Labels are cut to 18 bytes on a character boundary: UTF-8 on Linux, the ANSI code
+// page's characters on Windows.
+TEST(LabelCut, Utf8Boundary) {
+  struct Case { std::string text; std::size_t cut; };
+  const std::string a17 = "ABCDEFGHIJKLMNOPQ";
+  for (const Case& c : {Case{a17 + "\xC3\xA9", 17}, Case{a17 + "R", 18}, Case{a17 + "RS", 18},
+                        Case{"ABCDEFGHIJKLMNOP\xC3\xA9", 18}, Case{"ABCDEFGHIJKLMNOP\xE2\x82\xAC", 16},
+                        Case{"ABCDEFGHIJKLMNO\xE2\x82\xAC", 18}, Case{"ABCDEFGHIJKLMNO\xF0\x9F\x98\x80", 15},
+                        Case{"ABCDEFGHIJKLMN\xF0\x9F\x98\x80", 18}, Case{"", 0}, Case{a17, 17},
+                        // Not UTF-8: continuation bytes beyond any sequence are cut as bytes.
+                        Case{std::string(20, '\x80'), 18}, Case{a17 + "\xC3", 18}}) {
+    EXPECT_EQ(utf8Boundary(c.text, 18), c.cut) << c.text;
+  }
+#ifndef _WIN32
+  EXPECT_EQ(cutOnCharacter(a17 + "\xC3\xA9", 18), a17);
+#endif
+}
+
+#ifdef _WIN32
+TEST(LabelCut, CodePageBoundary) {
+  const std::string a17 = "ABCDEFGHIJKLMNOPQ";
+  // Shift-JIS: 82 A0 is one character; a lead byte at the end of the text is one too.
+  EXPECT_EQ(codePageBoundary(a17 + "\x82\xA0", 18, 932), 17u);
+  EXPECT_EQ(codePageBoundary("ABCDEFGHIJKLMNOP\x82\xA0Z", 18, 932), 18u);
+  EXPECT_EQ(codePageBoundary(a17 + "\x82", 18, 932), 18u);
+  EXPECT_EQ(codePageBoundary("\x82\xA0\x82\xA0", 3, 932), 2u);
+  // A single-byte code page: every byte is a character.
+  EXPECT_EQ(codePageBoundary(a17 + "\xE9Z", 18, 1252), 18u);
+  EXPECT_EQ(codePageBoundary(a17 + "\x82\xA0", 18, 1252), 18u);
+  EXPECT_EQ(cutOnCharacter(a17 + "\xE9", 18), a17 + "\xE9");
+}
+#endif
+
+TEST(P11Tables, StartFailureText) {
+  EXPECT_EQ(startFailureText("GD", checkReturn("C_Initialize", CKR_DEVICE_ERROR)),
+            "Erro ao inicializar biblioteca GD: C_Initialize 0x00000030");
+  EXPECT_EQ(startFailureText("ET", checkReturn("C_GetSlotList", 0xFFFFFFFFUL)),
+            "Erro ao inicializar biblioteca ET: C_GetSlotList 0xFFFFFFFF");
+  EXPECT_EQ(loginFailureText(CKR_USER_PIN_NOT_INITIALIZED), "Erro no Login - Pin nao inicializado");
 }
 
 }  // namespace

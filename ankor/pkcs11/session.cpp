@@ -7,6 +7,7 @@
 
 #include "ankor/pkcs11/digest_info.h"
 #include "ankor/pkcs11/error.h"
+#include "ankor/pkcs11/label.h"
 
 namespace ankor::pkcs11 {
 namespace {
@@ -14,6 +15,15 @@ namespace {
 constexpr std::size_t kMaxLabelBytes = 18;
 
 }  // namespace
+
+CK_MECHANISM_TYPE hashingMechanism(DigestAlgorithm algorithm) {
+  switch (algorithm) {
+    case DigestAlgorithm::Sha1: return CKM_SHA1_RSA_PKCS;
+    case DigestAlgorithm::Sha512: return CKM_SHA512_RSA_PKCS;
+    case DigestAlgorithm::Sha256: break;
+  }
+  return CKM_SHA256_RSA_PKCS;
+}
 
 P11Session::P11Session(P11Session&& other) noexcept
     : module_(other.module_),
@@ -112,7 +122,7 @@ std::string P11Session::findKeyIdByThumbprint(const std::string& wanted) const {
 }
 
 std::string P11Session::generateKeyPair(const std::string& label, int keySize) const {
-  std::string keyLabel = label.substr(0, std::min(label.size(), kMaxLabelBytes));
+  std::string keyLabel = cutOnCharacter(label, kMaxLabelBytes);
   const std::string keyIdText =
       randomAlphanumeric(4) + "-" +
       base64Encode(reinterpret_cast<const std::uint8_t*>(keyLabel.data()), keyLabel.size());
@@ -153,7 +163,7 @@ std::string P11Session::generateKeyPair(const std::string& label, int keySize) c
 }
 
 std::string P11Session::signSteps(const std::string& dataBase64, const std::string& keyId,
-                                  const std::string& hashName, bool isHash) const {
+                                  const std::string& hashName, bool isHash, bool rawRsa) const {
   const CK_OBJECT_HANDLE privateKey = findObject(CKO_PRIVATE_KEY, keyId);
   const DigestTemplate chosen = digestTemplate(hashName);
   if (privateKey == 0) return "";
@@ -162,7 +172,11 @@ std::string P11Session::signSteps(const std::string& dataBase64, const std::stri
   Bytes digest;
   if (isHash) {
     if (data.size() != chosen.digestLength) return "Tamanho data nao condiz com algoritmo utilizado";
+    if (!rawRsa) throw std::runtime_error(kDigestNeedsRawRsa);
     digest = data;
+  } else if (!rawRsa) {
+    // The token hashes the data itself: the same PKCS #1 v1.5 signature.
+    return base64Encode(signWith(privateKey, hashingMechanism(chosen.algorithm), data));
   } else {
     auto computed = digester_->digest(chosen.algorithm, data.data(), data.size());
     // Never sign a DigestInfo that holds no digest.
@@ -175,8 +189,13 @@ std::string P11Session::signSteps(const std::string& dataBase64, const std::stri
 }
 
 Bytes P11Session::signDigestInfo(CK_OBJECT_HANDLE privateKey, const Bytes& digestInfo) const {
-  Bytes input = digestInfo;  // Cryptoki takes a non-const pointer
-  CK_MECHANISM mechanism = {CKM_RSA_PKCS, nullptr, 0};
+  return signWith(privateKey, CKM_RSA_PKCS, digestInfo);
+}
+
+Bytes P11Session::signWith(CK_OBJECT_HANDLE privateKey, CK_MECHANISM_TYPE mechanismType,
+                           const Bytes& data) const {
+  Bytes input = data;  // Cryptoki takes a non-const pointer
+  CK_MECHANISM mechanism = {mechanismType, nullptr, 0};
   if (!P11_CALL(*module_, C_SignInit, handle_, &mechanism, privateKey).ok()) return {};
   CK_ULONG length = 0;
   if (!P11_CALL(*module_, C_Sign, handle_, input.data(), static_cast<CK_ULONG>(input.size()),

@@ -13,6 +13,14 @@
 
 namespace ankor::pkcs11 {
 
+// The answer for a finished digest on a token that signs only through its hashing
+// mechanisms: it must hash the data itself, so a digest cannot be signed there.
+inline constexpr const char* kDigestNeedsRawRsa =
+    "Token sem CKM_RSA_PKCS: um hash ja calculado nao pode ser assinado";
+
+// CKM_SHA1_RSA_PKCS, CKM_SHA256_RSA_PKCS or CKM_SHA512_RSA_PKCS.
+CK_MECHANISM_TYPE hashingMechanism(DigestAlgorithm algorithm);
+
 // One open Cryptoki session; its owner closes it.
 class P11Session {
  public:
@@ -49,19 +57,25 @@ class P11Session {
   std::string thumbprint(CK_OBJECT_HANDLE certificate) const;
   // The whole CKA_ID bytes of the certificate with that thumbprint, or empty.
   std::string findKeyIdByThumbprint(const std::string& thumbprint) const;
-  // C_GenerateKeyPair with the label cut to 18 bytes: the base64 key identifier, or
-  // the "Erro na geracao do par de chaves: " text.
+  // C_GenerateKeyPair with the label cut to 18 bytes on a character boundary
+  // (cutOnCharacter): the base64 key identifier, or the "Erro na geracao do par de
+  // chaves: " text.
   std::string generateKeyPair(const std::string& label, int keySize) const;
   // The signing steps on a logged-in session: the key by id, the digest (computed, or
-  // the given one checked for length), then signDigestInfo. The Base64 signature; the
+  // the given one checked for length), then signDigestInfo. Without rawRsa (a token
+  // without CKM_RSA_PKCS) the data goes to the hashing mechanism of the algorithm
+  // instead, and a finished digest throws kDigestNeedsRawRsa. The Base64 signature; the
   // empty text when no key has that id or the token signed nothing; the wrong-length
   // text for a given digest of another length.
   std::string signSteps(const std::string& dataBase64, const std::string& keyId,
-                        const std::string& hashName, bool isHash) const;
-  // C_SignInit with CKM_RSA_PKCS, C_Sign for the length, C_Sign for the signature. No
+                        const std::string& hashName, bool isHash, bool rawRsa) const;
+  // signWith CKM_RSA_PKCS.
+  Bytes signDigestInfo(CK_OBJECT_HANDLE privateKey, const Bytes& digestInfo) const;
+  // C_SignInit with the mechanism, C_Sign for the length, C_Sign for the signature. No
   // bytes when any of the three fails or the announced length is beyond the limits:
   // a failed signature never yields a buffer's leftover bytes.
-  Bytes signDigestInfo(CK_OBJECT_HANDLE privateKey, const Bytes& digestInfo) const;
+  Bytes signWith(CK_OBJECT_HANDLE privateKey, CK_MECHANISM_TYPE mechanism,
+                 const Bytes& input) const;
 
  private:
   const P11Module* module_;

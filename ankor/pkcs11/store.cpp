@@ -11,6 +11,11 @@ namespace ankor::pkcs11 {
 namespace {
 
 constexpr CK_ULONG kMinimumFreePublicMemory = 7168;
+// Far above the mechanisms of any real token.
+constexpr CK_ULONG kMaxMechanismCount = 4096;
+constexpr const char* kImportFailure = "Erro na importa\xC3\xA7\xC3\xA3o do certificado: ";
+constexpr const char* kNotACertificate =
+    "Erro na importa\xC3\xA7\xC3\xA3o do certificado: o certificado nao e um X.509 em DER";
 
 // "[ERROR] P11Store.<value> - <function>, rv: <code>": the text a value reads as when
 // its call failed.
@@ -85,8 +90,25 @@ nlohmann::json P11Store::getInfo() const {
   return info;
 }
 
+void P11Store::checkLoginState(const std::string& pin) const {
+  CK_TOKEN_INFO info{};
+  const bool known = P11_CALL(*module_, C_GetTokenInfo, slot_, &info).ok();
+  if (known && (info.flags & CKF_USER_PIN_LOCKED) != 0) throw std::runtime_error(kPinLocked);
+  // A token that wants a login but has no user PIN to log in with. One that wants none
+  // (a read-only trust store) is left to its own answers.
+  if (known && (info.flags & CKF_LOGIN_REQUIRED) != 0 &&
+      (info.flags & CKF_USER_PIN_INITIALIZED) == 0) {
+    throw std::runtime_error(kPinNotInitialized);
+  }
+  // A login without PIN is the reader's PIN pad; any other token counts it as a
+  // wrong PIN.
+  const bool pinPad = known && (info.flags & CKF_PROTECTED_AUTHENTICATION_PATH) != 0;
+  if ((pin.empty() || pin == "ND") && !pinPad) throw std::runtime_error(kNoPinGiven);
+}
+
 P11Session& P11Store::openSession(const std::string& pin, bool readWrite) {
   session_.reset();
+  if (readWrite) checkLoginState(pin);
   CK_SESSION_HANDLE handle = 0;
   const CK_FLAGS flags = readWrite ? (CKF_SERIAL_SESSION | CKF_RW_SESSION) : CKF_SERIAL_SESSION;
   (void)P11_CALL(*module_, C_OpenSession, slot_, flags, nullptr, CK_NOTIFY{nullptr}, &handle);
@@ -106,6 +128,18 @@ P11Session& P11Store::openSession(const std::string& pin, bool readWrite) {
   }
   if (!login.ok()) throw std::runtime_error(loginFailureText(login.code));
   return session;
+}
+
+bool P11Store::offersRawRsa() const {
+  CK_ULONG count = 0;
+  if (!P11_CALL(*module_, C_GetMechanismList, slot_, nullptr, &count).ok() ||
+      count > kMaxMechanismCount) {
+    return true;
+  }
+  std::vector<CK_MECHANISM_TYPE> mechanisms(count);
+  if (!P11_CALL(*module_, C_GetMechanismList, slot_, mechanisms.data(), &count).ok()) return true;
+  mechanisms.resize(std::min<std::size_t>(count, mechanisms.size()));
+  return std::find(mechanisms.begin(), mechanisms.end(), CKM_RSA_PKCS) != mechanisms.end();
 }
 
 void P11Store::closeSession() {
@@ -190,39 +224,50 @@ std::string P11Store::importCertificate(const std::string& keyIdBase64,
                                         const std::string& typeCode, const std::string& label,
                                         const std::string& certificateBase64,
                                         const std::string& pin) {
+  Bytes certificate = base64Decode(certificateBase64);
+  // Only one DER X.509 certificate is written as one, before any session is opened.
+  const std::optional<CertificateParts> parts =
+      parser_ != nullptr ? parser_->parse(certificate) : std::nullopt;
+  if (!parts) throw std::runtime_error(kNotACertificate);
   P11Session& session = openSession(pin, true);
   Bytes keyId = base64Decode(keyIdBase64);
-  Bytes certificate = base64Decode(certificateBase64);
   std::string labelBytes = label;
-  std::string issuer = "Temporary";
-  CK_BYTE serialNumber = 0x01;
-  std::string subject = "/CN=" + label;
+  Bytes subject = parts->subject, issuer = parts->issuer;
+  Bytes serialNumber = derInteger(parts->serial);
   CK_CERTIFICATE_TYPE certificateType = CKC_X_509;
   CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
   CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
-  CK_ATTRIBUTE attributes[] = {
+  auto bytesOf = [](Bytes& value) {
+    return CK_ATTRIBUTE{0, value.data(), static_cast<CK_ULONG>(value.size())};
+  };
+  auto typed = [](CK_ATTRIBUTE_TYPE type, CK_ATTRIBUTE attribute) {
+    attribute.type = type;
+    return attribute;
+  };
+  std::vector<CK_ATTRIBUTE> attributes = {
       {CKA_CERTIFICATE_TYPE, &certificateType, sizeof certificateType},
-      {CKA_VALUE, certificate.data(), static_cast<CK_ULONG>(certificate.size())},
+      typed(CKA_VALUE, bytesOf(certificate)),
       {CKA_TOKEN, &yes, sizeof yes},
       {CKA_CLASS, &certificateClass, sizeof certificateClass},
-      {CKA_ID, keyId.data(), static_cast<CK_ULONG>(keyId.size())},
+      typed(CKA_ID, bytesOf(keyId)),
       {CKA_LABEL, labelBytes.data(), static_cast<CK_ULONG>(labelBytes.size())},
-      {CKA_PRIVATE, &no, sizeof no},
-      {CKA_MODIFIABLE, &yes, sizeof yes},
-      {CKA_ISSUER, issuer.data(), static_cast<CK_ULONG>(issuer.size())},
-      {CKA_SERIAL_NUMBER, &serialNumber, sizeof serialNumber},
-      {CKA_SUBJECT, subject.data(), static_cast<CK_ULONG>(subject.size())},
   };
-  // Every token gets the first six attributes; code AT's tokens also get the last five
-  // (CKA_PRIVATE to CKA_SUBJECT). The count relies on that order of the template.
-  static_assert(std::size(attributes) == 11);
-  const CK_ULONG count = typeCode == "AT" ? 11 : 6;
+  // Code AT's tokens also get CKA_PRIVATE and CKA_MODIFIABLE; every token gets the
+  // certificate's own DER subject, issuer and serial number, by which applications
+  // find a certificate (and without which conforming modules refuse it).
+  if (typeCode == "AT") {
+    attributes.push_back({CKA_PRIVATE, &no, sizeof no});
+    attributes.push_back({CKA_MODIFIABLE, &yes, sizeof yes});
+  }
+  attributes.push_back(typed(CKA_ISSUER, bytesOf(issuer)));
+  attributes.push_back(typed(CKA_SERIAL_NUMBER, bytesOf(serialNumber)));
+  attributes.push_back(typed(CKA_SUBJECT, bytesOf(subject)));
   CK_OBJECT_HANDLE object = 0;
   const CallResult created =
-      P11_CALL(*module_, C_CreateObject, session.handle(), attributes, count, &object);
+      P11_CALL(*module_, C_CreateObject, session.handle(), attributes.data(),
+               static_cast<CK_ULONG>(attributes.size()), &object);
   if (!created.ok()) {
-    throw std::runtime_error("Erro na importa\xC3\xA7\xC3\xA3o do certificado: " +
-                             deviceFailureText(created.code));
+    throw std::runtime_error(std::string(kImportFailure) + deviceFailureText(created.code));
   }
   closeSession();
   return "certificado adicionado com sucesso: " + keyIdBase64;
@@ -231,8 +276,9 @@ std::string P11Store::importCertificate(const std::string& keyIdBase64,
 std::string P11Store::signWithKeyId(const std::string& dataBase64, const std::string& keyId,
                                     const std::string& pin, const std::string& hashName,
                                     bool isHash) {
+  const bool rawRsa = offersRawRsa();
   P11Session& session = openSession(pin, true);
-  std::string result = session.signSteps(dataBase64, keyId, hashName, isHash);
+  std::string result = session.signSteps(dataBase64, keyId, hashName, isHash, rawRsa);
   closeSession();
   return result;
 }
@@ -246,19 +292,29 @@ std::string P11Store::keyIdOfCertificate(const std::string& thumbprint) {
 
 nlohmann::json P11Store::signBatch(const std::string& keyId, const std::string& pin,
                                    const std::vector<BatchItem>& items) {
+  const bool rawRsa = offersRawRsa();
+  if (!rawRsa) {
+    for (std::size_t index = 0; index < items.size(); ++index) {
+      if (items[index].hashed) {
+        throw std::runtime_error(batchItemFailure(index, items[index].id, kDigestNeedsRawRsa));
+      }
+    }
+  }
   P11Session& session = openSession(pin, true);
   const CK_OBJECT_HANDLE privateKey = session.findObject(CKO_PRIVATE_KEY, keyId);
   if (privateKey == 0) throw std::runtime_error("Chave privada nao encontrada");
   nlohmann::json signatures = nlohmann::json::array();
   for (std::size_t index = 0; index < items.size(); ++index) {
-    const Bytes signature = session.signDigestInfo(privateKey, items[index].digestInfo);
+    const BatchItem& item = items[index];
+    const Bytes signature =
+        rawRsa ? session.signDigestInfo(privateKey, item.digestInfo)
+               : session.signWith(privateKey, hashingMechanism(item.algorithm), item.data);
     // Nothing is returned once one element fails: the whole list is refused.
     if (signature.empty()) {
-      throw std::runtime_error(batchItemFailure(index, items[index].id, "Erro na assinatura"));
+      throw std::runtime_error(batchItemFailure(index, item.id, "Erro na assinatura"));
     }
-    signatures.push_back({{"data", items[index].value},
-                          {"id", items[index].id},
-                          {"signed", base64Encode(signature)}});
+    signatures.push_back(
+        {{"data", item.value}, {"id", item.id}, {"signed", base64Encode(signature)}});
   }
   closeSession();
   return signatures;

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ankor/core/certificate_parts.h"
 #include "ankor/core/digest.h"
 #include "ankor/core/operations.h"
 #include "ankor/pkcs11/batch.h"
@@ -24,8 +25,11 @@ std::uint64_t memoryFigure(CK_ULONG value);
 
 class P11Store final : public TokenStore {
  public:
-  P11Store(const P11Module& module, CK_SLOT_ID slot, const Digester& digester)
-      : module_(&module), slot_(slot), digester_(&digester) {}
+  // parser takes certificates apart for importCertificate; without one nothing is
+  // imported.
+  P11Store(const P11Module& module, CK_SLOT_ID slot, const Digester& digester,
+           const CertificateParser* parser = nullptr)
+      : module_(&module), slot_(slot), digester_(&digester), parser_(parser) {}
   // The current session is closed before its module is finalised.
   ~P11Store() override = default;
   P11Store(const P11Store&) = delete;  // one owner of the current session
@@ -40,11 +44,22 @@ class P11Store final : public TokenStore {
   CK_ULONG freePublicMemory() const;
   CK_ULONG freePrivateMemory() const;
   nlohmann::json getInfo() const;
+  [[nodiscard]] CK_SLOT_ID slot() const { return slot_; }
   [[nodiscard]] const std::string& code() const { return module_->code(); }
 
   // C_OpenSession (and C_Login when readWrite) on the store's slot; the PIN bytes
   // are wiped from our buffer after the login. Throws the login texts or NoSessionOpen.
+  // Before a read-write session the token's flags are read (checkLoginState).
   P11Session& openSession(const std::string& pin, bool readWrite);
+  // The refusals made before any session or login, from CK_TOKEN_INFO.flags: a locked
+  // user PIN (CKF_USER_PIN_LOCKED), a user PIN never set on a token that wants a login
+  // (CKF_LOGIN_REQUIRED without CKF_USER_PIN_INITIALIZED), and no PIN ("ND" or empty)
+  // for a token without CKF_PROTECTED_AUTHENTICATION_PATH.
+  // A token whose information cannot be read is only refused the login without PIN.
+  void checkLoginState(const std::string& pin) const;
+  // CKM_RSA_PKCS is among C_GetMechanismList's mechanisms of the slot; also true when
+  // the list cannot be read, so that such a token is used as before.
+  [[nodiscard]] bool offersRawRsa() const;
   // close() of the current session, which is then discarded.
   void closeSession();
 
@@ -63,9 +78,11 @@ class P11Store final : public TokenStore {
   // findKeyIdByThumbprint in a read-only session of its own: the whole CKA_ID bytes.
   std::string keyIdOfCertificate(const std::string& thumbprint);
   // One read-write session, one login, then each item's DigestInfo signed with the
-  // private key of that id: the array of {"data", "id", "signed"}. Throws the login
-  // texts, "Chave privada nao encontrada", or batchItemFailure of the first item the
-  // token does not sign; no signature is returned then.
+  // private key of that id (on a token without CKM_RSA_PKCS each data item with its
+  // hashing mechanism, and a finished digest refused before the login): the array of
+  // {"data", "id", "signed"}. Throws the login texts, "Chave privada nao encontrada", or
+  // batchItemFailure of the first item the token does not sign; no signature is
+  // returned then.
   nlohmann::json signBatch(const std::string& keyId, const std::string& pin,
                            const std::vector<BatchItem>& items);
 
@@ -73,6 +90,7 @@ class P11Store final : public TokenStore {
   const P11Module* module_;
   CK_SLOT_ID slot_;
   const Digester* digester_;
+  const CertificateParser* parser_;
   std::optional<P11Session> session_;
 };
 

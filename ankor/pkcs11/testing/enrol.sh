@@ -31,11 +31,13 @@ make_ca() {
 }
 
 # enrol NAME CODE SERIAL PIN LABEL ACCEPTING_CODES: the enrolment on the token SERIAL
-# reached as CODE (whose module path the caller has set), the certificate imported
-# under each of ACCEPTING_CODES (space-separated codes that name the same module).
+# (a serial, or serial#slotId) reached as CODE (whose module path the caller has set),
+# the certificate imported under each of ACCEPTING_CODES (space-separated codes that
+# name the same module).
 # Sets $key_b64, $cert_pem and $thumbprint for the caller's later checks.
 enrol() {
   local name=$1 code=$2 serial=$3 pin=$4 label=$5 accepting=$6 hash element
+  local listed=${serial%%#*}
   local dir="$work/$name"
   mkdir -p "$dir"
   make_ca
@@ -44,7 +46,7 @@ enrol() {
   check "$name: the token is listed under $code" True \
     "$(python3 -c 'import json, sys
 print(any(t["serial"] == sys.argv[1] and t["type"] == sys.argv[2] for t in json.loads(sys.stdin.read())["success"]))' \
-      "$serial" "$code" <<<"$out")"
+      "$listed" "$code" <<<"$out")"
 
   ankor pkcs11 repo createKeyPair "$code" "$serial" "$label" 2048 "$pin"
   key_b64=$(success_text)
@@ -88,7 +90,7 @@ print(any(t["serial"] == sys.argv[1] and t["type"] == sys.argv[2] for t in json.
     "$(wc -w <<<"$accepting")" \
     "$(python3 -c 'import json, sys
 print(sum(1 for c in json.loads(sys.stdin.read())["success"] if c["thumbprint"] == sys.argv[1] and c["serial"] == sys.argv[2] and c["type"] == sys.argv[3]))' \
-      "$thumbprint" "$serial" "$code" <<<"$out")"
+      "$thumbprint" "$listed" "$code" <<<"$out")"
 
   ankor pkcs11 list objects "$code" "$serial" "$pin"
   check "$name: objects listing: the id with its three objects and the label" \
