@@ -23,7 +23,7 @@ namespace ankor::capi::libcrypto {
 
 // X(name) for every function of the table.
 #define ANKOR_LIBCRYPTO_FUNCTIONS(X)                                                    \
-  X(ASN1_OBJECT_free) X(BIO_ctrl) X(BIO_free_all) X(BIO_new) X(BIO_new_mem_buf)         \
+  X(ASN1_OBJECT_free) X(ASN1_TIME_to_tm) X(BIO_ctrl) X(BIO_free_all) X(BIO_new) X(BIO_new_mem_buf)         \
   X(BIO_s_mem) X(BN_bn2lebinpad) X(BN_free) X(BN_get_word) X(EVP_Digest)                \
   X(EVP_DigestFinal_ex) X(EVP_DigestInit_ex) X(EVP_DigestUpdate) X(EVP_MD_CTX_free)     \
   X(EVP_MD_CTX_new) X(EVP_MD_get_size) X(EVP_PKEY_CTX_free) X(EVP_PKEY_CTX_new)         \
@@ -36,8 +36,10 @@ namespace ankor::capi::libcrypto {
   X(X509_NAME_ENTRY_create_by_OBJ) X(X509_NAME_ENTRY_free) X(X509_NAME_add_entry)       \
   X(X509_NAME_free) X(X509_NAME_new) X(X509_REQ_free) X(X509_REQ_new)                   \
   X(X509_REQ_set_pubkey) X(X509_REQ_set_subject_name) X(X509_REQ_set_version)           \
-  X(X509_REQ_sign) X(X509_free) X(d2i_PUBKEY) X(d2i_X509) X(d2i_X509_NAME)              \
-  X(i2d_PUBKEY) X(i2d_X509_NAME) X(i2d_X509_REQ)
+  X(X509_REQ_sign) X(X509_free) X(X509_get0_notAfter) X(X509_get0_notBefore)          \
+  X(X509_get0_serialNumber) X(X509_get_issuer_name) X(X509_get_subject_name)           \
+  X(d2i_PUBKEY) X(d2i_X509) X(d2i_X509_NAME) X(i2d_ASN1_INTEGER) X(i2d_PUBKEY)         \
+  X(i2d_X509_NAME) X(i2d_X509_REQ)
 
 // The functions, each with the type its header declares.
 struct Functions {

@@ -200,11 +200,13 @@ struct HashObject {
 
 struct StoreObject {
   std::string directory;
+  std::vector<std::string> listing;  // the entry files when an enumeration began
 };
 
 struct CertificateObject {
   StoreEntry entry;
   std::string file;  // the store entry this context belongs to, or empty
+  std::size_t position = 0;  // its place in the store's listing, when enumerated
 };
 
 const EVP_MD* mdOf(std::uint32_t algorithm) {
@@ -642,6 +644,46 @@ class OpenSslPort final : public CryptoPlatform {
     return out;
   }
 
+  // The entries in file-name order, as listed when the enumeration began; an entry that
+  // cannot be read is passed over.
+  Handle enumCertificatesInStore(Handle handle, Handle previous) override {
+    StoreObject* object = find(stores_, handle, ERROR_INVALID_HANDLE);
+    std::size_t position = 0;
+    if (previous != 0) {
+      CertificateObject* last = find(certificates_, previous, E_INVALIDARG);
+      if (last == nullptr) return 0;
+      position = last->position + 1;
+      certificates_.erase(previous);
+    }
+    if (object == nullptr) return 0;
+    if (previous == 0) {
+      if (const std::uint32_t error = listStoreEntryFiles(object->directory, &object->listing)) {
+        return failHandle(error);
+      }
+    }
+    for (; position < object->listing.size(); ++position) {
+      const std::string file = object->directory + "/" + object->listing[position];
+      const auto text = readStoreFile(file);
+      auto entry = text ? parseStoreEntry(*text) : std::nullopt;
+      if (!entry) continue;
+      auto certificate = std::make_unique<CertificateObject>();
+      certificate->entry = std::move(*entry);
+      certificate->file = file;
+      certificate->position = position;
+      Handle out = 0;
+      (void)store(certificates_, std::move(certificate), &out);
+      return out;
+    }
+    return failHandle(win::kNotFound);
+  }
+
+  bool getEncodedCertificate(Handle certificate, Bytes* der) override {
+    CertificateObject* object = find(certificates_, certificate, E_INVALIDARG);
+    if (object == nullptr) return false;
+    *der = object->entry.der;
+    return true;
+  }
+
   Handle createCertificateContext(const std::uint8_t* der, std::uint32_t size) override {
     const std::uint8_t* cursor = der;
     Certificate parsed(d2i_X509(nullptr, &cursor, static_cast<long>(size)));
@@ -887,6 +929,12 @@ class LinuxPlatform final : public CryptoPlatform {
   Handle findCertificateBySha1(Handle store, const std::uint8_t* hash,
                                std::uint32_t size) override {
     return run(Handle{0}, [&] { return port_.findCertificateBySha1(store, hash, size); });
+  }
+  Handle enumCertificatesInStore(Handle store, Handle previous) override {
+    return run(Handle{0}, [&] { return port_.enumCertificatesInStore(store, previous); });
+  }
+  bool getEncodedCertificate(Handle certificate, Bytes* der) override {
+    return run(false, [&] { return port_.getEncodedCertificate(certificate, der); });
   }
   Handle createCertificateContext(const std::uint8_t* der, std::uint32_t size) override {
     return run(Handle{0}, [&] { return port_.createCertificateContext(der, size); });

@@ -237,4 +237,23 @@ std::uint32_t listContainerNames(const StorePaths& paths, std::vector<std::strin
   return 0;
 }
 
+std::uint32_t listStoreEntryFiles(const std::string& directory, std::vector<std::string>* files) {
+  files->clear();
+  const Directory dir = openDirectory(directory);
+  if (!dir) {
+    if (errno == ENOENT) return 0;
+    return errno == ELOOP || errno == ENOTDIR ? win::kErrorAccessDenied : errnoCode(errno);
+  }
+  while (const dirent* entry = readdir(dir.get())) {
+    const std::string file = entry->d_name;
+    if (file.empty() || file[0] == '.' || file.size() <= 4 ||
+        file.compare(file.size() - 4, 4, ".cer") != 0) {
+      continue;
+    }
+    files->push_back(file);
+  }
+  std::sort(files->begin(), files->end());
+  return 0;
+}
+
 }  // namespace ankor::capi
