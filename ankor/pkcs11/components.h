@@ -13,5 +13,8 @@ namespace ankor::pkcs11 {
 TokenManager& managerInstance(const std::string& typeCode, const Digester& digester);
 // Finalises and unloads the modules; nothing when no manager exists.
 void releaseManager() noexcept;
+// The inspection of the modules of a code (system info modules), on this build's module
+// table and loader; it uses no manager.
+ModuleInspector& moduleInspectorInstance();
 
 }  // namespace ankor::pkcs11

@@ -77,6 +77,14 @@ Records P11Manager::listCertificates() {
   return records;
 }
 
+Records P11Manager::listCertificateDetails(const CertificateDecoder& decoder) {
+  Records records;
+  for (const auto& store : stores_) {
+    for (auto& record : store->listCertificateDetails(decoder)) records.push_back(std::move(record));
+  }
+  return records;
+}
+
 TokenStore* P11Manager::findStore(const std::string& typeCode, const std::string& serial) {
   for (const auto& store : stores_) {
     const nlohmann::json info = store->getInfo();

@@ -39,6 +39,7 @@ class P11Manager final : public TokenManager {
 
   Records listTokens() override;
   Records listCertificates() override;
+  Records listCertificateDetails(const CertificateDecoder& decoder) override;
   TokenStore* findStore(const std::string& typeCode, const std::string& serial) override;
   std::string sign(const std::string& dataBase64, const std::string& thumbprint,
                    const std::string& pin, const std::string& hashName, bool isHash) override;

@@ -15,6 +15,7 @@ void P11Module::load(Loader& loader) {
   loadError_ = std::move(loaded.error);
   if (library_ == nullptr) throw LoadFailure(loadError_);
   const CallResult initialised = P11_CALL(*this, C_Initialize, nullptr);
+  initializeResult_ = initialised.code;
   if (initialised.ok()) return;
   // A library that another code of this run already initialised (two codes naming
   // one file) must not be finalised under that code's feet; it is only released.

@@ -131,6 +131,29 @@ Records P11Store::listCertificates() {
   return records;
 }
 
+Records P11Store::listCertificateDetails(const CertificateDecoder& decoder) {
+  P11Session& session = openSession("", false);
+  const std::string type = code();
+  const std::string tokenSerial = serial();
+  Records records;
+  CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
+  CK_ATTRIBUTE byClass = {CKA_CLASS, &certificateClass, sizeof certificateClass};
+  for (const CK_OBJECT_HANDLE certificate : session.findObjects(&byClass, 1)) {
+    const Bytes id = session.getAttribute(certificate, CKA_ID);
+    nlohmann::json record = {{"type", type},
+                             {"serial", tokenSerial},
+                             {"thumbprint", session.thumbprint(certificate)},
+                             {"id", base64Encode(id)},
+                             {"label", session.getAttributeText(certificate, CKA_LABEL)}};
+    putCertificateMembers(record, session.getAttribute(certificate, CKA_VALUE), decoder);
+    record["privateKey"] =
+        session.findObject(CKO_PRIVATE_KEY, std::string(id.begin(), id.end())) != 0;
+    records.push_back(std::move(record));
+  }
+  closeSession();
+  return records;
+}
+
 Records P11Store::listObjects(const std::string& pin) {
   P11Session& session = openSession(pin, true);
   Records records;

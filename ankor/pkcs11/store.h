@@ -49,6 +49,11 @@ class P11Store final : public TokenStore {
   void closeSession();
 
   Records listCertificates();
+  // listCertificates' records with id (CKA_ID in Base64), label, the certificate and its
+  // decoded fields, and privateKey: a private key with that CKA_ID is visible in the
+  // same read-only session (a token that shows its private keys only after login
+  // gives false).
+  Records listCertificateDetails(const CertificateDecoder& decoder);
   Records listObjects(const std::string& pin) override;
   std::string createKeyPair(const std::string& label, const std::string& pin,
                             int keySize) override;
