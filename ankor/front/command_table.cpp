@@ -31,6 +31,8 @@ json tokenListDocument(const std::string& text) {
 }  // namespace
 
 const std::vector<Command>& commandTable() {
+  // Rows of one command word stay together; within a group, words are compared in row
+  // order. The row format is described at Command in the header.
   static const std::vector<Command> table = {
       {"system", "info", "version", {}, Catches::Outermost, Target::None, Placement::Success,
        [](const Call&) -> json { return kVersion; }},
@@ -74,7 +76,8 @@ const std::vector<Command>& commandTable() {
        }},
 
       {"pkcs11", "list", "tokens", {{4, C::Text}}, Catches::RuntimeError, Target::None,
-       Placement::Success, [](const Call& c) -> json { return recordsArray(c.manager().listTokens()); }},
+       Placement::Success,
+       [](const Call& c) -> json { return recordsArray(c.manager().listTokens()); }},
       {"pkcs11", "list", "certificates", {{4, C::Text}}, Catches::RuntimeError, Target::None,
        Placement::Success,
        [](const Call& c) -> json { return recordsArray(c.manager().listCertificates()); }},
@@ -103,7 +106,9 @@ const std::vector<Command>& commandTable() {
       {"pkcs11", "repo", "createKeyPair", {{4, C::Text}, {5, C::Text}, {6, C::Text},
                                           {7, C::Integer}, {8, C::Pin}},
        Catches::RuntimeError, Target::Token, Placement::Success,
-       [](const Call& c) -> json { return c.store().createKeyPair(c.text(6), c.text(8), c.integer(7)); }},
+       [](const Call& c) -> json {
+         return c.store().createKeyPair(c.text(6), c.text(8), c.integer(7));
+       }},
       {"pkcs11", "repo", "getPublicKey", {{4, C::Text}, {5, C::Text}, {6, C::Text}},
        Catches::RuntimeError, Target::Token, Placement::Success,
        [](const Call& c) -> json { return c.store().getPublicKey(c.text(6)); }},
