@@ -1,0 +1,168 @@
+#include "ankor/front/command_table.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ankor/front/dispatch.h"
+#include "ankor/front/fake_components.h"
+
+namespace ankor {
+namespace {
+
+using nlohmann::json;
+using Args = std::vector<std::string>;
+using fakes::FakeComponents;
+using fakes::Outcome;
+
+// The command line's contract: every command's words, the number of words it needs
+// and what its own handler reports with the failure's message.
+struct Contract {
+  Args words;
+  std::size_t minimum;
+  Catches catches;
+};
+const Contract kContract[] = {
+    {{"system", "info", "version"}, 3, Catches::Outermost},
+    {{"capi", "list", "csp"}, 3, Catches::AnyStdException},
+    {{"capi", "list", "countContainer"}, 5, Catches::RuntimeError},
+    {{"capi", "list", "listContainer"}, 5, Catches::RuntimeError},
+    {{"capi", "crypt", "sign"}, 7, Catches::AnyStdException},
+    {{"capi", "crypt", "signList"}, 6, Catches::AnyStdException},
+    {{"capi", "repo", "createKeyPair"}, 12, Catches::Nothing},
+    {{"capi", "repo", "generateCSR"}, 7, Catches::Outermost},
+    {{"capi", "repo", "importCertificate"}, 7, Catches::AnyStdException},
+    {{"pkcs11", "list", "tokens"}, 4, Catches::RuntimeError},
+    {{"pkcs11", "list", "certificates"}, 4, Catches::RuntimeError},
+    {{"pkcs11", "list", "objects"}, 6, Catches::RuntimeError},
+    {{"pkcs11", "crypt", "sign"}, 9, Catches::RuntimeError},
+    {{"pkcs11", "crypt", "signList"}, 8, Catches::RuntimeError},
+    {{"pkcs11", "crypt", "signWithKeyId"}, 10, Catches::RuntimeError},
+    {{"pkcs11", "repo", "createKeyPair"}, 8, Catches::RuntimeError},
+    {{"pkcs11", "repo", "getPublicKey"}, 6, Catches::RuntimeError},
+    {{"pkcs11", "repo", "importCertificate"}, 9, Catches::RuntimeError},
+};
+
+Args wordsOf(const Command& row) { return {row.command, row.group, row.operation}; }
+std::string nameOf(const Command& row) {
+  return std::string(row.command) + " " + row.group + " " + row.operation;
+}
+
+// The command's words and a valid word for every position it reads.
+Args fullCommand(const Command& row) {
+  Args args = wordsOf(row);
+  args.resize(minimumArguments(row), "word");
+  for (const Parameter& parameter : row.parameters) {
+    std::string& word = args[parameter.position - 1];
+    switch (parameter.conversion) {
+      case Conversion::Integer:
+        word = "7";
+        break;
+      case Conversion::Boolean:
+        word = "true";
+        break;
+      case Conversion::Base64Text:
+        word = "W10=";
+        break;  // "[]"
+      case Conversion::Base64Bytes:
+        word = "QUJD";
+        break;
+      case Conversion::Pin:
+        word = "1234";
+        break;
+      default:
+        break;
+    }
+  }
+  return args;
+}
+
+// Each row says what the contract says, and every command of the contract has a row.
+TEST(CommandTable, RowsFollowTheContract) {
+  const auto& table = commandTable();
+  for (const Contract& contract : kContract) {
+    std::size_t rows = 0;
+    for (const Command& row : table) {
+      if (wordsOf(row) != contract.words) continue;
+      ++rows;
+      EXPECT_EQ(minimumArguments(row), contract.minimum) << nameOf(row);
+      EXPECT_EQ(row.catches, contract.catches) << nameOf(row);
+    }
+    EXPECT_EQ(rows, 1u) << contract.words[2];
+  }
+  EXPECT_EQ(table.size(), std::size(kContract));
+}
+
+// Each row lists its positions once, in ascending order, from 4 on; "pkcs11" rows
+// read the type code at 4 and a token row its serial at 5.
+TEST(CommandTable, ParametersAreOrderedPositions) {
+  for (const Command& row : commandTable()) {
+    std::size_t previous = 3;
+    for (const Parameter& parameter : row.parameters) {
+      EXPECT_GT(parameter.position, previous) << nameOf(row);
+      previous = parameter.position;
+    }
+    if (std::string(row.command) == "pkcs11") {
+      ASSERT_FALSE(row.parameters.empty()) << nameOf(row);
+      EXPECT_EQ(row.parameters[0].position, 4u) << nameOf(row);
+    }
+    if (row.target == Target::Token) {
+      ASSERT_GE(row.parameters.size(), 2u) << nameOf(row);
+      EXPECT_EQ(row.parameters[1].position, 5u) << nameOf(row);
+    }
+  }
+}
+
+// With its minimum number of words a command calls its operation; one word fewer is
+// "Erro desconhecido." and calls nothing.
+TEST(CommandTable, EveryRowRunsWithItsMinimumAndFailsWithOneLess) {
+  for (const Command& row : commandTable()) {
+    const Args args = fullCommand(row);
+    FakeComponents fake;
+    const auto envelope = dispatch(args, fake);
+    ASSERT_TRUE(envelope.has_value()) << nameOf(row);
+    EXPECT_EQ(envelope->count("success"), 1u) << nameOf(row) << " " << *envelope;
+    if (args.size() == 3) continue;
+    FakeComponents shorter;
+    const auto failed = dispatch(Args(args.begin(), args.end() - 1), shorter);
+    ASSERT_TRUE(failed.has_value()) << nameOf(row);
+    EXPECT_EQ(*failed, (json{{"error", "Erro desconhecido."}})) << nameOf(row);
+    EXPECT_TRUE(shorter.calls.empty()) << nameOf(row) << " " << shorter.calls.front();
+  }
+}
+
+// A failure of the operation is reported as the row's own handler says.
+TEST(CommandTable, EveryRowCatchesAsItsPolicySays) {
+  const json message = "runtime message", other = "other message", unknown = "Erro desconhecido.";
+  for (const Command& row : commandTable()) {
+    if (std::string(row.command) == "system") continue;  // calls no operation
+    json expected[3];  // runtime_error, other std::exception, anything else
+    switch (row.catches) {
+      case Catches::Outermost:
+        expected[0] = message, expected[1] = unknown, expected[2] = unknown;
+        break;
+      case Catches::Nothing:
+        break;
+      case Catches::RuntimeError:
+        expected[0] = message;
+        break;
+      case Catches::AnyStdException:
+        expected[0] = message, expected[1] = other;
+        break;
+    }
+    const Outcome outcomes[] = {Outcome::ThrowRuntime, Outcome::ThrowOtherStd,
+                                Outcome::ThrowNonStd};
+    for (int i = 0; i < 3; ++i) {
+      FakeComponents fake;
+      fake.outcome = outcomes[i];
+      const auto envelope = dispatch(fullCommand(row), fake);
+      ASSERT_TRUE(envelope.has_value()) << nameOf(row);
+      EXPECT_FALSE(fake.calls.empty()) << nameOf(row);
+      EXPECT_EQ(*envelope, (json{{"error", expected[i]}})) << nameOf(row) << " outcome " << i;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ankor
