@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "ankor/capi/certificate.h"
 #include "ankor/capi/components.h"
 #include "ankor/capi/digest.h"
 #include "ankor/core/encoding.h"
@@ -13,7 +14,8 @@
 
 namespace {
 
-// The rooms wired together: the token room hashes with the CryptoAPI room's digest.
+// The rooms wired together: the token room hashes with the CryptoAPI room's digest and
+// has its certificates decoded by the CryptoAPI room's decoder.
 class ProgramComponents final : public ankor::Components {
  public:
   ankor::KeyStore& keyStore() override { return ankor::capi::keyStoreInstance(); }
@@ -22,6 +24,12 @@ class ProgramComponents final : public ankor::Components {
     return ankor::pkcs11::managerInstance(typeCode, ankor::capi::systemDigester());
   }
   void releaseTokenManager() override { ankor::pkcs11::releaseManager(); }
+  const ankor::CertificateDecoder& certificateDecoder() override {
+    return ankor::capi::systemCertificateDecoder();
+  }
+  ankor::ModuleInspector& moduleInspector() override {
+    return ankor::pkcs11::moduleInspectorInstance();
+  }
   std::string readStandardInput(std::size_t maxBytes) override {
     return ankor::readStandardInput(maxBytes);
   }

@@ -36,6 +36,9 @@ const std::vector<Command>& commandTable() {
   static const std::vector<Command> table = {
       {"system", "info", "version", {}, Catches::Outermost, Target::None, Placement::Success,
        [](const Call&) -> json { return kVersion; }},
+      {"system", "info", "modules", {{4, C::Text}}, Catches::RuntimeError, Target::None,
+       Placement::Success,
+       [](const Call& c) -> json { return recordsArray(c.moduleInspector().inspectModules(c.text(4))); }},
 
       {"capi", "list", "csp", {}, Catches::AnyStdException, Target::None, Placement::Success,
        [](const Call& c) -> json { return c.keyStore().listCSPs(); }},
@@ -45,6 +48,9 @@ const std::vector<Command>& commandTable() {
       {"capi", "list", "listContainer", {{4, C::Text}, {5, C::Integer}}, Catches::RuntimeError,
        Target::None, Placement::Success,
        [](const Call& c) -> json { return c.keyStore().listContainers(c.text(4), c.integer(5)); }},
+      {"capi", "list", "certificates", {}, Catches::AnyStdException, Target::None,
+       Placement::Success,
+       [](const Call& c) -> json { return recordsArray(c.keyStore().listCertificates()); }},
       {"capi", "crypt", "sign", {{4, C::Text}, {5, C::Text}, {6, C::Text}, {7, C::Boolean}},
        Catches::AnyStdException, Target::None, Placement::Success,
        [](const Call& c) -> json {
@@ -81,6 +87,11 @@ const std::vector<Command>& commandTable() {
       {"pkcs11", "list", "certificates", {{4, C::Text}}, Catches::RuntimeError, Target::None,
        Placement::Success,
        [](const Call& c) -> json { return recordsArray(c.manager().listCertificates()); }},
+      {"pkcs11", "list", "certificateDetails", {{4, C::Text}}, Catches::RuntimeError,
+       Target::None, Placement::Success,
+       [](const Call& c) -> json {
+         return recordsArray(c.manager().listCertificateDetails(c.certificateDecoder()));
+       }},
       {"pkcs11", "list", "objects", {{4, C::Text}, {5, C::Text}, {6, C::Pin}},
        Catches::RuntimeError, Target::Token, Placement::Success,
        [](const Call& c) -> json { return recordsArray(c.store().listObjects(c.text(6))); }},

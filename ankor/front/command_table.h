@@ -57,6 +57,8 @@ class Call {
   virtual Signer& signer() const = 0;
   virtual TokenManager& manager() const = 0;  // "pkcs11" commands
   virtual TokenStore& store() const = 0;      // Target::Token commands
+  virtual const CertificateDecoder& certificateDecoder() const = 0;
+  virtual ModuleInspector& moduleInspector() const = 0;
   const std::string& typeCode() const { return text(4); }
 
  protected:

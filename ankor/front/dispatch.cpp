@@ -112,6 +112,10 @@ class CommandCall final : public Call {
   Signer& signer() const override { return components_.signer(); }
   TokenManager& manager() const override { return *manager_; }
   TokenStore& store() const override { return *store_; }
+  const CertificateDecoder& certificateDecoder() const override {
+    return components_.certificateDecoder();
+  }
+  ModuleInspector& moduleInspector() const override { return components_.moduleInspector(); }
 
  private:
   struct Value {

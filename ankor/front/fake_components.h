@@ -16,7 +16,13 @@ namespace ankor::fakes {
 
 enum class Outcome { Return, ThrowRuntime, ThrowOtherStd, ThrowNonStd };
 
-class FakeComponents final : public Components, KeyStore, Signer, TokenManager, TokenStore {
+class FakeComponents final : public Components,
+                             KeyStore,
+                             Signer,
+                             TokenManager,
+                             TokenStore,
+                             CertificateDecoder,
+                             ModuleInspector {
  public:
   Outcome outcome = Outcome::Return;
   std::string text = "result";
@@ -38,6 +44,10 @@ class FakeComponents final : public Components, KeyStore, Signer, TokenManager, 
     return *this;
   }
   void releaseTokenManager() override { ++releases; }
+  const CertificateDecoder& certificateDecoder() override { return *this; }
+  ModuleInspector& moduleInspector() override { return *this; }
+  // Never asked by the front end itself: the decoder is handed on to the token room.
+  std::optional<CertificateFields> decode(const Bytes&) const override { return std::nullopt; }
   // Standard input as the platform reader gives it: at most maxBytes of the script.
   std::string input;
   std::vector<std::size_t> inputReads;
@@ -77,6 +87,15 @@ class FakeComponents final : public Components, KeyStore, Signer, TokenManager, 
   }
   Records listTokens() override { return listing("listTokens"); }
   Records listCertificates() override { return listing("listCertificates"); }
+  Records listCertificateDetails(const CertificateDecoder& decoder) override {
+    // The program's decoder is handed on, not one of the front end's own.
+    return listing(&decoder == static_cast<const CertificateDecoder*>(this)
+                       ? "listCertificateDetails"
+                       : "listCertificateDetails|foreign decoder");
+  }
+  Records inspectModules(const std::string& code) override {
+    return listing("inspectModules|" + code);
+  }
   TokenStore* findStore(const std::string& code, const std::string& serial) override {
     calls.push_back("findStore|" + code + "|" + serial);
     return haveStore ? this : nullptr;
