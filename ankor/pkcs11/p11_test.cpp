@@ -778,5 +778,67 @@ TEST(P11Tables, LoginAndDeviceTexts) {
   EXPECT_EQ(deviceFailureText(CKR_KEY_SIZE_RANGE), "98");
 }
 
+// A decoder that reads the fake certificates: "CERT:<subject>" decodes, anything else
+// does not.
+class PrefixDecoder final : public CertificateDecoder {
+ public:
+  std::optional<CertificateFields> decode(const Bytes& der) const override {
+    const std::string text(der.begin(), der.end());
+    if (text.rfind("CERT:", 0) != 0) return std::nullopt;
+    return CertificateFields{text.substr(5), "CN=Issuer", "0a", "2026-01-01T00:00:00Z",
+                             "2027-01-01T00:00:00Z"};
+  }
+};
+
+// Certificate details: each certificate with its id in Base64, label and decoded fields;
+// privateKey when a private key has the same id (zero bytes included); an undecodable
+// certificate keeps its thumbprint and Base64, with null fields; no login.
+TEST_F(P11Test, CertificateDetails) {
+  const std::string zeroId("\x00\x01", 2);
+  modules[0].objects = {
+      {CKO_CERTIFICATE, "id-1", "with key", "CERT:CN=Ana"},
+      {CKO_PRIVATE_KEY, "id-1", "key", ""},
+      {CKO_CERTIFICATE, "id-2", "without key", "CERT:CN=Bob"},
+      {CKO_PUBLIC_KEY, "id-2", "public only", ""},
+      {CKO_CERTIFICATE, zeroId, "zero id", "garbage"},
+      {CKO_PRIVATE_KEY, std::string("\x00\x02", 2), "other zero id", ""},
+      {CKO_PRIVATE_KEY, "", "empty id", ""},
+  };
+  modules[1].objects = {{CKO_CERTIFICATE, "", "", "DER"}};
+  PrefixDecoder decoder;
+  P11Manager manager("ND", kTable, loader, digester);
+  const Records records = manager.listCertificateDetails(decoder);
+  ASSERT_EQ(records.size(), 4u);
+  const std::string thumbprintOfDer = "8a5f02aaa5212e9bbe907d8e84e3b5f7e8c67967";
+  EXPECT_EQ(records[0].dump(),
+            R"({"certificate":"Q0VSVDpDTj1BbmE=","id":"aWQtMQ==","issuer":"CN=Issuer",)"
+            R"("label":"with key","notAfter":"2027-01-01T00:00:00Z",)"
+            R"("notBefore":"2026-01-01T00:00:00Z","privateKey":true,"serial":"00AA11",)"
+            R"("serialNumber":"0a","subject":"CN=Ana","thumbprint":")" +
+                manager.listCertificates()[0]["thumbprint"].get<std::string>() +
+                R"(","type":"GD"})");
+  EXPECT_EQ(records[1]["subject"], "CN=Bob");
+  EXPECT_EQ(records[1]["privateKey"], false);
+  EXPECT_EQ(records[2]["id"], "AAE=");
+  EXPECT_EQ(records[2]["privateKey"], false);
+  EXPECT_EQ(records[2]["certificate"], "Z2FyYmFnZQ==");
+  for (const char* member : {"subject", "issuer", "serialNumber", "notBefore", "notAfter"}) {
+    EXPECT_TRUE(records[2][member].is_null()) << member;
+  }
+  EXPECT_EQ(records[3]["type"], "ET");
+  EXPECT_EQ(records[3]["id"], "");
+  EXPECT_EQ(records[3]["thumbprint"], thumbprintOfDer);
+  // The same fields as the plain listing, in the same order.
+  const Records plain = manager.listCertificates();
+  ASSERT_EQ(plain.size(), records.size());
+  for (std::size_t i = 0; i < plain.size(); ++i) {
+    for (const char* member : {"type", "serial", "thumbprint"}) {
+      EXPECT_EQ(records[i][member], plain[i][member]) << i << member;
+    }
+  }
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "0:C_Login"), 0);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "0:C_OpenSession rw"), 0);
+}
+
 }  // namespace
 }  // namespace ankor::pkcs11
