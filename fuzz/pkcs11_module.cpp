@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ankor/capi/certificate.h"
 #include "ankor/capi/digest.h"
 #include "ankor/core/encoding.h"
 #include "ankor/front/dispatch.h"
@@ -341,6 +342,10 @@ class TokenComponents final : public ankor::Components {
   std::string readStandardInput(std::size_t maxBytes) override {
     return std::string("4321\n").substr(0, maxBytes);
   }
+  const ankor::CertificateDecoder& certificateDecoder() override {
+    return ankor::capi::systemCertificateDecoder();
+  }
+  ankor::ModuleInspector& moduleInspector() override { std::abort(); }
 
  private:
   FuzzLoader& loader_;
