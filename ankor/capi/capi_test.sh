@@ -124,32 +124,6 @@ else
 fi
 
 # ---- listing the MY store: capi list certificates ----------------------------------------------
-# record_of THUMBPRINT: the listed record of that thumbprint as compact JSON, "none"
-# when the listing in $out has none.
-record_of() {
-  python3 -c 'import json, sys
-rs = [r for r in json.loads(sys.stdin.read())["success"] if r["thumbprint"] == sys.argv[1]]
-print(json.dumps(rs[0], sort_keys=True, ensure_ascii=False) if rs else "none")' "$1" <<<"$out"
-}
-# openssl_fields DER: the decoded members as openssl reads them, in the listing's form.
-openssl_fields() {
-  local subject issuer serial start end
-  subject=$(openssl x509 -inform DER -in "$1" -noout -subject -nameopt RFC2253,-esc_msb | sed 's/^subject=//')
-  issuer=$(openssl x509 -inform DER -in "$1" -noout -issuer -nameopt RFC2253,-esc_msb | sed 's/^issuer=//')
-  serial=$(openssl x509 -inform DER -in "$1" -noout -serial | sed 's/^serial=//' | tr 'A-F' 'a-f')
-  start=$(openssl x509 -inform DER -in "$1" -noout -startdate | sed 's/^notBefore=//')
-  end=$(openssl x509 -inform DER -in "$1" -noout -enddate | sed 's/^notAfter=//')
-  python3 -c 'import json, sys, datetime
-iso = lambda t: datetime.datetime.strptime(t, "%b %d %H:%M:%S %Y GMT").strftime("%Y-%m-%dT%H:%M:%SZ")
-print(json.dumps({"subject": sys.argv[1], "issuer": sys.argv[2], "serialNumber": sys.argv[3],
-                  "notBefore": iso(sys.argv[4]), "notAfter": iso(sys.argv[5])}, sort_keys=True, ensure_ascii=False))' \
-    "$subject" "$issuer" "$serial" "$start" "$end"
-}
-# pick JSON KEYS...: those members of a record, as compact JSON.
-pick() {
-  python3 -c 'import json, sys
-r = json.loads(sys.argv[1]); print(json.dumps({k: r[k] for k in sys.argv[2:]}, sort_keys=True, ensure_ascii=False))' "$@"
-}
 sha1_of() { sha1sum "$1" | cut -c1-40; }
 
 # A certificate with names outside ASCII and no key binding, put in the store beside

@@ -9,6 +9,8 @@
 //                               the caller's length as it was
 //   ANKOR_FAULT_FREE_PUBLIC=n   C_GetTokenInfo reports n bytes of free public memory
 //   ANKOR_FAULT_SERIAL=text     C_GetTokenInfo reports this serial number
+//   ANKOR_FAULT_TOKEN_FLAGS=n   C_GetTokenInfo reports these flags besides the token's
+//                               own (CKF_USER_PIN_LOCKED 0x40000: a locked token)
 //   ANKOR_FAULT_RECORD=file     appends one line per initialisation, finalisation,
 //                               login, key generation, object creation and
 //                               signature with what the caller sent
@@ -116,6 +118,8 @@ EXPORT CK_RV C_Finalize(void* reserved) {
   FORWARD(C_Finalize, reserved);
 }
 
+EXPORT CK_RV C_GetInfo(CK_INFO* info) { FORWARD(C_GetInfo, info); }
+
 EXPORT CK_RV C_GetSlotList(CK_BBOOL present, CK_SLOT_ID* list, CK_ULONG* count) {
   FORWARD(C_GetSlotList, present, list, count);
 }
@@ -133,6 +137,7 @@ EXPORT CK_RV C_GetTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO* info) {
   const CK_RV rv = f ? f(slot, info) : CKR_GENERAL_ERROR;
   if (rv != CKR_OK) return rv;
   if (auto free = setting("FREE_PUBLIC")) info->ulFreePublicMemory = *free;
+  if (auto flags = setting("TOKEN_FLAGS")) info->flags |= *flags;
   if (const char* serial = std::getenv("ANKOR_FAULT_SERIAL"); serial != nullptr && inScope()) {
     std::memset(info->serialNumber, ' ', sizeof info->serialNumber);
     std::memcpy(info->serialNumber, serial,
