@@ -98,6 +98,18 @@ pick() {
   python3 -c 'import json, sys
 r = json.loads(sys.argv[1]); print(json.dumps({k: r[k] for k in sys.argv[2:]}, sort_keys=True, ensure_ascii=False))' "$@"
 }
+# ck_info_expected PATH INFO: the members of a system info modules entry for a module
+# at PATH that loaded and initialised, its CK_INFO taken from pkcs11-tool -I's output.
+ck_info_expected() {
+  python3 -c 'import json, re, sys
+field = lambda name: re.search(r"^" + name + r" +(.*)$", sys.argv[2], re.M).group(1)
+info = {"Cryptoki version": field("Cryptoki version"), "Manufacturer": field("Manufacturer"), "Library": field("Library")}
+library = re.match(r"(.*) \(ver (.*)\)$", info["Library"])
+print(json.dumps({"path": sys.argv[1], "present": True, "loaded": True, "loadError": None, "initialized": True,
+                  "initializeResult": 0, "cryptokiVersion": info["Cryptoki version"], "manufacturerId": info["Manufacturer"],
+                  "libraryDescription": library.group(1), "libraryVersion": library.group(2)}, sort_keys=True))' "$1" "$2"
+}
+
 finish() {
   echo "$((checks - failures)) passed, $failures failed"
   [ "$failures" -eq 0 ]

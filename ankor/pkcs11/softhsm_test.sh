@@ -324,11 +324,7 @@ check "every module of ND has its entry, in table order" "GD ET AT BR OB EP DX" 
 softhsm=$(module_entry GD)
 info=$(tool -I)
 check "SoftHSM2 loaded and initialised, its CK_INFO as pkcs11-tool reads it" \
-  "$(python3 -c 'import json, sys; print(json.dumps({"path": sys.argv[1], "present": True, "loaded": True,
-"loadError": None, "initialized": True, "initializeResult": 0, "cryptokiVersion": sys.argv[2],
-"manufacturerId": sys.argv[3], "libraryDescription": sys.argv[4], "libraryVersion": sys.argv[5]}, sort_keys=True))' \
-     "$SOFTHSM" "$(sed -n 's/^Cryptoki version *//p' <<<"$info")" "$(sed -n 's/^Manufacturer *//p' <<<"$info")" \
-     "$(sed -n 's/^Library *\(.*\) (ver .*/\1/p' <<<"$info")" "$(sed -n 's/^Library .*(ver \(.*\))$/\1/p' <<<"$info")")" \
+  "$(ck_info_expected "$SOFTHSM" "$info")" \
   "$(pick "$softhsm" path present loaded loadError initialized initializeResult cryptokiVersion manufacturerId libraryDescription libraryVersion)"
 check "every slot pkcs11-tool lists, the free one included" "$(tool -L | grep -c '^Slot ')" \
   "$(python3 -c 'import json, sys; print(len(json.loads(sys.argv[1])["slots"]))' "$softhsm")"
