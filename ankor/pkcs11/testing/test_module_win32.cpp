@@ -169,6 +169,17 @@ CK_RV C_Finalize(void*) {
   return CKR_OK;
 }
 
+// The module's own description, for system info modules.
+CK_RV C_GetInfo(CK_INFO* info) {
+  if (info == nullptr) return CKR_ARGUMENTS_BAD;
+  std::memset(info, 0, sizeof *info);
+  info->cryptokiVersion = {2, 20};
+  blankCopy(info->manufacturerID, sizeof info->manufacturerID, "Ankor tests");
+  blankCopy(info->libraryDescription, sizeof info->libraryDescription, "Ankor Wine module");
+  info->libraryVersion = {1, 0};
+  return CKR_OK;
+}
+
 CK_RV C_GetSlotList(CK_BBOOL, CK_SLOT_ID* list, CK_ULONG* count) {
   if (list != nullptr) list[0] = kSlot;
   *count = 1;
@@ -378,6 +389,7 @@ __declspec(dllexport) CK_RV C_GetFunctionList(CK_FUNCTION_LIST** list) {
     t.C_Initialize = C_Initialize;
     t.C_Finalize = C_Finalize;
     t.C_GetFunctionList = C_GetFunctionList;
+    t.C_GetInfo = C_GetInfo;
     t.C_GetSlotList = C_GetSlotList;
     t.C_GetSlotInfo = C_GetSlotInfo;
     t.C_GetTokenInfo = C_GetTokenInfo;
