@@ -142,7 +142,7 @@ TEST_F(Sign, FailureMessages) {
       {"signHash", 2, win::kErrorMoreData, kAes, "Err CryptSignHash Err 234"},
   };
   expectFailures(
-      cases, Reported::kThrown,
+      cases, Reported::Thrown,
       [](FakePlatform& p, const std::u16string& provider) { p.storedRecord = record(provider, 1); },
       [](FakePlatform& p, const std::u16string&) {
         return CapiSigner(p).sign(kThumbprint, "sha256", b64("x"), false);
