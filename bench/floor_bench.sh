@@ -14,7 +14,7 @@
 # first, which otherwise favours whichever always runs second.
 # Before timing, the floors' standard output (and for Orvask the database dump and log
 # lines without timestamps) are checked to equal the programs', so the comparison is
-# honest.
+# honest (floor_test.sh checks orvask_floor the same way in CTest).
 #
 # With INSTRUCTIONS=1 it also counts the instructions of one run of each side with
 # valgrind's callgrind (user space: program, loader and libraries), which stays
@@ -32,14 +32,7 @@ point=/media/v
 if [ -z "${FLOOR_IN_NAMESPACE:-}" ]; then
   export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
   [ -f "$build/build.ninja" ] || cmake --preset linux >/dev/null
-  cmake --build "$build" --target Orvask ankor >/dev/null
-  mkdir -p "$build/bench"
-  # The floor links the same static SQLite as Orvask.
-  deps=$(sed -n 's/^TARVO_LINUX_DEPS:PATH=//p' "$build/CMakeCache.txt")/prefix
-  cc -O2 -g -Wall -DFLOOR_DRIVE_MOUNT_POINT="\"$point\"" -I"$deps/include" bench/orvask_floor.c \
-    -o "$build/bench/orvask_floor" "$deps/lib/libsqlite3.a" -lpthread
-  cc -O2 -Wall bench/run_timed.c -o "$build/bench/run_timed"
-  cc -O2 -g -Wall -I/usr/include/p11-kit-1 bench/token_floor.c -o "$build/bench/token_floor" -lcrypto -ldl
+  cmake --build "$build" --target Orvask ankor orvask_floor token_floor run_timed >/dev/null
   FLOOR_IN_NAMESPACE=1 exec unshare -m --propagation private bash "$0" "$@"
 fi
 

@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
   FixedDrive drive;
   orvask::CLog log((dir / "OrvaskApp.log").string());
   std::ostringstream out;
-  orvask::OrvaskContext context{inventory, drive, log, out, orvask::DatabaseSettings{db, 300}};
+  orvask::OrvaskContext context{inventory, drive, log, out, orvask::DatabaseSettings{db, std::chrono::milliseconds(30000)}};
 
   std::ostringstream json;
   json << "{\"content\":[";

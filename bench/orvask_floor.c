@@ -171,10 +171,12 @@ static int counts(const char* status, size_t n) {
 }
 
 /* Fills the inventory: packages whose files may be present, dated by their file list. */
-static int inventory(Products* out, Buffer* codes) {
+/* The products point into the status text, which the caller frees after them. */
+static int inventory(Products* out, Buffer* codes, char** statusText) {
   size_t size = 0;
   char* text = readFile("/var/lib/dpkg/status", &size);
   if (!text) return -1;
+  *statusText = text;
   const int info = open("/var/lib/dpkg/info", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const char* end = text + size;
   const char *package = NULL, *packageEnd = NULL, *arch = NULL, *archEnd = NULL;
@@ -265,7 +267,7 @@ static int inventory(Products* out, Buffer* codes) {
   }
   free(pending);
   sortUnique(out);
-  return 0; /* `text` stays alive: the products point into it */
+  return 0;
 }
 
 /* ---- the document ---- */
@@ -428,7 +430,8 @@ static int columnNamed(sqlite3_stmt* stmt, const char* name) {
 static void verifyMachine(Buffer* out) {
   Buffer codes = {0};
   Products installed = {0};
-  if (inventory(&installed, &codes) != 0) exit(5);
+  char* statusText = NULL;
+  if (inventory(&installed, &codes, &statusText) != 0) exit(5);
   CodeSet set;
   setBuild(&set, &installed);
 
@@ -439,6 +442,8 @@ static void verifyMachine(Buffer* out) {
   const int codeColumn = columnNamed(select, "ProductCode");
   size_t rows = 0;
   Products found = {malloc(sizeof(Product) * (installed.count + 1)), 0, 0};
+  char* listed = NULL;
+  Products added = {0};
   int rc;
   while ((rc = sqlite3_step(select)) == SQLITE_ROW) {
     ++rows;
@@ -449,19 +454,26 @@ static void verifyMachine(Buffer* out) {
   must(rc == SQLITE_DONE, db);
   sqlite3_finalize(select);
   sqlite3_close(db);
-  if (rows == 0) return document(out, 61461, "BlackList vazia.", NULL);
+  if (rows == 0) {
+    document(out, 61461, "BlackList vazia.", NULL);
+    goto done;
+  }
   if (found.count > 0) {
     sortUnique(&found);
-    return document(out, 61464, "Software(s) instalado(s) consta(m) na BlackList.", &found);
+    document(out, 61464, "Software(s) instalado(s) consta(m) na BlackList.", &found);
+    goto done;
   }
-  if (!driveFixedOrRemote()) return document(out, 61451, "Drive [V:] nao esta mapeado ou esta em estado de erro.", NULL);
+  if (!driveFixedOrRemote()) {
+    document(out, 61451, "Drive [V:] nao esta mapeado ou esta em estado de erro.", NULL);
+    goto done;
+  }
 
   /* The white list: read and stored in one write transaction. */
   db = openDatabase();
   must(sqlite3_exec(db, "BEGIN IMMEDIATE", NULL, NULL, NULL) == SQLITE_OK, db);
   must(sqlite3_prepare_v2(db, kSelectWhiteList, -1, &select, NULL) == SQLITE_OK, db);
   const int whiteColumn = columnNamed(select, "ProductCode");
-  char* listed = calloc(installed.count + 1, 1);
+  listed = calloc(installed.count + 1, 1);
   size_t whiteRows = 0, stale = 0;
   while ((rc = sqlite3_step(select)) == SQLITE_ROW) {
     ++whiteRows;
@@ -476,7 +488,7 @@ static void verifyMachine(Buffer* out) {
     fprintf(stderr, "orvask_floor: white-list removals are not part of this floor\n");
     exit(3);
   }
-  Products added = {malloc(sizeof(Product) * (installed.count + 1)), 0, 0};
+  added.items = malloc(sizeof(Product) * (installed.count + 1));
   for (size_t i = 0; i < installed.count; ++i)
     if (whiteRows == 0 || !listed[i]) added.items[added.count++] = installed.items[i];
   if (added.count > 0) insertRows(db, kInsertWhiteList, &added);
@@ -486,6 +498,14 @@ static void verifyMachine(Buffer* out) {
   out->size = 0;
   must(sqlite3_exec(db, "COMMIT", NULL, NULL, NULL) == SQLITE_OK, db);
   sqlite3_close(db);
+done:
+  free(added.items);
+  free(listed);
+  free(found.items);
+  free(set.slots);
+  free(installed.items);
+  free(codes.data);
+  free(statusText);
 }
 
 /* Base64 up to "=" or the first character outside the alphabet. */
@@ -554,6 +574,8 @@ static void updateBlackList(const char* input, Buffer* out) {
   }
   sqlite3_close(db);
   document(out, 61465, "BlackList atualizada.", NULL);
+  free(entries.items);
+  free(json);
 }
 
 int main(int argc, char** argv) {
@@ -571,8 +593,12 @@ int main(int argc, char** argv) {
   else if (strcasecmp(command, "VerifyMachine") == 0) verifyMachine(&out);
   else if (strcasecmp(command, "UpdateBlackList") == 0 && argc > 2) updateBlackList(argv[2], &out);
   else return 2;
-  if (out.size > 0 && writeAll(1, out.data, out.size) != 0) return 6;
-  if (logFd >= 0 && writeAll(logFd, log.data, log.size) != 0) return 6;
+  int status = 0;
+  if (out.size > 0 && writeAll(1, out.data, out.size) != 0) status = 6;
+  if (status == 0 && logFd >= 0 && writeAll(logFd, log.data, log.size) != 0) status = 6;
   if (logFd >= 0) close(logFd);
-  return 0;
+  free(log.data);
+  free(out.data);
+  free(args.data);
+  return status;
 }

@@ -54,12 +54,12 @@ single_runs() {
 }
 
 # Each command once to check it works (and to warm the caches), then the timed runs.
-"$build/bin/pkcs11_floor" "$SOFTHSM" "$PIN" 42 "$count"
+"$build/bench/pkcs11_floor" "$SOFTHSM" "$PIN" 42 "$count"
 check=$("$build/bin/ankor" pkcs11 crypt signList GD "$thumbprint" sha256 "$PIN" "$list")
 signed=$(grep -c '"signed": "' <<<"$check" || true)
 [ "$signed" -eq "$count" ] || { echo "signList gave $signed signatures, not $count: $check" >&2; exit 1; }
 for ((run = 0; run < runs; run++)); do
-  echo "floor $(seconds "$build/bin/pkcs11_floor" "$SOFTHSM" "$PIN" 42 "$count")"
+  echo "floor $(seconds "$build/bench/pkcs11_floor" "$SOFTHSM" "$PIN" 42 "$count")"
   echo "signList $(seconds "$build/bin/ankor" pkcs11 crypt signList GD "$thumbprint" sha256 "$PIN" "$list")"
   echo "single $(seconds single_runs)"
 done >"$work/times"

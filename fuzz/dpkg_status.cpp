@@ -26,10 +26,19 @@ bool isFieldName(const std::string& name) {
   return true;
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+// White space a value may not begin or end with: what the parser trims.
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+
+// Field names compare without regard to ASCII letter case: kept in lower case.
+std::string lowered(std::string name) {
+  for (char& c : name)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return name;
+}
 
 // A reading of a well-formed file: stanzas separated by empty lines; each line "Name: value"
-// (a value without surrounding blanks, no field twice in a stanza) or a continuation line
+// (a value without surrounding blanks, no field twice in a stanza, names in any letter
+// case) or a continuation line
 // (a space, then text). Nothing when the file is not of that form.
 std::optional<std::vector<Stanza>> readWellFormed(const std::string& text) {
   std::vector<Stanza> stanzas;
@@ -53,7 +62,7 @@ std::optional<std::vector<Stanza>> readWellFormed(const std::string& text) {
     }
     const std::size_t colon = line.find(": ");
     if (colon == std::string::npos) return std::nullopt;
-    const std::string name = line.substr(0, colon);
+    const std::string name = lowered(line.substr(0, colon));
     const std::string value = line.substr(colon + 2);
     if (!isFieldName(name) || value.empty() || isBlank(value.front()) || isBlank(value.back()) ||
         current.count(name) != 0) {
@@ -90,7 +99,7 @@ std::string buildFile(fuzz::Input& input) {
       if ((present >> f & 1) == 0) continue;
       const std::string name = kFields[(f + input.byte()) % 8];
       if (!used.insert(name).second) continue;
-      file += name + ": " + (name == "Status" ? std::string(kStates[input.byte() % 8]) : value()) + "\n";
+      file += ((input.byte() & 3) == 0 ? lowered(name) : name) + ": " + (name == "Status" ? std::string(kStates[input.byte() % 8]) : value()) + "\n";
       if (name == "Description") {
         for (int lines = input.byte() % 3; lines > 0; --lines) file += " " + value() + "\n";
       }
@@ -124,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<orvask::DpkgPackage> expected;
   for (const Stanza& stanza : *stanzas) {
     const auto field = [&](const char* name) {
-      const auto it = stanza.find(name);
+      const auto it = stanza.find(lowered(name));
       return it == stanza.end() ? std::string() : it->second;
     };
     if (field("Package").empty()) continue;

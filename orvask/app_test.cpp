@@ -28,7 +28,7 @@ class App : public ::testing::Test {
   int run(std::vector<std::string> args, StartupStatus startup = StartupStatus::Ready) {
     out.str("");
     CLog log(logPath, [] { return std::tm{}; });
-    OrvaskContext context{inventory, drive ? *drive : fakeDrive, log, out, DatabaseSettings{db, 1, readOnly}};
+    OrvaskContext context{inventory, drive ? *drive : fakeDrive, log, out, DatabaseSettings{db, std::chrono::milliseconds(100), readOnly}};
     const int status = runOrvask(startup, args, context);
     log.close();
     return status;
@@ -44,7 +44,7 @@ class App : public ::testing::Test {
     return lines;
   }
   std::string document(int code) {
-    CChecker checker(inventory, DatabaseSettings{db, 1});
+    CChecker checker(inventory, DatabaseSettings{db, std::chrono::milliseconds(100)});
     std::ostringstream text;
     checker.PrintResult(code, text);
     return text.str();
@@ -240,7 +240,7 @@ TEST_F(App, UnwritableOutputFailsTheRun) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"Version"}, {"VerifyMachine"}}) {
     std::ostream closed(&refusing);
     CLog log(logPath, [] { return std::tm{}; });
-    OrvaskContext context{inventory, fakeDrive, log, closed, DatabaseSettings{db, 1}};
+    OrvaskContext context{inventory, fakeDrive, log, closed, DatabaseSettings{db, std::chrono::milliseconds(100)}};
     EXPECT_EQ(runOrvask(StartupStatus::Ready, args, context), -1) << args[0];
     log.close();
     EXPECT_EQ(logLines().back(), "|ERROR|Erro generico na aplicacao.Falha ao escrever na saida padrao.") << args[0];

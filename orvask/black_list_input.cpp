@@ -4,8 +4,6 @@
 
 #include <array>
 #include <memory>
-#include <optional>
-#include <vector>
 
 namespace orvask {
 
@@ -22,85 +20,11 @@ constexpr std::array<signed char, 256> kBase64Values = [] {
   return table;
 }();
 
-struct PlainEntry {
-  std::string_view name, productCode, version;
-};
+}  // namespace
 
-// The list in the form hosts send it, read without building a JSON tree:
-//   {"content":[{"name":"…","productcode":"…","version":"…"}, …]}
-// with whitespace between tokens, the three members in any order (each at most once, a
-// missing one is empty) and plain strings. Anything else — an escape, a comment, another
-// member, another value type, a byte order mark, text after the object — returns nothing
-// and goes to the general reader. For every input accepted here the general reader
-// builds the same value, so the entries are the same (checked by the tests against it).
-class PlainList {
- public:
-  explicit PlainList(std::string_view json) : at_(json.data()), end_(json.data() + json.size()) {}
-
-  std::optional<std::vector<PlainEntry>> read() {
-    std::vector<PlainEntry> entries;
-    std::string_view key;
-    if (!token('{') || !string(key) || key != "content" || !token(':') || !token('[')) return std::nullopt;
-    if (!token(']')) {
-      do {
-        PlainEntry entry;
-        if (!object(entry)) return std::nullopt;
-        entries.push_back(entry);
-      } while (token(','));
-      if (!token(']')) return std::nullopt;
-    }
-    if (!token('}')) return std::nullopt;
-    skipSpaces();
-    if (at_ != end_) return std::nullopt;
-    return entries;
-  }
-
- private:
-  // The reader's whitespace: space, tab, CR and LF.
-  void skipSpaces() {
-    while (at_ != end_ && (*at_ == ' ' || *at_ == '\t' || *at_ == '\r' || *at_ == '\n')) ++at_;
-  }
-  bool token(char c) {
-    skipSpaces();
-    if (at_ == end_ || *at_ != c) return false;
-    ++at_;
-    return true;
-  }
-  // A string without escapes; its bytes as they are, whatever they are.
-  bool string(std::string_view& out) {
-    if (!token('"')) return false;
-    const char* start = at_;
-    while (at_ != end_ && *at_ != '"') {
-      if (*at_ == '\\') return false;
-      ++at_;
-    }
-    if (at_ == end_) return false;
-    out = std::string_view(start, static_cast<std::size_t>(at_ - start));
-    ++at_;
-    return true;
-  }
-  bool object(PlainEntry& entry) {
-    if (!token('{')) return false;
-    if (token('}')) return true;
-    bool seenName = false, seenCode = false, seenVersion = false;
-    do {
-      std::string_view key, value;
-      if (!string(key) || !token(':') || !string(value)) return false;
-      bool* seen = key == "name" ? &seenName : key == "productcode" ? &seenCode
-                 : key == "version" ? &seenVersion : nullptr;
-      if (seen == nullptr || *seen) return false;
-      *seen = true;
-      (key == "name" ? entry.name : key == "productcode" ? entry.productCode : entry.version) = value;
-    } while (token(','));
-    return token('}');
-  }
-
-  const char* at_;
-  const char* end_;
-};
-
-// Any JSON the reader takes (comments, escapes, other members and types included).
-bool readGeneralList(std::string_view json, SoftwareMap& entries) {
+// JsonCpp's reader at its default settings: comments, a root of any type, trailing text
+// and duplicate keys allowed.
+bool readBlackListJson(std::string_view json, SoftwareMap& entries) {
   Json::Value root;
   std::string errors;
   const std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
@@ -122,7 +46,7 @@ bool readGeneralList(std::string_view json, SoftwareMap& entries) {
   SoftwareMap read;
   for (Json::ArrayIndex i = 0; i < content.size(); ++i) {
     const Json::Value& item = content[i];
-    if (!item.isObject() && !item.isNull()) return false;
+    if (!item.isObject()) return false;  // null and every other value are not an entry
     SoftwareRecord record;
     if (!text(item, "name", record.Name)) return false;
     if (record.Name.empty()) break;
@@ -132,8 +56,6 @@ bool readGeneralList(std::string_view json, SoftwareMap& entries) {
   entries = std::move(read);
   return true;
 }
-
-}  // namespace
 
 std::string DecodeBase64(std::string_view text) {
   std::string out(text.size() / 4 * 3 + 2, '\0');
@@ -163,24 +85,6 @@ std::string DecodeBase64(std::string_view text) {
   }
   out.resize(n);
   return out;
-}
-
-bool readBlackListJson(std::string_view json, SoftwareMap& entries, BlackListReader reader) {
-  if (reader == BlackListReader::General) return readGeneralList(json, entries);
-  const std::optional<std::vector<PlainEntry>> plain = PlainList(json).read();
-  if (!plain) return readGeneralList(json, entries);
-  SoftwareMap read;
-  for (const PlainEntry& entry : *plain) {
-    if (entry.name.empty()) break;
-    if (read.find(entry.productCode) != read.end()) continue;  // the first one wins
-    SoftwareRecord record;
-    record.Name = entry.name;
-    record.Version = entry.version;
-    record.ProductCode = entry.productCode;
-    addSoftware(read, std::move(record));
-  }
-  entries = std::move(read);
-  return true;
 }
 
 bool readBlackListInput(std::string_view base64, SoftwareMap& entries) {

@@ -13,13 +13,11 @@ namespace orvask {
 
 // Reads the "UpdateBlackList" input (base64 of {"content":[{"name","productcode",
 // "version"},...]}) into `entries`, first product code wins, up to the first element
-// without a name. False when the input is not JSON or has a shape it cannot be read in.
+// without a name. False when the input is not JSON or has a shape it cannot be read in
+// (an element that is not an object, null included, is such a shape).
 [[nodiscard]] bool readBlackListInput(std::string_view base64, SoftwareMap& entries);
 
-// The same for the decoded JSON text. Plain lists are read directly and anything else
-// by the general JSON reader; `General` forces the latter (the tests compare the two).
-enum class BlackListReader { Any, General };
-[[nodiscard]] bool readBlackListJson(std::string_view json, SoftwareMap& entries,
-                                     BlackListReader reader = BlackListReader::Any);
+// The same for the decoded JSON text, read by JsonCpp at its default settings.
+[[nodiscard]] bool readBlackListJson(std::string_view json, SoftwareMap& entries);
 
 }  // namespace orvask

@@ -1,8 +1,8 @@
 #include "orvask/checker.h"
 
-#include <cstdint>
 #include <memory>
-#include <vector>
+#include <string_view>
+#include <unordered_set>
 
 #include "orvask/framework.h"
 
@@ -48,53 +48,15 @@ bool CChecker::SplitByList(const SoftwareMap& source, const SoftwareMap& lookup,
 
 namespace {
 
-// The installed product codes, for lookups by a column's text, each with a mark: an
-// open-addressing table (FNV-1a, linear probing, at most half full) of views into the
-// keys of the inventory, which outlives it. No allocation per code.
-class CodeMarks {
- public:
-  explicit CodeMarks(const SoftwareMap& inventory) {
-    std::size_t capacity = 16;
-    while (capacity < 2 * inventory.size()) capacity *= 2;
-    slots_.resize(capacity);
-    for (const auto& entry : inventory) {
-      Slot& slot = find(entry.first);
-      slot.data = entry.first.data();
-      slot.size = static_cast<std::uint32_t>(entry.first.size());
-      slot.used = true;
-    }
-  }
-  // Marks the code; false when it is not installed.
-  bool mark(std::string_view code) {
-    Slot& slot = find(code);
-    if (slot.used) slot.marked = true;
-    return slot.used;
-  }
-  [[nodiscard]] bool marked(std::string_view code) { return find(code).marked; }
-  void clearMarks() {
-    for (Slot& slot : slots_) slot.marked = false;
-  }
+using CodeSet = std::unordered_set<std::string_view>;
 
- private:
-  struct Slot {  // 16 bytes: a code's view, packed (codes are far shorter than 4 GiB)
-    const char* data = nullptr;
-    std::uint32_t size = 0;
-    bool used = false;
-    bool marked = false;
-    [[nodiscard]] std::string_view code() const { return {data, size}; }
-  };
-  // The code's slot, or the free slot where it would go.
-  Slot& find(std::string_view code) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (const char c : code) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = static_cast<std::size_t>(hash) & mask;; i = (i + 1) & mask) {
-      Slot& slot = slots_[i];
-      if (!slot.used || slot.code() == code) return slot;
-    }
-  }
-  std::vector<Slot> slots_;
-};
+// The product codes of a map, as views into its keys (the map outlives the set).
+CodeSet codesOf(const SoftwareMap& map) {
+  CodeSet codes;
+  codes.reserve(map.size());
+  for (const auto& entry : map) codes.insert(entry.first);
+  return codes;
+}
 
 // A white-list step that could not be read or stored ends the run: a list that is not
 // known must not make an unchanged machine look new, nor store the inventory again.
@@ -108,15 +70,16 @@ int CChecker::CheckBlackList() {
   // Only the product codes of the list matter: each is looked up among the installed
   // products. An unreadable list counts as the rows read so far.
   found.clear();
-  CodeMarks installed(inventory);
+  const CodeSet installed = codesOf(inventory);
+  CodeSet listed;  // the installed codes the list holds (views into the inventory's keys)
   bool anyRow = false;
   (void)CDBOrvask(database_).ForEachProductCode(kSelectBlackList, [&](std::string_view code) {
     anyRow = true;
-    (void)installed.mark(code);
+    if (const auto at = installed.find(code); at != installed.end()) listed.insert(*at);
   });
   if (!anyRow) return kBlackListEmpty;
   for (const auto& entry : inventory)
-    if (installed.marked(entry.first)) found.insert(found.end(), entry);
+    if (listed.contains(entry.first)) found.insert(found.end(), entry);
   return found.empty() ? kMachineReleased : kBlackListedFound;
 }
 
@@ -128,15 +91,17 @@ int CChecker::CheckWhiteList() {
   whiteListUpdate_ = std::make_unique<CDBTransaction>(database_);
   CDBTransaction& database = *whiteListUpdate_;
   require(database.begin(), database);
-  CodeMarks listed(inventory);
+  const CodeSet installed = codesOf(inventory);
+  CodeSet listed;  // the installed codes the list holds (views into the inventory's keys)
   bool anyRow = false;
   SoftwareMap removed;  // white-listed products that are no longer installed
   const auto readList = [&] {
     anyRow = false;
-    listed.clearMarks();
+    listed.clear();
     require(database.ForEachProductCode(kSelectWhiteList, [&](std::string_view code) {
       anyRow = true;
-      if (!listed.mark(code)) addSoftware(removed, SoftwareRecord{{}, {}, std::string(code), {}, {}});
+      if (const auto at = installed.find(code); at != installed.end()) listed.insert(*at);
+      else addSoftware(removed, SoftwareRecord{{}, {}, std::string(code), {}, {}});
     }), database);
   };
   readList();
@@ -154,7 +119,7 @@ int CChecker::CheckWhiteList() {
     readList();
   }
   for (const auto& entry : inventory)
-    if (!listed.marked(entry.first)) notFound.insert(notFound.end(), entry);
+    if (!listed.contains(entry.first)) notFound.insert(notFound.end(), entry);
   if (notFound.empty()) return kMachineReleased;
   require(database.InsertList(kInsertWhiteList, notFound), database);
   return kNewSoftwareFound;

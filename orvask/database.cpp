@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <thread>
+
 #include "orvask/framework.h"
 
 namespace orvask {
@@ -12,10 +15,16 @@ void finalizeStatement(sqlite3_stmt* stmt) noexcept { sqlite3_finalize(stmt); }
 
 namespace {
 
-// Busy handler: wait 100 ms and retry, until the configured number of waits is used up.
-int waitWhileBusy(void* limit, int waitsSoFar) {
-  if (waitsSoFar >= *static_cast<const int*>(limit)) return 0;
-  sqlite3_sleep(100);
+// Busy handler: wait 100 ms (less when the deadline is nearer) and retry, until the run's
+// deadline has passed. The first wait of the run fixes the deadline.
+int waitWhileBusy(void* settings, int) {
+  const auto& wait = *static_cast<const DatabaseSettings*>(settings);
+  const auto now = std::chrono::steady_clock::now();
+  std::optional<std::chrono::steady_clock::time_point>& deadline = wait.busyDeadline->at;
+  if (!deadline) deadline = now + wait.busyWait;
+  if (now >= *deadline) return 0;
+  std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(std::chrono::milliseconds(100),
+                                                                             *deadline - now));
   return 1;
 }
 
@@ -37,8 +46,8 @@ std::string errorText(sqlite3* db) {
   return text != nullptr ? text : "out of memory";
 }
 
-// Opens the database with the bounded busy wait; `limit` must outlive the connection.
-int openDatabase(const DatabaseSettings& settings, SqliteConnection& connection, int& limit, std::string& error) {
+// Opens the database with the bounded busy wait; `settings` must outlive the connection.
+int openDatabase(const DatabaseSettings& settings, SqliteConnection& connection, std::string& error) {
   sqlite3* db = nullptr;
   // One thread uses a connection, so SQLite need not lock it on every call.
   const int flags = (settings.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
@@ -49,8 +58,7 @@ int openDatabase(const DatabaseSettings& settings, SqliteConnection& connection,
     error = errorText(db);
     return kDbOpenFailed;
   }
-  limit = settings.busyWaitSteps;
-  sqlite3_busy_handler(db, waitWhileBusy, &limit);
+  sqlite3_busy_handler(db, waitWhileBusy, const_cast<DatabaseSettings*>(&settings));
   return kDbDone;
 }
 
@@ -163,7 +171,7 @@ int CDBTransaction::fail(int code) {
 }
 
 int CDBTransaction::begin() {
-  if (const int rc = openDatabase(settings_, connection_, busyLimit_, lastError_); rc != kDbDone) return rc;
+  if (const int rc = openDatabase(settings_, connection_, lastError_); rc != kDbDone) return rc;
   // IMMEDIATE takes the write lock up front, so two writers wait for each other instead
   // of deadlocking on a lock upgrade.
   if (!exec(connection_.get(), "BEGIN IMMEDIATE")) return fail(kDbBatchFailed);
@@ -202,13 +210,13 @@ int CDBTransaction::commit() {
 
 int CDBOrvask::ForEachProductCode(const std::string& statement, const std::function<void(std::string_view)>& visit) {
   SqliteConnection connection;
-  if (openDatabase(settings_, connection, busyLimit_, lastError_) != kDbDone) return kDbOpenFailed;
+  if (openDatabase(settings_, connection, lastError_) != kDbDone) return kDbOpenFailed;
   return visitProductCodes(connection.get(), statement, visit, lastError_);
 }
 
 int CDBOrvask::LoadList(const std::string& statement, SoftwareMap& map) {
   SqliteConnection connection;
-  if (openDatabase(settings_, connection, busyLimit_, lastError_) != kDbDone) return kDbOpenFailed;
+  if (openDatabase(settings_, connection, lastError_) != kDbDone) return kDbOpenFailed;
   return loadRows(connection.get(), statement, map, lastError_);
 }
 
@@ -217,7 +225,7 @@ int CDBOrvask::LoadList(const std::string& statement, SoftwareMap& map) {
 int CDBOrvask::InsertList(const std::string& statement, const SoftwareMap& map) {
   if (map.empty()) {
     SqliteConnection connection;  // opening alone creates a missing file, as every access does
-    return openDatabase(settings_, connection, busyLimit_, lastError_);
+    return openDatabase(settings_, connection, lastError_);
   }
   CDBTransaction batch(settings_);
   int rc = batch.begin();
@@ -231,7 +239,7 @@ int CDBOrvask::InsertList(const std::string& statement, const SoftwareMap& map) 
 int CDBOrvask::DeleteList(const std::string& statement, const SoftwareMap& map) {
   if (map.empty()) {
     SqliteConnection connection;
-    return openDatabase(settings_, connection, busyLimit_, lastError_);
+    return openDatabase(settings_, connection, lastError_);
   }
   CDBTransaction batch(settings_);
   const int rc = batch.begin();

@@ -1,7 +1,10 @@
 #pragma once
 // Access to the software list database "Orvask.db". Every operation opens its own
 // connection; values travel as bound statement parameters, never inside the text.
+#include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,13 +35,22 @@ inline constexpr const char* kSelectBlackList = "SELECT * FROM TBBlackList";
 inline constexpr const char* kInsertBlackList =
     "INSERT INTO TBBlackList (Name, Version, ProductCode, Path, Date) VALUES (?1, ?2, ?3, ?4, ?5);";
 
+// The deadline of a run's waits for a busy database, on the steady clock: fixed when the
+// first wait begins, and shared by every wait after it, on any connection and statement.
+struct BusyDeadline {
+  std::optional<std::chrono::steady_clock::time_point> at;
+};
+
 struct DatabaseSettings {
   std::string path = "Orvask.db";
-  // A busy database is retried every 100 ms, at most this many times (300: 30 s).
-  int busyWaitSteps = 300;
+  // A busy database is retried every 100 ms; all the waits of a run end this long after
+  // the first one began (30 s), reads and writes alike.
+  std::chrono::milliseconds busyWait{30000};
   // Tests only: open the file read-only, as SQLite does by itself when the file cannot
   // be written (which file permissions alone cannot show to a test running as root).
   bool readOnly = false;
+  // One deadline for the run: copies of these settings share it.
+  std::shared_ptr<BusyDeadline> busyDeadline = std::make_shared<BusyDeadline>();
 };
 
 // sqlite3_close_v2 / sqlite3_finalize, for the owners below (sqlite3.h stays out of
@@ -82,8 +94,7 @@ class CDBTransaction {
  private:
   int fail(int code);
 
-  DatabaseSettings settings_;
-  int busyLimit_ = 0;  // read by the busy handler while the connection lives
+  DatabaseSettings settings_;  // read by the busy handler while the connection lives
   SqliteConnection connection_;
   bool open_ = false;
   std::string lastError_;
@@ -114,7 +125,6 @@ class CDBOrvask {
 
  private:
   DatabaseSettings settings_;
-  int busyLimit_ = 0;
   std::string lastError_;
 };
 

@@ -30,7 +30,7 @@ class Database : public ::testing::Test {
   void SetUp() override { testing::createSchema(db); }
   testing::TempDir dir;
   std::string db = dir.file("Orvask.db");
-  CDBOrvask access{DatabaseSettings{db, 3}};
+  CDBOrvask access{DatabaseSettings{db, std::chrono::milliseconds(300)}};
 };
 
 // Values are bound, so quotes and SQL text are stored and read back unchanged.
@@ -70,7 +70,7 @@ TEST_F(Database, FailureCodes) {
   EXPECT_EQ(access.InsertList("INSERT INTO NoSuchTable VALUES (?1,?2,?3,?4,?5)", mapOf({record("A", "a")})),
             kDbBatchFailed);
   EXPECT_EQ(access.DeleteList("DELETE FROM NoSuchTable WHERE x = ?1", mapOf({record("A", "a")})), kDbDone);
-  CDBOrvask nowhere(DatabaseSettings{dir.file("no/such/dir/Orvask.db"), 1});
+  CDBOrvask nowhere(DatabaseSettings{dir.file("no/such/dir/Orvask.db"), std::chrono::milliseconds(100)});
   EXPECT_EQ(nowhere.LoadList(kSelectBlackList, map), kDbOpenFailed);
   EXPECT_EQ(nowhere.InsertList(kInsertBlackList, mapOf({record("A", "a")})), kDbOpenFailed);
   EXPECT_EQ(nowhere.DeleteList(kDeleteWhiteList, mapOf({record("A", "a")})), kDbOpenFailed);
@@ -82,7 +82,7 @@ TEST(DatabaseFile, MissingFileIsCreatedEmpty) {
   testing::TempDir dir;
   const std::string db = dir.file("Orvask.db");
   SoftwareMap map;
-  EXPECT_EQ(CDBOrvask(DatabaseSettings{db, 1}).LoadList(kSelectBlackList, map), kDbPrepareFailed);
+  EXPECT_EQ(CDBOrvask(DatabaseSettings{db, std::chrono::milliseconds(100)}).LoadList(kSelectBlackList, map), kDbPrepareFailed);
   EXPECT_TRUE(std::filesystem::exists(db));
   EXPECT_TRUE(queryRows(db, "SELECT name FROM sqlite_master").empty());
 }
@@ -159,7 +159,7 @@ TEST_F(Database, BusyBeyondBoundGivesUp) {
 
 // A database that becomes free within the bound is waited for, by reads and writes.
 TEST_F(Database, BusyWithinBoundWaits) {
-  CDBOrvask patient(DatabaseSettings{db, 100});
+  CDBOrvask patient(DatabaseSettings{db, std::chrono::milliseconds(10000)});
   std::atomic<bool> locked{false};
   std::thread holder(holdLock, db, std::chrono::milliseconds(300), std::ref(locked));
   while (!locked) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -170,6 +170,32 @@ TEST_F(Database, BusyWithinBoundWaits) {
   EXPECT_TRUE(map.contains("L"));
   EXPECT_EQ(queryRows(db, "SELECT ProductCode FROM TBBlackList ORDER BY ProductCode"),
             (std::vector<std::string>{"A", "L"}));
+}
+
+// All the waits of a run end at one deadline on the steady clock, whichever connection or
+// statement meets the lock: once it has passed, a later read or write (through copies of
+// the run's settings) gives up at once instead of waiting its own full time again.
+TEST_F(Database, OneDeadlineForEveryWait) {
+  using std::chrono::milliseconds;
+  const DatabaseSettings settings{db, milliseconds(600)};
+  std::atomic<bool> locked{false};
+  std::thread holder(holdLock, db, milliseconds(2500), std::ref(locked));
+  while (!locked) std::this_thread::sleep_for(milliseconds(5));
+  const auto start = std::chrono::steady_clock::now();
+  SoftwareMap map;
+  const int load = CDBOrvask(settings).LoadList(kSelectBlackList, map);
+  const auto firstWait = std::chrono::steady_clock::now() - start;
+  const int insert = CDBOrvask(settings).InsertList(kInsertBlackList, mapOf({record("A", "a")}));
+  CDBTransaction transaction(settings);
+  const int begin = transaction.begin();
+  const auto laterWaits = std::chrono::steady_clock::now() - start - firstWait;
+  holder.join();
+  EXPECT_EQ(load, kDbReadFailed);
+  EXPECT_EQ(insert, kDbBatchFailed);
+  EXPECT_EQ(begin, kDbBatchFailed);
+  EXPECT_GE(firstWait, milliseconds(600));
+  EXPECT_LT(firstWait, milliseconds(1500));
+  EXPECT_LT(laterWaits, milliseconds(300));
 }
 
 TEST(SqliteOwners, MovesNullTheSource) {

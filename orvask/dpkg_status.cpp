@@ -6,10 +6,23 @@ namespace orvask {
 
 namespace {
 
+// White space as dpkg trims it from the end of a value: space, \t, \r, \f and \v.
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+
 std::string_view trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
   return s;
+}
+
+// Field names are compared without regard to ASCII letter case, as dpkg does.
+bool sameField(std::string_view field, std::string_view name) {
+  if (field.size() != name.size()) return false;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(field[i]) != lower(name[i])) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -37,10 +50,11 @@ bool nextDpkgStanza(std::string_view& rest, DpkgStanza& stanza) {
     if (colon == std::string_view::npos) continue;
     const std::string_view field = line.substr(0, colon);
     const std::string_view value = trim(line.substr(colon + 1));
-    if (field == "Package") current.package = value;
-    else if (field == "Architecture") current.architecture = value;
-    else if (field == "Version") current.version = value;
-    else if (field == "Status") current.status = value;
+    if (sameField(field, "Package")) current.package = value;
+    else if (sameField(field, "Architecture")) current.architecture = value;
+    else if (sameField(field, "Version")) current.version = value;
+    else if (sameField(field, "Status")) current.status = value;
+    else if (sameField(field, "Multi-Arch")) current.multiArch = value;
   }
   if (!inStanza || current.package.empty()) return false;
   stanza = current;
@@ -66,6 +80,11 @@ bool isInstalledStatus(std::string_view status) {
   if (last == std::string_view::npos) return false;
   const std::string_view state = status.substr(last + 1);
   return !state.empty() && state != "not-installed" && state != "config-files";
+}
+
+bool isNotInstalledStatus(std::string_view status) {
+  const std::size_t last = status.rfind(' ');
+  return last == std::string_view::npos || status.substr(last + 1) == "not-installed";
 }
 
 bool isInstalled(const DpkgPackage& package) { return isInstalledStatus(package.status); }

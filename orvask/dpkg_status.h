@@ -14,12 +14,13 @@ struct DpkgPackage {
   std::string status;  // "want flag state", e.g. "install ok installed"
 };
 
-// The same four fields as views into the status text.
+// The same four fields and Multi-Arch, as views into the status text.
 struct DpkgStanza {
   std::string_view package;
   std::string_view architecture;
   std::string_view version;
   std::string_view status;
+  std::string_view multiArch;  // "same" for instances that may be installed side by side
 };
 
 // Reads the next stanza that names a package from the front of `rest` into `stanza` and
@@ -41,6 +42,9 @@ void forEachDpkgStanza(std::string_view text, const std::function<void(const Dpk
 [[nodiscard]] bool isInstalled(const DpkgPackage& package);
 // The same rule on the Status field's text.
 [[nodiscard]] bool isInstalledStatus(std::string_view status);
+// True for the state "not-installed" and for a stanza without a Status field: an
+// instance that dpkg keeps only for its selection ("config-files" is still an instance).
+[[nodiscard]] bool isNotInstalledStatus(std::string_view status);
 
 // The product code of a package: "name:architecture", unique per installed instance.
 [[nodiscard]] std::string productCodeOf(const DpkgPackage& package);

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -5,8 +6,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "orvask/dpkg_status.h"
 #include "orvask/inventory_linux.h"
@@ -76,26 +80,43 @@ std::string installDate(int infoDir, const DpkgStanza& package, std::string& scr
   return text;
 }
 
-// Reads the status file afresh at the start of each enumeration (index 0) and then
-// parses it as the products are asked for, one stanza after the other: the fields are
-// views into the text, and only those of the product handed over are copied.
+// The journal's files in the order dpkg applies them: names of digits only, by their
+// number.
+std::vector<std::string> journalFiles(const std::string& updatesDir) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(updatesDir.c_str());
+  if (dir == nullptr) return names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name(entry->d_name);
+    if (!name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      names.emplace_back(name);
+  }
+  ::closedir(dir);
+  // By value: without leading zeros, a shorter number is the smaller one.
+  const auto value = [](const std::string& name) {
+    return std::string_view(name).substr(std::min(name.find_first_not_of('0'), name.size()));
+  };
+  std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+    const std::string_view x = value(a), y = value(b);
+    if (x.size() != y.size()) return x.size() < y.size();
+    return x != y ? x < y : a < b;
+  });
+  return names;
+}
+
+// The database as dpkg reads it, at the start of each enumeration (index 0): the status
+// file, then each journal file of updates/ in order. A later stanza of a package and
+// architecture replaces the earlier one wherever it stands (installed, then purged: not
+// installed). The fields are views into the texts, which live as long as the list.
 class DpkgInventory final : public ProductInventory {
  public:
   explicit DpkgInventory(std::string adminDir) : adminDir_(std::move(adminDir)) {}
 
   std::uint32_t productAt(std::uint32_t index, InstalledProduct& product) override {
     if (index == 0 && !load()) return kStatusUnreadable;
-    if (!text_) return kStatusUnreadable;
-    DpkgStanza package;
-    if (index != next_) {
-      // Out of order: count again from the start, without dating the products passed.
-      rest_ = std::string_view(text_.get(), size_);
-      next_ = 0;
-      while (next_ < index && nextInstalled(package)) ++next_;
-      if (next_ < index) return kInventoryNoMoreItems;
-    }
-    if (!nextInstalled(package)) return kInventoryNoMoreItems;
-    ++next_;
+    if (!loaded_) return kStatusUnreadable;
+    if (index >= installed_.size()) return kInventoryNoMoreItems;
+    const DpkgStanza& package = installed_[index];
     std::string code;
     code.reserve(package.package.size() + 1 + package.architecture.size());
     code.append(package.package).append(":").append(package.architecture);  // as productCodeOf
@@ -107,28 +128,80 @@ class DpkgInventory final : public ProductInventory {
 
  private:
   bool load() {
-    text_.reset();
-    next_ = 0;
-    if (!readWhole(adminDir_ + "/status", text_, size_)) {
-      text_.reset();
-      return false;
+    loaded_ = false;
+    texts_.clear();
+    installed_.clear();
+    if (!readText(adminDir_ + "/status")) return false;
+    // A journal file that vanished between the listing and the read was folded into
+    // the status file by dpkg in the meantime; the rest still apply.
+    for (const std::string& name : journalFiles(adminDir_ + "/updates")) (void)readText(adminDir_ + "/updates/" + name);
+    std::vector<DpkgStanza> stanzas;
+    std::map<std::string_view, std::vector<std::size_t>> instances;  // of each package name
+    for (std::size_t file = 0; file < texts_.size(); ++file) {
+      const Text& text = texts_[file];
+      forEachDpkgStanza(std::string_view(text.data.get(), text.size), [&](const DpkgStanza& stanza) {
+        std::vector<std::size_t>& slots = instances[stanza.package];
+        const std::size_t slot = file == 0 ? slotByArchitecture(stanzas, slots, stanza) : journalSlot(stanzas, slots, stanza);
+        if (slot == stanzas.size()) {
+          slots.push_back(slot);
+          stanzas.push_back(stanza);
+        } else {
+          stanzas[slot] = stanza;
+        }
+      });
     }
-    rest_ = std::string_view(text_.get(), size_);
+    for (const DpkgStanza& stanza : stanzas)
+      if (isInstalledStatus(stanza.status)) installed_.push_back(stanza);
     infoDir_.reset(::open((adminDir_ + "/info").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    loaded_ = true;
     return true;
   }
-  // The next stanza of a package whose files may be on the machine.
-  bool nextInstalled(DpkgStanza& package) {
-    while (nextDpkgStanza(rest_, package))
-      if (isInstalledStatus(package.status)) return true;
-    return false;
+  // The instance of the package with the stanza's architecture (stanzas.size() for a
+  // new one): how the status file's stanzas are placed.
+  static std::size_t slotByArchitecture(const std::vector<DpkgStanza>& stanzas, const std::vector<std::size_t>& slots,
+                                        const DpkgStanza& stanza) {
+    for (const std::size_t slot : slots)
+      if (stanzas[slot].architecture == stanza.architecture) return slot;
+    return stanzas.size();
+  }
+  // How a journal stanza is placed: a package with one instance that is not
+  // "not-installed" has that instance replaced, whatever the architecture (a
+  // cross-grade), unless both it and the stanza are "Multi-Arch: same"; otherwise the
+  // instance of the stanza's architecture is.
+  static std::size_t journalSlot(std::vector<DpkgStanza>& stanzas, std::vector<std::size_t>& slots,
+                                 const DpkgStanza& stanza) {
+    std::size_t present = 0, only = 0;
+    for (const std::size_t slot : slots) {
+      if (isNotInstalledStatus(stanzas[slot].status)) continue;
+      ++present;
+      only = slot;
+    }
+    if (present != 1 || (stanzas[only].multiArch == "same" && stanza.multiArch == "same"))
+      return slotByArchitecture(stanzas, slots, stanza);
+    // Other instances of the new architecture are not installed; the replaced one stands
+    // for the architecture from now on.
+    std::erase_if(slots, [&](std::size_t slot) {
+      const bool stale = slot != only && stanzas[slot].architecture == stanza.architecture;
+      if (stale) stanzas[slot].status = {};
+      return stale;
+    });
+    return only;
+  }
+  bool readText(const std::string& path) {
+    Text text;
+    if (!readWhole(path, text.data, text.size)) return false;
+    texts_.push_back(std::move(text));
+    return true;
   }
 
+  struct Text {
+    std::unique_ptr<char[]> data;
+    std::size_t size = 0;
+  };
   std::string adminDir_;
-  std::unique_ptr<char[]> text_;
-  std::size_t size_ = 0;
-  std::string_view rest_;  // the text not parsed yet
-  std::uint32_t next_ = 0;  // the index of the product the next stanza gives
+  std::vector<Text> texts_;  // the status file and the journal files, in order
+  std::vector<DpkgStanza> installed_;  // views into texts_
+  bool loaded_ = false;
   FileDescriptor infoDir_;
   std::string scratch_;  // file-list names, built in storage reused from product to product
 };

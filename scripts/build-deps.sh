@@ -1,21 +1,17 @@
 #!/usr/bin/env bash
-# Builds static JsonCpp and SQLite from Debian's own source packages, in the same
-# configuration for both targets:
-#   win32  with the i686 MinGW toolchain (Debian has no MinGW builds of either);
-#   linux  position-independent, for the programs to link, so that they start without
-#          the loader relocating either library (Debian ships JsonCpp only shared, and
-#          its SQLite build needs libm for SQL functions the programs do not use).
-# Usage: build-deps.sh linux|win32 OUTDIR   -> OUTDIR/prefix/{include,lib}
+# Builds static JsonCpp and SQLite for win32 from Debian's own source packages, with the
+# i686 MinGW toolchain (Debian has no MinGW builds of either; the Linux build links
+# Debian's shared libraries).
+# Usage: build-deps.sh win32 OUTDIR   -> OUTDIR/prefix/{include,lib}
 # Runs once per version of this script; later calls find the stamp and return at once.
 set -euo pipefail
 
 target=${1:-}
 case $target in
-  linux) target_flags=(-DCMAKE_POSITION_INDEPENDENT_CODE=ON) cc=(cc -fPIC) ar=ar ;;
   win32)
     target_flags=(-DCMAKE_TOOLCHAIN_FILE="$(cd "$(dirname "$0")" && pwd)/../cmake/toolchain-i686-w64-mingw32.cmake")
     cc=(i686-w64-mingw32-gcc-posix) ar=i686-w64-mingw32-ar ;;
-  *) echo "usage: build-deps.sh linux|win32 OUTDIR" >&2; exit 2 ;;
+  *) echo "usage: build-deps.sh win32 OUTDIR" >&2; exit 2 ;;
 esac
 out=$(mkdir -p "$2" && cd "$2" && pwd)
 prefix="$out/prefix"

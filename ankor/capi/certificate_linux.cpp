@@ -2,10 +2,11 @@
 // DER of its names, its serial number and its validity.
 #include "ankor/capi/certificate.h"
 
+#include <openssl/asn1.h>
+#include <openssl/x509.h>
+
 #include <ctime>
 #include <memory>
-
-#include "ankor/capi/libcrypto_linux.h"
 
 namespace ankor::capi {
 namespace {
@@ -45,15 +46,6 @@ std::optional<UtcTime> timeOf(const ASN1_TIME* time) {
 class OpenSslCertificateDecoder final : public CertificateDecoder {
  public:
   std::optional<CertificateFields> decode(const Bytes& der) const override {
-    try {
-      return decodeSteps(der);
-    } catch (const libcrypto::Unavailable&) {
-      return std::nullopt;  // no libcrypto: listed undecoded (the reason is on stderr)
-    }
-  }
-
- private:
-  static std::optional<CertificateFields> decodeSteps(const Bytes& der) {
     const std::uint8_t* cursor = der.data();
     Certificate certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
     // Bytes after the certificate make it another thing than one DER certificate.

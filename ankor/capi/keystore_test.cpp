@@ -116,11 +116,11 @@ TEST_F(Containers, FailureMessages) {
       {"none", 0, 0, {"", 24}, "countContainers - providerName is null"},
   };
   const auto oneContainer = [](FakePlatform& p, const Provider&) { p.containers = {"a"}; };
-  expectFailures(cases, Reported::kAsErrorText, oneContainer,
+  expectFailures(cases, Reported::AsErrorText, oneContainer,
                  [](FakePlatform& p, const Provider& provider) {
                    return CapiKeyStore(p).countContainers(provider.name, provider.type);
                  });
-  expectFailures(cases, Reported::kThrown, oneContainer,
+  expectFailures(cases, Reported::Thrown, oneContainer,
                  [](FakePlatform& p, const Provider& provider) {
                    return CapiKeyStore(p).listContainers(provider.name, provider.type);
                  });
@@ -217,7 +217,7 @@ TEST_F(CreateKeyPair, FailuresBecomeErrorText) {
       {"exportKey", 2, win::kKeySetExists, true, "createKeyPair - CryptExportKey"},
   };
   expectFailures(
-      cases, Reported::kAsErrorText, [](FakePlatform& p, bool) { p.publicKeyBlob = rsaBlob(); },
+      cases, Reported::AsErrorText, [](FakePlatform& p, bool) { p.publicKeyBlob = rsaBlob(); },
       [](FakePlatform& p, bool useExisting) {
         return CapiKeyStore(p).createKeyPair(kAes, 1024, "c", useExisting, false, 24, "", false);
       });
@@ -329,7 +329,7 @@ TEST_F(GenerateCSR, FailuresBecomeErrorText) {
       {"signAndEncodeRequest", 2, win::kBadKeySet, kAes,
        "generateCSR The second call to CryptSignAndEncode failed. "},
   };
-  expectFailures(cases, Reported::kAsErrorText, [](FakePlatform&, const std::string&) {},
+  expectFailures(cases, Reported::AsErrorText, [](FakePlatform&, const std::string&) {},
                  [](FakePlatform& p, const std::string& provider) {
                    return CapiKeyStore(p).generateCSR("Ana", provider, "c1", 24);
                  });
@@ -413,7 +413,7 @@ TEST_F(AcceptPKCS7, FailureMessages) {
       {"addCertificateToStore", 1, kDenied, kAes, "acceptPKCS7 - CertAddCertificateContextToStore"},
       {"setKeyProvInfo", 1, kDenied, kAes, "acceptPKCS7 - CertSetCertificateContextProperty"},
   };
-  expectFailures(cases, Reported::kThrown, [](FakePlatform&, const std::string&) {},
+  expectFailures(cases, Reported::Thrown, [](FakePlatform&, const std::string&) {},
                  [](FakePlatform& p, const std::string& provider) {
                    return CapiKeyStore(p).acceptPKCS7(kCertificate, provider, "c1", 1);
                  });

@@ -1,6 +1,5 @@
 // CryptoPlatform on Linux: a port of the calls on OpenSSL 3 with the Windows return
-// values and last-error codes. OpenSSL is reached through libcrypto_linux.h, which
-// loads the library on the first call that needs it. The software RSA providers are
+// values and last-error codes on OpenSSL's libcrypto. The software RSA providers are
 // offered under their Windows names and share one set of key containers; containers and the current
 // user's certificate stores live under $XDG_DATA_HOME/ankor (docs/linux-port.md: "CryptoAPI key store"),
 // in the files and formats of store_files_linux.h and store_format_linux.h.
@@ -8,7 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <openssl/bio.h>
+#include <openssl/bn.h>
 #include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/objects.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
 
 #include <algorithm>
 #include <array>
@@ -21,7 +27,6 @@
 #include <string>
 #include <vector>
 
-#include "ankor/capi/libcrypto_linux.h"
 #include "ankor/capi/platform.h"
 #include "ankor/capi/store_files_linux.h"
 #include "ankor/capi/store_format_linux.h"
@@ -32,7 +37,7 @@ namespace {
 
 // ---- OpenSSL owners ----------------------------------------------------------------
 
-// Free is the table's entry of the function that frees a T.
+// Free is the OpenSSL function that frees a T.
 template <typename T, auto Free>
 struct Freer {
   void operator()(T* p) const noexcept { Free(p); }
@@ -55,8 +60,6 @@ constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr std::uint32_t ERROR_NO_UNICODE_TRANSLATION = 1113;
 constexpr std::uint32_t NTE_BAD_UID = 0x80090001;
 constexpr std::uint32_t NTE_PROV_TYPE_NOT_DEF = 0x80090017;
-constexpr std::uint32_t NTE_PROVIDER_DLL_FAIL = 0x8009001D;
-constexpr std::uint32_t NTE_PROV_DLL_NOT_FOUND = 0x8009001E;
 constexpr std::uint32_t NTE_BAD_KEYSET_PARAM = 0x8009001F;
 constexpr std::uint32_t CRYPT_E_EXISTS = 0x80092005;
 constexpr std::uint32_t CRYPT_E_UNKNOWN_ALGO = 0x80091002;
@@ -259,9 +262,6 @@ class OpenSslPort final : public CryptoPlatform {
                                                                         : win::kKeySetNotDefined);
     }
     if (entry->type != type) return failWith(win::kProvTypeNoMatch);
-    // The provider's library, as CryptAcquireContext loads the provider's DLL: a
-    // provider that cannot work opens, creates and deletes no container.
-    (void)libcrypto::functions();
     const std::uint32_t action = flags & ~CRYPT_SILENT;
     if (action != 0 && action != win::kCryptNewKeySet && action != win::kCryptVerifyContext &&
         action != CRYPT_DELETEKEYSET) {
@@ -842,148 +842,10 @@ class OpenSslPort final : public CryptoPlatform {
   Table<CertificateObject> certificates_;
 };
 
-// The port, with a missing or incomplete libcrypto as the failure of the call that
-// needed it: the provider DLL's errors of a Windows call, NTE_PROV_DLL_NOT_FOUND and
-// NTE_PROVIDER_DLL_FAIL (the library and the loader's reason are on standard error).
-class LinuxPlatform final : public CryptoPlatform {
- public:
-  std::uint32_t lastError() override { return port_.lastError(); }
-  void setLastError(std::uint32_t code) override { port_.setLastError(code); }
-
-  bool enumProviders(std::uint32_t index, std::uint32_t* type, char* name,
-                     std::uint32_t* size) override {
-    return run(false, [&] { return port_.enumProviders(index, type, name, size); });
-  }
-  bool acquireContext(Handle* provider, const char* container, const char* providerName,
-                      std::uint32_t type, std::uint32_t flags) override {
-    return run(false, [&] {
-      return port_.acquireContext(provider, container, providerName, type, flags);
-    });
-  }
-  bool releaseContext(Handle provider) override {
-    return run(false, [&] { return port_.releaseContext(provider); });
-  }
-  bool getProvParam(Handle provider, std::uint32_t param, std::uint8_t* data,
-                    std::uint32_t* length, std::uint32_t flags) override {
-    return run(false, [&] { return port_.getProvParam(provider, param, data, length, flags); });
-  }
-  bool genKey(Handle provider, std::uint32_t algorithm, std::uint32_t flags,
-              Handle* key) override {
-    return run(false, [&] { return port_.genKey(provider, algorithm, flags, key); });
-  }
-  bool getUserKey(Handle provider, std::uint32_t keySpec, Handle* key) override {
-    return run(false, [&] { return port_.getUserKey(provider, keySpec, key); });
-  }
-  bool exportKey(Handle key, std::uint32_t blobType, std::uint8_t* data,
-                 std::uint32_t* length) override {
-    return run(false, [&] { return port_.exportKey(key, blobType, data, length); });
-  }
-  bool setKeyParam(Handle key, std::uint32_t param, const std::uint8_t* data,
-                   std::uint32_t size) override {
-    return run(false, [&] { return port_.setKeyParam(key, param, data, size); });
-  }
-  bool destroyKey(Handle key) override {
-    return run(false, [&] { return port_.destroyKey(key); });
-  }
-  bool createHash(Handle provider, std::uint32_t algorithm, Handle* hash) override {
-    return run(false, [&] { return port_.createHash(provider, algorithm, hash); });
-  }
-  bool hashData(Handle hash, const std::uint8_t* data, std::uint32_t size) override {
-    return run(false, [&] { return port_.hashData(hash, data, size); });
-  }
-  bool setHashParam(Handle hash, std::uint32_t param, const std::uint8_t* data) override {
-    return run(false, [&] { return port_.setHashParam(hash, param, data); });
-  }
-  bool getHashParam(Handle hash, std::uint32_t param, std::uint8_t* data,
-                    std::uint32_t* length) override {
-    return run(false, [&] { return port_.getHashParam(hash, param, data, length); });
-  }
-  bool signHash(Handle hash, std::uint32_t keySpec, std::uint8_t* signature,
-                std::uint32_t* length) override {
-    return run(false, [&] { return port_.signHash(hash, keySpec, signature, length); });
-  }
-  bool destroyHash(Handle hash) override {
-    return run(false, [&] { return port_.destroyHash(hash); });
-  }
-  bool encodeName(const NameAttribute* attributes, std::uint32_t count, std::uint8_t* out,
-                  std::uint32_t* length) override {
-    return run(false, [&] { return port_.encodeName(attributes, count, out, length); });
-  }
-  bool exportPublicKeyInfo(Handle provider, std::uint32_t keySpec, std::uint8_t* info,
-                           std::uint32_t* length) override {
-    return run(false, [&] { return port_.exportPublicKeyInfo(provider, keySpec, info, length); });
-  }
-  bool signAndEncodeRequest(Handle provider, std::uint32_t keySpec, const RequestInfo& request,
-                            const char* signatureOid, std::uint8_t* out,
-                            std::uint32_t* length) override {
-    return run(false, [&] {
-      return port_.signAndEncodeRequest(provider, keySpec, request, signatureOid, out, length);
-    });
-  }
-  Handle openCurrentUserStore(const char16_t* name) override {
-    return run(Handle{0}, [&] { return port_.openCurrentUserStore(name); });
-  }
-  bool closeStore(Handle store, std::uint32_t flags) override {
-    return run(false, [&] { return port_.closeStore(store, flags); });
-  }
-  Handle findCertificateBySha1(Handle store, const std::uint8_t* hash,
-                               std::uint32_t size) override {
-    return run(Handle{0}, [&] { return port_.findCertificateBySha1(store, hash, size); });
-  }
-  Handle enumCertificatesInStore(Handle store, Handle previous) override {
-    return run(Handle{0}, [&] { return port_.enumCertificatesInStore(store, previous); });
-  }
-  bool getEncodedCertificate(Handle certificate, Bytes* der) override {
-    return run(false, [&] { return port_.getEncodedCertificate(certificate, der); });
-  }
-  Handle createCertificateContext(const std::uint8_t* der, std::uint32_t size) override {
-    return run(Handle{0}, [&] { return port_.createCertificateContext(der, size); });
-  }
-  bool addCertificateToStore(Handle store, Handle certificate, std::uint32_t disposition,
-                             Handle* added) override {
-    return run(false, [&] {
-      return port_.addCertificateToStore(store, certificate, disposition, added);
-    });
-  }
-  bool getKeyProvInfo(Handle certificate, KeyProvInfo* info, std::uint32_t* size) override {
-    return run(false, [&] { return port_.getKeyProvInfo(certificate, info, size); });
-  }
-  bool setKeyProvInfo(Handle certificate, const KeyProvInfo& info) override {
-    return run(false, [&] { return port_.setKeyProvInfo(certificate, info); });
-  }
-  bool freeCertificateContext(Handle certificate) override {
-    return run(false, [&] { return port_.freeCertificateContext(certificate); });
-  }
-  int toWide(const std::string& text, char16_t* wide, int count) override {
-    return run(0, [&] { return port_.toWide(text, wide, count); });
-  }
-  std::string toNarrow(const std::u16string& wide) override {
-    return run(std::string(), [&] { return port_.toNarrow(wide); });
-  }
-  std::string ansiToUtf8(const std::string& text) override {
-    return run(std::string(), [&] { return port_.ansiToUtf8(text); });
-  }
-
- private:
-  template <typename Result, typename Call>
-  static Result run(Result failed, Call&& call) {
-    try {
-      return call();
-    } catch (const libcrypto::Unavailable& unavailable) {
-      tlsLastError = unavailable.reason == libcrypto::Unavailable::Reason::NoLibrary
-                         ? NTE_PROV_DLL_NOT_FOUND
-                         : NTE_PROVIDER_DLL_FAIL;
-      return failed;
-    }
-  }
-
-  OpenSslPort port_;
-};
-
 }  // namespace
 
 CryptoPlatform& systemPlatform() {
-  static LinuxPlatform platform;
+  static OpenSslPort platform;
   return platform;
 }
 

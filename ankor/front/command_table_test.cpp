@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,7 +16,6 @@ namespace {
 using nlohmann::json;
 using Args = std::vector<std::string>;
 using fakes::FakeComponents;
-using fakes::Outcome;
 
 // The command line's contract: every command's words, the number of words it needs
 // and what its own handler reports with the failure's message.
@@ -52,32 +53,24 @@ std::string nameOf(const Command& row) {
   return std::string(row.command) + " " + row.group + " " + row.operation;
 }
 
+// A word that a conversion takes.
+const char* validWord(Conversion conversion) {
+  switch (conversion) {
+    case Conversion::Integer: return "7";
+    case Conversion::Boolean: return "true";
+    case Conversion::Base64Text: return "W10=";  // "[]"
+    case Conversion::Base64Bytes: return "QUJD";
+    case Conversion::Pin: return "1234";
+    default: return "word";
+  }
+}
+
 // The command's words and a valid word for every position it reads.
 Args fullCommand(const Command& row) {
   Args args = wordsOf(row);
   args.resize(minimumArguments(row), "word");
-  for (const Parameter& parameter : row.parameters) {
-    std::string& word = args[parameter.position - 1];
-    switch (parameter.conversion) {
-      case Conversion::Integer:
-        word = "7";
-        break;
-      case Conversion::Boolean:
-        word = "true";
-        break;
-      case Conversion::Base64Text:
-        word = "W10=";
-        break;  // "[]"
-      case Conversion::Base64Bytes:
-        word = "QUJD";
-        break;
-      case Conversion::Pin:
-        word = "1234";
-        break;
-      default:
-        break;
-    }
-  }
+  for (const Parameter& parameter : row.parameters)
+    args[parameter.position - 1] = validWord(parameter.conversion);
   return args;
 }
 
@@ -135,34 +128,28 @@ TEST(CommandTable, EveryRowRunsWithItsMinimumAndFailsWithOneLess) {
   }
 }
 
-// A failure of the operation is reported as the row's own handler says.
+// A failure of the operation is reported as the row's own handler says: "error" after
+// a runtime_error, another std::exception and anything else thrown.
 TEST(CommandTable, EveryRowCatchesAsItsPolicySays) {
   const json message = "runtime message", other = "other message", unknown = "Erro desconhecido.";
+  const std::map<Catches, std::array<json, 3>> reported = {
+      {Catches::Outermost, {message, unknown, unknown}},
+      {Catches::Nothing, {nullptr, nullptr, nullptr}},
+      {Catches::RuntimeError, {message, nullptr, nullptr}},
+      {Catches::AnyStdException, {message, other, nullptr}},
+  };
+  using fakes::Outcome;
+  const Outcome outcomes[] = {Outcome::ThrowRuntime, Outcome::ThrowOtherStd, Outcome::ThrowNonStd};
   for (const Command& row : commandTable()) {
     if (std::string(row.operation) == "version") continue;  // calls no operation
-    json expected[3];  // runtime_error, other std::exception, anything else
-    switch (row.catches) {
-      case Catches::Outermost:
-        expected[0] = message, expected[1] = unknown, expected[2] = unknown;
-        break;
-      case Catches::Nothing:
-        break;
-      case Catches::RuntimeError:
-        expected[0] = message;
-        break;
-      case Catches::AnyStdException:
-        expected[0] = message, expected[1] = other;
-        break;
-    }
-    const Outcome outcomes[] = {Outcome::ThrowRuntime, Outcome::ThrowOtherStd,
-                                Outcome::ThrowNonStd};
-    for (int i = 0; i < 3; ++i) {
+    for (std::size_t i = 0; i < 3; ++i) {
       FakeComponents fake;
       fake.outcome = outcomes[i];
       const auto envelope = dispatch(fullCommand(row), fake);
       ASSERT_TRUE(envelope.has_value()) << nameOf(row);
       EXPECT_FALSE(fake.calls.empty()) << nameOf(row);
-      EXPECT_EQ(*envelope, (json{{"error", expected[i]}})) << nameOf(row) << " outcome " << i;
+      EXPECT_EQ(*envelope, (json{{"error", reported.at(row.catches)[i]}}))
+          << nameOf(row) << " outcome " << i;
     }
   }
 }

@@ -17,17 +17,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${TARVO_DEB_ARCH})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Depends from the shared libraries the programs and the library link (dpkg-shlibdeps),
-# and libcrypto's package; shlibs and the ldconfig trigger for the library.
+# Depends from the shared libraries the programs and the library link (dpkg-shlibdeps:
+# libc, libstdc++, libcrypto, libsqlite3, libjsoncpp), each package named once; shlibs
+# and the ldconfig trigger for the library.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# ankor opens libcrypto at run time, on first use (ankor/capi/libcrypto_linux.h), so
-# dpkg-shlibdeps does not see it through ankor: the package that holds the library by
-# its SONAME is named here, from the OpenSSL 3.0 API ankor calls on.
-get_filename_component(libcrypto_dir ${OPENSSL_CRYPTO_LIBRARY} DIRECTORY)
-execute_process(COMMAND dpkg-query -S ${libcrypto_dir}/${TARVO_LIBCRYPTO_SONAME}
-  OUTPUT_VARIABLE libcrypto_owner OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-string(REGEX REPLACE "^([^:,]+).*" "\\1" TARVO_LIBCRYPTO_PACKAGE "${libcrypto_owner}")
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "${TARVO_LIBCRYPTO_PACKAGE} (>= ${OPENSSL_VERSION_MAJOR}.0.0)")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # PKCS#11 modules for token work, and the shell to look into Orvask.db.
