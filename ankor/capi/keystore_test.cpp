@@ -505,7 +505,7 @@ TEST_F(ListCertificates, StoreFailures) {
        "listCertificates - CertEnumCertificatesInStore"},
   };
   expectFailures(
-      cases, Reported::kThrown,
+      cases, Reported::Thrown,
       [&](FakePlatform& p, int) { p.storeCertificates = platform.storeCertificates; },
       [&](FakePlatform& p, int) {
         CapiKeyStore other{p, decoder};
