@@ -3,7 +3,7 @@
 // on request.
 // Oracle: nothing escapes the front end; the printed envelope parses as JSON and has
 // exactly one member, "success" or "error"; a component's well-formed text arrives
-// unchanged.
+// unchanged, and a listing's records arrive as its array.
 #include <string>
 #include <vector>
 
@@ -58,6 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // returned text is shown as it is.
     FUZZ_CHECK(shown == components.text, "shown %s for %s", shown.c_str(),
                components.text.c_str());
+  }
+  if (parsed.contains("success") && parsed["success"].is_array() &&
+      fuzz::isWellFormedUtf8(components.text)) {
+    // The listings (tokens, certificates, certificate details, objects, the store's
+    // certificates, the modules) and the token signList put the records as they came.
+    FUZZ_CHECK(parsed["success"] == json(components.records), "%s", printed.c_str());
   }
   return 0;
 }
