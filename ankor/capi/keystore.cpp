@@ -9,6 +9,7 @@
 
 #include "ankor/capi/digest.h"
 #include "ankor/capi/rules.h"
+#include "common/utf8.h"
 
 namespace ankor::capi {
 namespace {
@@ -52,24 +53,11 @@ std::string utf16ToUtf8(const std::u16string& wide) {
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = 0xFFFD;
     }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    tarvo::appendUtf8(out, c);
   }
   return out;
 }
+
 // The key length travels in the upper 16 bits of CryptGenKey's flags, in units of
 // 1024 bits from bit 26: at most 63 units (64512 bits).
 constexpr int kMaxKeyLengthUnits = 63;

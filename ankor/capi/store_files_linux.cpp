@@ -55,6 +55,30 @@ Directory openDirectory(const std::string& path) {
   return Directory(dir);
 }
 
+// The names of a directory's files ending with suffix (hidden ones left out), in byte
+// order; none when the directory is absent, ERROR_ACCESS_DENIED when a link or another
+// kind of file stands in its place.
+std::uint32_t listFilesEndingWith(const std::string& directory, const char* suffix,
+                                  std::vector<std::string>* files) {
+  files->clear();
+  const Directory dir = openDirectory(directory);
+  if (!dir) {
+    if (errno == ENOENT) return 0;
+    return errno == ELOOP || errno == ENOTDIR ? win::kErrorAccessDenied : errnoCode(errno);
+  }
+  const std::string tail = suffix;
+  while (const dirent* entry = readdir(dir.get())) {
+    const std::string file = entry->d_name;
+    if (file.empty() || file[0] == '.' || file.size() <= tail.size() ||
+        file.compare(file.size() - tail.size(), tail.size(), tail) != 0) {
+      continue;
+    }
+    files->push_back(file);
+  }
+  std::sort(files->begin(), files->end());
+  return 0;
+}
+
 // The process id in a temporary file's name ".tmp-<pid>-XXXXXX", or 0 for another name.
 pid_t writerOf(const std::string& name) {
   const std::size_t prefix = std::char_traits<char>::length(kTemporaryPrefix);
@@ -212,17 +236,11 @@ std::uint32_t writeFileAtomically(const std::string& path, const std::string& co
 
 std::uint32_t listContainerNames(const StorePaths& paths, std::vector<std::string>* names) {
   names->clear();
-  const Directory dir = openDirectory(paths.containers);
-  if (!dir) {
-    if (errno == ENOENT) return 0;
-    return errno == ELOOP || errno == ENOTDIR ? win::kErrorAccessDenied : errnoCode(errno);
+  std::vector<std::string> files;
+  if (const std::uint32_t error = listFilesEndingWith(paths.containers, ".key", &files)) {
+    return error;
   }
-  while (const dirent* entry = readdir(dir.get())) {
-    const std::string file = entry->d_name;
-    if (file.empty() || file[0] == '.' || file.size() <= 4 ||
-        file.compare(file.size() - 4, 4, ".key") != 0) {
-      continue;
-    }
+  for (const std::string& file : files) {
     std::optional<std::string> name;
     if (const auto text = readStoreFile(paths.containers + "/" + file)) {
       if (const auto parsed = parseContainerFile(*text)) name = parsed->name;
@@ -238,22 +256,7 @@ std::uint32_t listContainerNames(const StorePaths& paths, std::vector<std::strin
 }
 
 std::uint32_t listStoreEntryFiles(const std::string& directory, std::vector<std::string>* files) {
-  files->clear();
-  const Directory dir = openDirectory(directory);
-  if (!dir) {
-    if (errno == ENOENT) return 0;
-    return errno == ELOOP || errno == ENOTDIR ? win::kErrorAccessDenied : errnoCode(errno);
-  }
-  while (const dirent* entry = readdir(dir.get())) {
-    const std::string file = entry->d_name;
-    if (file.empty() || file[0] == '.' || file.size() <= 4 ||
-        file.compare(file.size() - 4, 4, ".cer") != 0) {
-      continue;
-    }
-    files->push_back(file);
-  }
-  std::sort(files->begin(), files->end());
-  return 0;
+  return listFilesEndingWith(directory, ".cer", files);
 }
 
 }  // namespace ankor::capi

@@ -143,24 +143,6 @@ std::optional<std::u32string> stringCharacters(const Element& value) {
   }
 }
 
-void putUtf8(std::string& out, std::uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 std::string escapedValue(const std::u32string& characters) {
   std::string out;
   for (std::size_t i = 0; i < characters.size(); ++i) {
@@ -177,7 +159,7 @@ std::string escapedValue(const std::u32string& characters) {
       out += '\\';
       out += static_cast<char>(c);
     } else {
-      putUtf8(out, c);
+      tarvo::appendUtf8(out, c);
     }
   }
   return out;

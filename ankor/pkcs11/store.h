@@ -75,6 +75,11 @@ class P11Store final : public TokenStore {
                            const std::vector<BatchItem>& items);
 
  private:
+  // The certificates of the token in a read-only session: type, serial and thumbprint
+  // of each, then extend(session, object, record) adds what a listing needs.
+  template <typename Extend>
+  Records certificateRecords(Extend&& extend);
+
   const P11Module* module_;
   CK_SLOT_ID slot_;
   const Digester* digester_;
