@@ -5,6 +5,7 @@
 
 #include "ankor/pkcs11/components.h"
 #include "ankor/pkcs11/cryptoki.h"
+#include "ankor/pkcs11/manager.h"
 #include "ankor/pkcs11/module.h"
 
 namespace ankor::pkcs11 {
@@ -19,12 +20,6 @@ std::string versionText(const CK_VERSION& version) {
 template <std::size_t N>
 std::string fieldText(const CK_UTF8CHAR (&field)[N]) {
   return fixedFieldText(field, N + 1);
-}
-
-bool isHexadecimal(const std::string& text) {
-  return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-  });
 }
 
 json slotRecord(const P11Module& module, CK_SLOT_ID slot) {
@@ -46,7 +41,7 @@ json slotRecord(const P11Module& module, CK_SLOT_ID slot) {
   record["model"] = fieldText(tokenInfo.model);
   record["flags"] = tokenFlagWords(tokenInfo.flags);
   // The other token commands list a token only with a hexadecimal serial.
-  record["visible"] = isHexadecimal(serial);
+  record["visible"] = isUsableSerial(serial);
   return record;
 }
 

@@ -15,13 +15,13 @@ std::unique_ptr<P11Manager>& theManager() {
 
 constexpr const char* kNoCertificate = "Nenhum certificado encontrado com o thumbprint enviado";
 
-bool isHexadecimal(const std::string& text) {
+}  // namespace
+
+bool isUsableSerial(const std::string& text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
   });
 }
-
-}  // namespace
 
 P11Manager::P11Manager(const std::string& typeCode, const std::vector<ModuleRow>& table,
                        Loader& loader, const Digester& digester)
@@ -43,7 +43,7 @@ P11Manager::P11Manager(const std::string& typeCode, const std::vector<ModuleRow>
     slots.resize(std::min<std::size_t>(count, slots.size()));
     for (const CK_SLOT_ID slot : slots) {
       auto store = std::make_unique<P11Store>(*module, slot, *digester_);
-      if (isHexadecimal(store->serial())) stores_.push_back(std::move(store));
+      if (isUsableSerial(store->serial())) stores_.push_back(std::move(store));
     }
   }
 }

@@ -18,6 +18,10 @@
 
 namespace ankor::pkcs11 {
 
+// A token is kept (and visible to every token command) only when its trimmed serial
+// is not empty and wholly hexadecimal.
+bool isUsableSerial(const std::string& serial);
+
 class P11Manager final : public TokenManager {
  public:
   // Selects the rows of the type code, loads each in turn and keeps the stores of
