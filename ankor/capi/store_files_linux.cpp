@@ -20,7 +20,7 @@
 namespace ankor::capi {
 namespace {
 
-constexpr std::uint32_t ERROR_DISK_FULL = 112;
+constexpr std::uint32_t kErrorDiskFull = 112;  // ERROR_DISK_FULL
 constexpr const char* kTemporaryPrefix = ".tmp-";
 // A temporary file of the older naming this long untouched has no writer left.
 constexpr std::time_t kLegacyTemporaryAge = 600;
@@ -123,7 +123,7 @@ std::string containerFilePath(const StorePaths& paths, const std::string& name) 
 
 std::uint32_t errnoCode(int error) {
   if (error == EACCES || error == EPERM || error == EROFS) return win::kErrorAccessDenied;
-  if (error == ENOSPC || error == EDQUOT) return ERROR_DISK_FULL;
+  if (error == ENOSPC || error == EDQUOT) return kErrorDiskFull;
   return win::kFail;
 }
 
