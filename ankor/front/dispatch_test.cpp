@@ -38,6 +38,9 @@ const Args kCsr{"capi", "repo", "generateCSR", "Prov", "1", "Cont", "Ana"};
 const Args kImport{"capi", "repo", "importCertificate", "Prov", "24", "Cont", "MIIB"};
 const Args kTokens{"pkcs11", "list", "tokens", "GD"};
 const Args kCerts{"pkcs11", "list", "certificates", "GD"};
+const Args kCertDetails{"pkcs11", "list", "certificateDetails", "GD"};
+const Args kStoreCerts{"capi", "list", "certificates"};
+const Args kModules{"system", "info", "modules", "ND"};
 const Args kObjects{"pkcs11", "list", "objects", "GD", "0A1B", "1234"};
 const Args kP11Sign{"pkcs11", "crypt", "sign", "GD", "ab12", "sha256", "1234", "ZGF0YQ==", "false"};
 const Args kP11SignList{"pkcs11", "crypt", "signList", "GD", "ab12", "sha256", "1234", "W10"};
@@ -134,6 +137,9 @@ TEST(Dispatch, ParametersAndCalls) {
       {&kImport, "acceptPKCS7|MIIB|Prov|Cont|24"},
       {&kTokens, "listTokens"},
       {&kCerts, "listCertificates"},
+      {&kCertDetails, "listCertificateDetails"},
+      {&kStoreCerts, "listCertificates"},
+      {&kModules, "inspectModules|ND"},
       {&kObjects, "listObjects|1234"},
       {&kP11Sign, "p11Sign|ZGF0YQ==|ab12|1234|sha256|F"},
       {&kP11SignList, "p11SignList|ab12|sha256|1234|[]"},
@@ -152,7 +158,22 @@ TEST(Dispatch, ParametersAndCalls) {
     if ((*args)[0] == "pkcs11") {
       EXPECT_EQ(fake.managerCodes, std::vector<std::string>{"GD"}) << call;
       EXPECT_EQ(fake.releases, 1) << call;
+    } else {
+      // The store's certificates and the inspection of the modules need no manager.
+      EXPECT_TRUE(fake.managerCodes.empty()) << call;
     }
+  }
+}
+
+// The listings of this toolset's own commands are arrays of the records as they came.
+TEST(Dispatch, NewListingsAreArraysOfTheRecords) {
+  for (const Args* args : {&kCertDetails, &kStoreCerts, &kModules}) {
+    FakeComponents fake;
+    fake.records = {json{{"b", 1}, {"a", "x"}}, json::object()};
+    EXPECT_EQ(run(fake, *args), (json{{"success", json::array({fake.records[0], json::object()})}}))
+        << (*args)[2];
+    fake.records.clear();
+    EXPECT_EQ(run(fake, *args), (json{{"success", json::array()}})) << (*args)[2];
   }
 }
 
