@@ -647,10 +647,10 @@ class OpenSslPort final : public CryptoPlatform {
   // The entries in file-name order, as listed when the enumeration began; an entry that
   // cannot be read is passed over.
   Handle enumCertificatesInStore(Handle handle, Handle previous) override {
-    StoreObject* object = find(stores_, handle, ERROR_INVALID_HANDLE);
+    StoreObject* object = find(stores_, handle, kErrorInvalidHandle);
     std::size_t position = 0;
     if (previous != 0) {
-      CertificateObject* last = find(certificates_, previous, E_INVALIDARG);
+      CertificateObject* last = find(certificates_, previous, kInvalidArgument);
       if (last == nullptr) return 0;
       position = last->position + 1;
       certificates_.erase(previous);
@@ -678,7 +678,7 @@ class OpenSslPort final : public CryptoPlatform {
   }
 
   bool getEncodedCertificate(Handle certificate, Bytes* der) override {
-    CertificateObject* object = find(certificates_, certificate, E_INVALIDARG);
+    CertificateObject* object = find(certificates_, certificate, kInvalidArgument);
     if (object == nullptr) return false;
     *der = object->entry.der;
     return true;
