@@ -186,7 +186,17 @@ check "certificate details: token, id, label, DER, private key" \
 # system info modules ND: the module DLL (its CK_INFO and its one slot), codes whose
 # first location holds nothing or a file that is no library (the system's error text),
 # each in its entry; the whole answer is a success.
+# BR's location holds a copy whose C_Initialize answers CKR_DEVICE_ERROR (48), OB's one
+# whose token reports CKF_USER_PIN_LOCKED.
+br_module=$(in_prefix BR windows-first)
+ob_module=$(in_prefix OB windows-first)
+mkdir -p "$(dirname "$br_module")" "$(dirname "$ob_module")"
+cp "$TARVO_BUILD_DIR/tests/ankor_p11_testmodule.dll" "$br_module"
+cp "$TARVO_BUILD_DIR/tests/ankor_p11_testmodule.dll" "$ob_module"
+echo 48 >"$br_module.initialize"
+echo 0x40000 >"$ob_module.tokenflags"
 run_program ankor system info modules ND
+rm -f "$br_module" "$br_module.initialize" "$ob_module" "$ob_module.tokenflags" "$ob_module.objects"
 module_entry() {
   python3 -c 'import json, sys
 print(json.dumps([m for m in json.loads(sys.stdin.read())["success"] if m["type"] == sys.argv[1]][0], sort_keys=True))' "$1" <<<"$out"
@@ -211,6 +221,11 @@ check "a file that is no library: LoadLibraryA's error 193 and the system's text
 m = json.loads(sys.argv[1])
 print("present" if m["present"] else "absent", "loaded=%s" % m["loaded"],
       re.sub(r"(error 193: ).+$", r"\1text", m["loadError"]))' "$(module_entry AT)")"
+check "a module whose C_Initialize fails, with its code" \
+  '{"cryptokiVersion": null, "initializeResult": 48, "initialized": false, "loaded": true, "slots": []}' \
+  "$(pick "$(module_entry BR)" loaded initialized initializeResult cryptokiVersion slots)"
+check "a locked token says userPinLocked" '["userPinLocked"]' \
+  "$(python3 -c 'import json, sys; print(json.dumps(json.loads(sys.argv[1])["slots"][0]["flags"]))' "$(module_entry OB)")"
 check "the module exporting only C_GetFunctionList, through its table" '{"cryptokiVersion": "2.20", "initialized": true}' \
   "$(pick "$(module_entry DX)" initialized cryptokiVersion)"
 

@@ -6,6 +6,8 @@
 // creation, the modulus, and CKM_RSA_PKCS signatures of SHA-1/256/512 DigestInfos.
 // It exports the C_* functions by name and C_GetFunctionList; built with
 // ANKOR_TABLE_ONLY it exports C_GetFunctionList alone, as some vendors' modules do.
+// Files beside the DLL make a copy of it fail C_Initialize or report token flags
+// (besideValue).
 #ifndef ANKOR_TABLE_ONLY
 #define CRYPTOKI_EXPORTS
 #endif
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -65,6 +68,17 @@ std::string storePath() {
                      reinterpret_cast<LPCSTR>(&storePath), &self);
   GetModuleFileNameA(self, path, MAX_PATH);
   return std::string(path) + ".objects";
+}
+
+// A number the test writes into a file beside the DLL ("<dll>.initialize": the code
+// C_Initialize answers; "<dll>.tokenflags": flags C_GetTokenInfo adds), or nothing.
+std::optional<unsigned long> besideValue(const char* suffix) {
+  std::string path = storePath();
+  path.resize(path.size() - std::strlen(".objects"));
+  std::ifstream in(path + suffix);
+  std::string text;
+  if (!(in >> text)) return std::nullopt;
+  return std::stoul(text, nullptr, 0);
 }
 
 std::vector<Object> load() {
@@ -159,6 +173,7 @@ CK_RV put(CK_ATTRIBUTE& attribute, const void* data, std::size_t size) {
 extern "C" {
 
 CK_RV C_Initialize(void*) {
+  if (const auto answer = besideValue(".initialize")) return *answer;
   if (initialized) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
   initialized = true;
   return CKR_OK;
@@ -204,6 +219,7 @@ CK_RV C_GetTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO* info) {
   blankCopy(info->serialNumber, sizeof info->serialNumber, "0A1B2C3D");
   info->ulFreePublicMemory = 32768;
   info->ulFreePrivateMemory = 16384;
+  if (const auto flags = besideValue(".tokenflags")) info->flags |= *flags;
   return CKR_OK;
 }
 
