@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "ankor/capi/certificate_parts.h"
+#include "ankor/capi/certificate.h"
 #include "ankor/capi/components.h"
 #include "ankor/capi/digest.h"
 #include "ankor/core/encoding.h"
@@ -15,16 +15,23 @@
 namespace {
 
 // The rooms wired together: the token room hashes with the CryptoAPI room's digest and
-// has the certificates it imports taken apart by the CryptoAPI room's parser.
+// has its certificates decoded (and those it imports taken apart) by the CryptoAPI
+// room's decoder.
 class ProgramComponents final : public ankor::Components {
  public:
   ankor::KeyStore& keyStore() override { return ankor::capi::keyStoreInstance(); }
   ankor::Signer& signer() override { return ankor::capi::signerInstance(); }
   ankor::TokenManager& tokenManager(const std::string& typeCode) override {
     return ankor::pkcs11::managerInstance(typeCode, ankor::capi::systemDigester(),
-                                          ankor::capi::systemCertificateParser());
+                                          ankor::capi::systemCertificateDecoder());
   }
   void releaseTokenManager() override { ankor::pkcs11::releaseManager(); }
+  const ankor::CertificateDecoder& certificateDecoder() override {
+    return ankor::capi::systemCertificateDecoder();
+  }
+  ankor::ModuleInspector& moduleInspector() override {
+    return ankor::pkcs11::moduleInspectorInstance();
+  }
   std::string readStandardInput(std::size_t maxBytes) override {
     return ankor::readStandardInput(maxBytes);
   }

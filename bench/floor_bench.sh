@@ -6,6 +6,10 @@
 # token listing and signature on SoftHSM2 against bench/token_floor.c (the same Cryptoki
 # calls in C, the same standard output); `Orvask Version` / `ankor system info version`
 # against /bin/true, and `Orvask Version` against the floor (which writes the same log).
+# ankor's token listing and signature also run against pkcs11-tool doing the same.
+# Orvask verifies a generated dpkg database of 948 installed packages, mounted over
+# /var/lib/dpkg in the private mount namespace, so the inventory is the same on every
+# machine and both sides read the same files.
 #
 # Runs are paired: each pair gets fresh copies of the database before the clock starts,
 # and the figure is the median of the per-pair ratios A/B, which stays put while other
@@ -20,12 +24,15 @@
 # valgrind's callgrind (user space: program, loader and libraries), which stays
 # repeatable however loaded the machine is.
 #
-# Usage: [INSTRUCTIONS=1] bench/floor_bench.sh [PAIRS]
-#   PAIRS: default 41, five times that for the start-ups. Needs root for a private mount
-#   namespace that puts a directory of a disk at the drive mount point.
+# Usage: [INSTRUCTIONS=1] [PRODUCTS=N|machine] bench/floor_bench.sh [PAIRS]
+#   PAIRS: default 41, five times that for the start-ups. PRODUCTS: installed packages
+#   of the generated dpkg database (948), or "machine" for the machine's own. Needs root
+#   for a private mount namespace that puts a directory of a disk at the drive mount
+#   point and the generated database at /var/lib/dpkg.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 pairs=${1:-41}
+products=${PRODUCTS:-948}
 build=${BUILD:-build/linux}
 point=/media/v
 
@@ -49,9 +56,36 @@ mount -t tmpfs floor-bench "$(dirname "$point")"
 mkdir -p "$point"
 mount --bind "$PWD/$build" "$point"
 
+# The inventory: a generated dpkg database of $products installed packages (and some
+# removed ones, which both sides skip) over /var/lib/dpkg, in this namespace only, so
+# every machine verifies the same products; PRODUCTS=machine keeps the machine's own.
+if [ "$products" != machine ]; then
+  admin=$work/dpkg
+  mkdir -p "$admin/info" "$admin/updates"
+  awk -v n="$products" 'BEGIN {
+    for (i = 0; i < n + n / 20; i++) {
+      removed = i >= n
+      arch = i % 5 == 4 ? "all" : "amd64"
+      printf "Package: bench-package-%d\n", i
+      printf "Status: %s\n", removed ? (i % 2 ? "deinstall ok config-files" : "purge ok not-installed") : "install ok installed"
+      printf "Priority: optional\nSection: libs\nInstalled-Size: %d\n", 100 + i * 37 % 9000
+      printf "Maintainer: Benchmark Maintainers <bench@example.org>\nArchitecture: %s\n", arch
+      if (i % 3 == 0 && arch == "amd64") printf "Multi-Arch: same\n"
+      printf "Source: bench-source-%d\nVersion: %d.%d.%d-%d\n", int(i / 3), 1 + i % 4, i % 17, i % 7, 1 + i % 3
+      if (i > 0) printf "Depends: libc6 (>= 2.36), bench-package-%d (>= 1.0)\n", i - 1
+      printf "Description: generated package %d of the benchmark inventory\n", i
+      printf " This package exists only in the benchmark'"'"'s own dpkg database. Its stanza has\n"
+      printf " the fields and about the size of a real one, so that reading the status file\n"
+      printf " costs what it costs on an installed system.\n .\n"
+      printf " It has no files; only its file list is there, for the installation date.\n\n"
+      if (!removed) print (arch == "amd64" && i % 3 == 0 ? "bench-package-" i ":amd64.list" : "bench-package-" i ".list") >"/dev/stderr"
+    } }' >"$admin/status" 2>"$work/lists"
+  (cd "$admin/info" && xargs touch -d '2026-01-15 12:00' <"$work/lists")
+  mount --bind "$admin" /var/lib/dpkg
+fi
 packages=$(dpkg-query -W -f='${db:Status-Status}\n' | grep -cvE '^(not-installed|config-files)$')
 echo "== Orvask and start-up against the floor: $pairs pairs, $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "   $packages dpkg packages, a 10,000-row black list, $(sqlite3 --version | cut -d' ' -f1) SQLite"
+echo "   $packages installed dpkg packages ($([ "$products" = machine ] && echo "the machine's" || echo generated)), a 10,000-row black list, $(sqlite3 --version | cut -d' ' -f1) SQLite"
 
 # Databases: base (black list only), full (white list after a first verification).
 sqlite3 "$work/base.db" <orvask/schema.sql
@@ -133,9 +167,31 @@ for name in list sign; do
   fi
   unset -n a_argv b_argv
 done
+# pkcs11-tool doing the same: -L (the slots with their tokens' label, maker, model and
+# serial: what the listing reports; -O would list objects instead) and one signature
+# with SHA256-RSA-PKCS of the same key and the same 4 KiB (the token hashes; the same
+# signature bytes, which are checked).
+printf '%s' "$data" | base64 -d >"$work/data.bin"
+key_hex=$(printf '%s' "$key" | base64 -d | xxd -p | tr -d '\n')
+tool=$(command -v pkcs11-tool)
+list_t=("$tool" --module "$softhsm" -L)
+sign_t=("$tool" --module "$softhsm" --token-label "Floor bench" --login --pin 1234 --sign -m SHA256-RSA-PKCS
+  --id "$key_hex" -i "$work/data.bin")
+"$timed" "$work" "$work/tok-t" "${list_t[@]}" >/dev/null 2>&1
+if ! grep -q "serial num *: $serial" "$work/tok-t"; then
+  echo "NOT THE SAME WORK: pkcs11-tool -L does not list the token"
+  same=no
+fi
+"$timed" "$work" "$work/tok-t" "${sign_t[@]}" >/dev/null 2>&1
+"$timed" "$work" "$work/tok-a" "${sign_a[@]}" >/dev/null
+if [ "$(base64 -w0 "$work/tok-t")" != "$(sed -n 's/.*"success": "\(.*\)"$/\1/p' "$work/tok-a")" ]; then
+  echo "NOT THE SAME WORK: pkcs11-tool's signature differs from ankor's"
+  same=no
+fi
 [ "$same" = yes ] || exit 1
 echo "   floors checked: same standard output, database dump and log lines as Orvask, same"
-echo "   listing and signature as ankor (SoftHSM2 $(softhsm2-util --version), a 2048-bit key)"
+echo "   listing and signature as ankor (SoftHSM2 $(softhsm2-util --version), a 2048-bit key); pkcs11-tool"
+echo "   lists the token and makes the same signature"
 
 # pair NAME DATABASE A_ARGV -- B_ARGV: $pairs paired runs; prints the medians.
 median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
@@ -150,11 +206,11 @@ pair() {
     prepare "$work/a" "$database"
     prepare "$work/b" "$database"
     if ((i % 2 == 0)); then
-      ta=$("$timed" "$work/a" /dev/null "${a[@]}")
-      tb=$("$timed" "$work/b" /dev/null "${b[@]}")
+      ta=$("$timed" "$work/a" /dev/null "${a[@]}" 2>/dev/null)
+      tb=$("$timed" "$work/b" /dev/null "${b[@]}" 2>/dev/null)
     else
-      tb=$("$timed" "$work/b" /dev/null "${b[@]}")
-      ta=$("$timed" "$work/a" /dev/null "${a[@]}")
+      tb=$("$timed" "$work/b" /dev/null "${b[@]}" 2>/dev/null)
+      ta=$("$timed" "$work/a" /dev/null "${a[@]}" 2>/dev/null)
     fi
     echo "$ta" >>"$work/ta"
     echo "$tb" >>"$work/tb"
@@ -190,6 +246,8 @@ pair "second VerifyMachine" full "$bin/Orvask" VerifyMachine -- "$floor" VerifyM
 pair "UpdateBlackList of 625 entries" base "$bin/Orvask" UpdateBlackList "$input" -- "$floor" UpdateBlackList "$input"
 pair "ankor list tokens (SoftHSM2)" - "${list_a[@]}" -- "${list_b[@]}"
 pair "ankor signWithKeyId sha256 (4 KiB)" - "${sign_a[@]}" -- "${sign_b[@]}"
+pair "ankor list tokens vs pkcs11-tool -L" - "${list_a[@]}" -- "${list_t[@]}"
+pair "ankor signWithKeyId vs pkcs11-tool" - "${sign_a[@]}" -- "${sign_t[@]}"
 # Start-ups take well under a millisecond, where scheduling moves single runs the most:
 # five times the pairs (still a few seconds).
 PAIR_COUNT=$((pairs * 5)) pair "Orvask Version vs the floor" - "$bin/Orvask" Version -- "$floor" Version

@@ -15,7 +15,7 @@
 
 #include "orvask/app.h"
 #include "orvask/checker.h"
-#include "orvask/encode_base64.h"
+#include "common/testing/base64.h"
 #include "orvask/schema_sql.h"
 
 namespace {
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     json << (i ? "," : "") << "{\"name\":\"Blocked " << i << "\",\"productcode\":\"{BLOCKED-" << i
          << "}\",\"version\":\"" << i << "\"}";
   json << "]}";
-  const std::string input = orvask::EncodeBase64(json.str());
+  const std::string input = tarvo::testing::base64(json.str());
 
   auto timed = [&](const char* name, std::vector<std::string> args, const char* expect) {
     out.str("");

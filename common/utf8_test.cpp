@@ -39,4 +39,19 @@ TEST(Utf8SequenceAt, LengthAndCodePointOrNothing) {
   }
 }
 
+// appendUtf8 writes each length's first and last code point as the reader reads it back.
+TEST(Utf8, AppendWritesWhatTheReaderReads) {
+  for (const std::uint32_t c : {0x0u, 0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xD7FFu, 0xE000u, 0xFFFFu,
+                                0x10000u, 0x10FFFFu}) {
+    std::string text;
+    tarvo::appendUtf8(text, c);
+    const auto sequence = tarvo::utf8SequenceAt(text);
+    EXPECT_EQ(sequence.length, text.size()) << c;
+    EXPECT_EQ(sequence.codePoint, c) << c;
+  }
+  std::string text;
+  tarvo::appendUtf8(text, 0xE9);
+  EXPECT_EQ(text, "\xC3\xA9");
+}
+
 }  // namespace

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "common/testing/temp_dir.h"
 #include "hostmark/digest.h"
 #include "hostmark/fingerprint.h"
 #include "hostmark/identity_source_linux.h"
@@ -28,22 +29,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Fixture {
-  Fixture() {
-    std::string pattern = (fs::temp_directory_path() / "hostmark-fuzz-XXXXXX").string();
-    FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
-    root = pattern;
-  }
-  ~Fixture() {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-  fs::path root;
-};
-
 const fs::path& fixtureRoot() {
-  static Fixture fixture;
-  return fixture.root;
+  static const tarvo::testing::TempDir fixture("hostmark-fuzz");
+  return fixture.path();
 }
 
 void writeFile(const fs::path& path, const std::string& content, bool othersRead) {

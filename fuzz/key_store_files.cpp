@@ -18,6 +18,7 @@
 #include "ankor/capi/platform.h"
 #include "ankor/capi/store_format_linux.h"
 #include "ankor/capi/text_linux.h"
+#include "common/testing/temp_dir.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -32,19 +33,13 @@ constexpr std::uint32_t kDeleteKeySet = 0x10;
 // A private data directory for the whole run, removed at exit.
 struct DataHome {
   DataHome() {
-    const fs::path base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
-    std::string pattern = (base / "ankor-fuzz-XXXXXX").string();
-    FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
-    root = pattern;
     setenv("XDG_DATA_HOME", root.c_str(), 1);
     containers = root / "ankor" / "containers";
     store = root / "ankor" / "stores" / "MY";
   }
-  ~DataHome() {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-  fs::path root, containers, store;
+  // In memory where there is a /dev/shm: the target writes and deletes files each run.
+  tarvo::testing::TempDir dir{"ankor-fuzz", fs::is_directory("/dev/shm") ? "/dev/shm" : ""};
+  fs::path root = dir.path(), containers, store;
 };
 
 DataHome& dataHome() {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/testing/temp_dir.h"
 #include "orvask/drive.h"
 #include "orvask/mountinfo.h"
 #include "fuzz/fuzz_support.h"
@@ -28,9 +29,6 @@ constexpr const char* kMountPoint = "/media/v";
 // sdb1 (8:17), sr0 (11:0); partitions reach their disk's "removable" through "..".
 struct SysfsTree {
   SysfsTree() {
-    std::string pattern = (fs::temp_directory_path() / "mountinfo-fuzz-XXXXXX").string();
-    FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
-    root = pattern;
     const auto file = [](const fs::path& path, const std::string& text) {
       fs::create_directories(path.parent_path());
       std::ofstream(path) << text;
@@ -50,11 +48,8 @@ struct SysfsTree {
     fs::create_directory_symlink("../../devices/sdb/sdb1", root / "dev/block/8:17");
     fs::create_directory_symlink("../../devices/sr0", root / "dev/block/11:0");
   }
-  ~SysfsTree() {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-  fs::path root;
+  tarvo::testing::TempDir dir{"mountinfo-fuzz"};
+  fs::path root = dir.path();
 };
 
 const SysfsTree& tree() {

@@ -14,7 +14,7 @@
 
 #include "orvask/app.h"
 #include "orvask/checker.h"
-#include "orvask/encode_base64.h"
+#include "common/testing/base64.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::Input input(data, size);
   const bool encodeHere = (input.byte() & 1) != 0;
   const std::string text = input.rest();
-  const std::string word = encodeHere ? orvask::EncodeBase64(text) : text.substr(0, text.find('\0'));
+  const std::string word = encodeHere ? tarvo::testing::base64(text) : text.substr(0, text.find('\0'));
 
   FUZZ_CHECK(sqlite3_exec(database(), "DELETE FROM TBBlackList", nullptr, nullptr, nullptr) ==
              SQLITE_OK);

@@ -9,16 +9,18 @@
 // signing call failed.
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "ankor/capi/certificate_parts.h"
+#include "ankor/capi/certificate.h"
 #include "ankor/capi/digest.h"
 #include "ankor/core/encoding.h"
 #include "ankor/front/dispatch.h"
 #include "ankor/pkcs11/manager.h"
+#include "ankor/pkcs11/testing/fake_module.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -117,220 +119,156 @@ std::string attributeValue(CK_ATTRIBUTE_TYPE type) {
   return script->answers.take(mode >> 1);
 }
 
-CK_RV fuzzInitialize(void*) {
-  const CK_RV rv = answer();
-  if (rv == CKR_OK) ++script->initialised;
-  return rv;
-}
-CK_RV fuzzFinalize(void*) {
-  ++script->finalised;
-  return answer();
-}
-CK_RV fuzzGetSlotList(CK_BBOOL, CK_SLOT_ID* list, CK_ULONG* count) {
-  const CK_RV rv = answer();
-  const CK_ULONG n = length(3);
-  if (list != nullptr) {
-    const CK_ULONG room = *count;
-    for (CK_ULONG i = 0; i < std::min(room, n); ++i) list[i] = script->answers.byte();
-  }
-  *count = n;
-  return rv;
-}
-CK_RV fuzzGetSlotInfo(CK_SLOT_ID, CK_SLOT_INFO* info) {
-  const CK_RV rv = answer();
-  fillField(info->manufacturerID, sizeof info->manufacturerID);
-  fillField(info->slotDescription, sizeof info->slotDescription);
-  info->flags = CKF_TOKEN_PRESENT;
-  return rv;
-}
-CK_RV fuzzGetTokenInfo(CK_SLOT_ID, CK_TOKEN_INFO* info) {
-  const CK_RV rv = answer();
-  fillField(info->label, sizeof info->label);
-  fillField(info->manufacturerID, sizeof info->manufacturerID);
-  fillField(info->model, sizeof info->model);
-  fillField(info->serialNumber, sizeof info->serialNumber, &script->serial);
-  info->ulFreePublicMemory = length(0) == 0 ? 32768 : script->answers.u64();
-  info->ulFreePrivateMemory = length(0) == 0 ? 32768 : CK_UNAVAILABLE_INFORMATION;
-  // The login's state: a user PIN set, with or without a PIN pad, locked, or never set.
-  static constexpr CK_FLAGS kStates[] = {
-      CKF_USER_PIN_INITIALIZED, CKF_USER_PIN_INITIALIZED | CKF_PROTECTED_AUTHENTICATION_PATH,
-      CKF_USER_PIN_INITIALIZED | CKF_USER_PIN_LOCKED, 0};
-  info->flags = kStates[script->answers.byte() % 4];
-  return rv;
-}
-CK_RV fuzzOpenSession(CK_SLOT_ID, CK_FLAGS, void*, CK_NOTIFY, CK_SESSION_HANDLE* session) {
-  const CK_RV rv = answer();
-  *session = script->answers.byte() % 4;
-  if (*session != 0) ++script->sessionsOpened;
-  return rv;
-}
-CK_RV fuzzCloseSession(CK_SESSION_HANDLE) {
-  ++script->sessionsClosed;
-  return answer();
-}
-CK_RV fuzzLogin(CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR* pin, CK_ULONG pinLength) {
-  if (pin != nullptr) touch(pin, pinLength);
-  return answer();
-}
-CK_RV fuzzLogout(CK_SESSION_HANDLE) { return answer(); }
-CK_RV fuzzFindObjectsInit(CK_SESSION_HANDLE, CK_ATTRIBUTE* attributes, CK_ULONG count) {
-  touchTemplate(attributes, count);
-  return answer();
-}
-CK_RV fuzzFindObjects(CK_SESSION_HANDLE, CK_OBJECT_HANDLE* objects, CK_ULONG room,
-                      CK_ULONG* found) {
-  const CK_RV rv = answer();
-  const CK_ULONG n = length(2);
-  for (CK_ULONG i = 0; i < std::min(room, n); ++i) objects[i] = script->answers.byte() % 8;
-  *found = n;
-  return rv;
-}
-CK_RV fuzzFindObjectsFinal(CK_SESSION_HANDLE) { return answer(); }
-CK_RV fuzzGetAttributeValue(CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE* attributes,
-                            CK_ULONG count) {
-  const CK_RV rv = answer();
-  for (CK_ULONG i = 0; i < count; ++i) {
-    CK_ATTRIBUTE& attribute = attributes[i];
-    const std::string value = attributeValue(attribute.type);
-    // The length reported: the value's own, or a figure of the input.
-    const CK_ULONG reported = (script->answers.byte() & 1) ? length(64) : value.size();
-    if (attribute.pValue != nullptr) {
-      script->largestBuffer = std::max(script->largestBuffer, attribute.ulValueLen);
-      const CK_ULONG room = attribute.ulValueLen;
-      std::memcpy(attribute.pValue, value.data(), std::min<CK_ULONG>(room, value.size()));
-    }
-    attribute.ulValueLen = reported;
-  }
-  return rv;
-}
-CK_RV fuzzSignInit(CK_SESSION_HANDLE, CK_MECHANISM* mechanism, CK_OBJECT_HANDLE) {
-  touch(mechanism, sizeof *mechanism);
-  const CK_RV rv = answer();
-  if (rv != CKR_OK) script->signFailed = true;
-  return rv;
-}
-CK_RV fuzzSign(CK_SESSION_HANDLE, CK_BYTE* data, CK_ULONG dataLength, CK_BYTE* signature,
-               CK_ULONG* signatureLength) {
-  touch(data, dataLength);
-  const CK_RV rv = answer();
-  if (rv != CKR_OK) script->signFailed = true;
-  const CK_ULONG reported = length(64);
-  if (signature != nullptr) {
-    script->largestBuffer = std::max(script->largestBuffer, *signatureLength);
-    std::memset(signature, 0x5A, std::min(*signatureLength, reported));
-  }
-  *signatureLength = reported;
-  return rv;
-}
-CK_RV fuzzGenerateKeyPair(CK_SESSION_HANDLE, CK_MECHANISM* mechanism, CK_ATTRIBUTE* publicTemplate,
-                          CK_ULONG publicCount, CK_ATTRIBUTE* privateTemplate,
-                          CK_ULONG privateCount, CK_OBJECT_HANDLE* publicKey,
-                          CK_OBJECT_HANDLE* privateKey) {
-  touch(mechanism, sizeof *mechanism);
-  touchTemplate(publicTemplate, publicCount);
-  touchTemplate(privateTemplate, privateCount);
-  *publicKey = 1;
-  *privateKey = 2;
-  return answer();
-}
-CK_RV fuzzCreateObject(CK_SESSION_HANDLE, CK_ATTRIBUTE* attributes, CK_ULONG count,
-                       CK_OBJECT_HANDLE* object) {
-  touchTemplate(attributes, count);
-  *object = 3;
-  return answer();
-}
-
-CK_FUNCTION_LIST functionList = [] {
-  CK_FUNCTION_LIST list{};
-  list.version = {2, 20};
-  list.C_Initialize = fuzzInitialize;
-  list.C_Finalize = fuzzFinalize;
-  list.C_GetSlotList = fuzzGetSlotList;
-  list.C_GetSlotInfo = fuzzGetSlotInfo;
-  list.C_GetTokenInfo = fuzzGetTokenInfo;
-  list.C_OpenSession = fuzzOpenSession;
-  list.C_CloseSession = fuzzCloseSession;
-  list.C_Login = fuzzLogin;
-  list.C_Logout = fuzzLogout;
-  list.C_FindObjectsInit = fuzzFindObjectsInit;
-  list.C_FindObjects = fuzzFindObjects;
-  list.C_FindObjectsFinal = fuzzFindObjectsFinal;
-  list.C_GetAttributeValue = fuzzGetAttributeValue;
-  list.C_SignInit = fuzzSignInit;
-  list.C_Sign = fuzzSign;
-  list.C_GenerateKeyPair = fuzzGenerateKeyPair;
-  list.C_CreateObject = fuzzCreateObject;
-  return list;
-}();
-
-// Fails (from the input) only for a module that exports nothing else, so that every
-// module that can be initialised can also be finalised.
-CK_RV fuzzGetFunctionList(CK_FUNCTION_LIST** list) {
-  *list = &functionList;
-  return script->exports == 1 ? answer() : CKR_OK;
-}
-
-struct Export {
-  const char* name;
-  void* address;
-};
-const Export kExports[] = {
-    {"C_Initialize", reinterpret_cast<void*>(fuzzInitialize)},
-    {"C_Finalize", reinterpret_cast<void*>(fuzzFinalize)},
-    {"C_GetSlotList", reinterpret_cast<void*>(fuzzGetSlotList)},
-    {"C_GetSlotInfo", reinterpret_cast<void*>(fuzzGetSlotInfo)},
-    {"C_GetTokenInfo", reinterpret_cast<void*>(fuzzGetTokenInfo)},
-    {"C_OpenSession", reinterpret_cast<void*>(fuzzOpenSession)},
-    {"C_CloseSession", reinterpret_cast<void*>(fuzzCloseSession)},
-    {"C_Login", reinterpret_cast<void*>(fuzzLogin)},
-    {"C_Logout", reinterpret_cast<void*>(fuzzLogout)},
-    {"C_FindObjectsInit", reinterpret_cast<void*>(fuzzFindObjectsInit)},
-    {"C_FindObjects", reinterpret_cast<void*>(fuzzFindObjects)},
-    {"C_FindObjectsFinal", reinterpret_cast<void*>(fuzzFindObjectsFinal)},
-    {"C_GetAttributeValue", reinterpret_cast<void*>(fuzzGetAttributeValue)},
-    {"C_SignInit", reinterpret_cast<void*>(fuzzSignInit)},
-    {"C_Sign", reinterpret_cast<void*>(fuzzSign)},
-    {"C_GenerateKeyPair", reinterpret_cast<void*>(fuzzGenerateKeyPair)},
-    {"C_CreateObject", reinterpret_cast<void*>(fuzzCreateObject)},
-};
-
-// The loaded module. exports: 0 every function by name; 1 only C_GetFunctionList;
-// 2 every function but the one the input names (C_GetFunctionList has it); 3 none.
-class FuzzLibrary final : public ankor::pkcs11::Library {
+// The module, every function answering from the script.
+class FuzzModule final : public ankor::pkcs11::fakes::FakeModule {
  public:
-  void* symbol(const char* name) const override {
-    const std::string wanted = name;
-    if (wanted == "C_GetFunctionList") {
-      return script->exports == 3 ? nullptr : reinterpret_cast<void*>(fuzzGetFunctionList);
+  CK_RV initialize(void*) override {
+    const CK_RV rv = answer();
+    if (rv == CKR_OK) ++script->initialised;
+    return rv;
+  }
+  CK_RV finalize(void*) override {
+    ++script->finalised;
+    return answer();
+  }
+  CK_RV getSlotList(CK_BBOOL, CK_SLOT_ID* list, CK_ULONG* count) override {
+    const CK_RV rv = answer();
+    const CK_ULONG n = length(3);
+    if (list != nullptr) {
+      const CK_ULONG room = *count;
+      for (CK_ULONG i = 0; i < std::min(room, n); ++i) list[i] = script->answers.byte();
     }
-    if (script->exports == 1 || script->exports == 3) return nullptr;
-    for (std::size_t i = 0; i < std::size(kExports); ++i) {
-      if (wanted == kExports[i].name) {
-        if (script->exports == 2 && missing_ == i) return nullptr;
-        return kExports[i].address;
+    *count = n;
+    return rv;
+  }
+  CK_RV getSlotInfo(CK_SLOT_ID, CK_SLOT_INFO* info) override {
+    const CK_RV rv = answer();
+    fillField(info->manufacturerID, sizeof info->manufacturerID);
+    fillField(info->slotDescription, sizeof info->slotDescription);
+    info->flags = CKF_TOKEN_PRESENT;
+    return rv;
+  }
+  CK_RV getTokenInfo(CK_SLOT_ID, CK_TOKEN_INFO* info) override {
+    const CK_RV rv = answer();
+    fillField(info->label, sizeof info->label);
+    fillField(info->manufacturerID, sizeof info->manufacturerID);
+    fillField(info->model, sizeof info->model);
+    fillField(info->serialNumber, sizeof info->serialNumber, &script->serial);
+    info->ulFreePublicMemory = length(0) == 0 ? 32768 : script->answers.u64();
+    info->ulFreePrivateMemory = length(0) == 0 ? 32768 : CK_UNAVAILABLE_INFORMATION;
+    // The login's state: a user PIN set, with or without a PIN pad, locked, or never set.
+    static constexpr CK_FLAGS kStates[] = {
+        CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED,
+        CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | CKF_PROTECTED_AUTHENTICATION_PATH,
+        CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | CKF_USER_PIN_LOCKED, CKF_LOGIN_REQUIRED};
+    info->flags = kStates[script->answers.byte() % 4];
+    return rv;
+  }
+  CK_RV openSession(CK_SLOT_ID, CK_FLAGS, void*, CK_NOTIFY, CK_SESSION_HANDLE* session) override {
+    const CK_RV rv = answer();
+    *session = script->answers.byte() % 4;
+    if (*session != 0) ++script->sessionsOpened;
+    return rv;
+  }
+  CK_RV closeSession(CK_SESSION_HANDLE) override {
+    ++script->sessionsClosed;
+    return answer();
+  }
+  CK_RV login(CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR* pin, CK_ULONG pinLength) override {
+    if (pin != nullptr) touch(pin, pinLength);
+    return answer();
+  }
+  CK_RV logout(CK_SESSION_HANDLE) override { return answer(); }
+  CK_RV findObjectsInit(CK_SESSION_HANDLE, CK_ATTRIBUTE* attributes, CK_ULONG count) override {
+    touchTemplate(attributes, count);
+    return answer();
+  }
+  CK_RV findObjects(CK_SESSION_HANDLE, CK_OBJECT_HANDLE* objects, CK_ULONG room,
+                    CK_ULONG* found) override {
+    const CK_RV rv = answer();
+    const CK_ULONG n = length(2);
+    for (CK_ULONG i = 0; i < std::min(room, n); ++i) objects[i] = script->answers.byte() % 8;
+    *found = n;
+    return rv;
+  }
+  CK_RV findObjectsFinal(CK_SESSION_HANDLE) override { return answer(); }
+  CK_RV getAttributeValue(CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE* attributes,
+                          CK_ULONG count) override {
+    const CK_RV rv = answer();
+    for (CK_ULONG i = 0; i < count; ++i) {
+      CK_ATTRIBUTE& attribute = attributes[i];
+      const std::string value = attributeValue(attribute.type);
+      // The length reported: the value's own, or a figure of the input.
+      const CK_ULONG reported = (script->answers.byte() & 1) ? length(64) : value.size();
+      if (attribute.pValue != nullptr) {
+        script->largestBuffer = std::max(script->largestBuffer, attribute.ulValueLen);
+        const CK_ULONG room = attribute.ulValueLen;
+        std::memcpy(attribute.pValue, value.data(), std::min<CK_ULONG>(room, value.size()));
       }
+      attribute.ulValueLen = reported;
     }
-    return nullptr;
+    return rv;
   }
-  std::size_t missing_ = 0;
+  CK_RV signInit(CK_SESSION_HANDLE, CK_MECHANISM* mechanism, CK_OBJECT_HANDLE) override {
+    touch(mechanism, sizeof *mechanism);
+    const CK_RV rv = answer();
+    if (rv != CKR_OK) script->signFailed = true;
+    return rv;
+  }
+  CK_RV sign(CK_SESSION_HANDLE, CK_BYTE* data, CK_ULONG dataLength, CK_BYTE* signature,
+             CK_ULONG* signatureLength) override {
+    touch(data, dataLength);
+    const CK_RV rv = answer();
+    if (rv != CKR_OK) script->signFailed = true;
+    const CK_ULONG reported = length(64);
+    if (signature != nullptr) {
+      script->largestBuffer = std::max(script->largestBuffer, *signatureLength);
+      std::memset(signature, 0x5A, std::min(*signatureLength, reported));
+    }
+    *signatureLength = reported;
+    return rv;
+  }
+  CK_RV generateKeyPair(CK_SESSION_HANDLE, CK_MECHANISM* mechanism, CK_ATTRIBUTE* publicTemplate,
+                        CK_ULONG publicCount, CK_ATTRIBUTE* privateTemplate,
+                        CK_ULONG privateCount, CK_OBJECT_HANDLE* publicKey,
+                        CK_OBJECT_HANDLE* privateKey) override {
+    touch(mechanism, sizeof *mechanism);
+    touchTemplate(publicTemplate, publicCount);
+    touchTemplate(privateTemplate, privateCount);
+    *publicKey = 1;
+    *privateKey = 2;
+    return answer();
+  }
+  CK_RV createObject(CK_SESSION_HANDLE, CK_ATTRIBUTE* attributes, CK_ULONG count,
+                     CK_OBJECT_HANDLE* object) override {
+    touchTemplate(attributes, count);
+    *object = 3;
+    return answer();
+  }
+  // Fails (from the input) only for a module that exports nothing else, so that every
+  // module that can be initialised can also be finalised.
+  CK_RV getFunctionList(CK_FUNCTION_LIST** list) override {
+    const CK_RV rv = FakeModule::getFunctionList(list);
+    return script->exports == 1 ? answer() : rv;
+  }
 };
 
-class FuzzLoader final : public ankor::pkcs11::Loader {
- public:
-  std::uint8_t failure = 0;  // 1: no file, 2: the library does not load
-  bool exists(const std::string&) override { return failure != 1; }
-  ankor::pkcs11::LoadResult load(const std::string&) override {
-    if (failure == 2) return {nullptr, "fuzz: refused"};
-    auto library = std::make_unique<FuzzLibrary>();
-    library->missing_ = missing;
-    return {std::move(library), ""};
+// What the loaded library exports by name. exports: 0 every function; 1 only
+// C_GetFunctionList; 2 every function but the one the input names (C_GetFunctionList
+// has it); 3 none.
+std::set<std::string> hiddenNames(std::uint8_t exports, std::size_t missing) {
+  const auto& names = FuzzModule::functionNames();  // C_GetFunctionList last
+  switch (exports) {
+    case 1: return {names.begin(), names.end() - 1};
+    case 2: return {names[missing]};
+    case 3: return {names.begin(), names.end()};
+    default: return {};
   }
-  std::size_t missing = 0;
-};
+}
 
 class TokenComponents final : public ankor::Components {
  public:
-  explicit TokenComponents(FuzzLoader& loader) : loader_(loader) {}
+  explicit TokenComponents(ankor::pkcs11::Loader& loader) : loader_(loader) {}
   ankor::KeyStore& keyStore() override { std::abort(); }
   ankor::Signer& signer() override { std::abort(); }
   ankor::TokenManager& tokenManager(const std::string& typeCode) override {
@@ -339,7 +277,7 @@ class TokenComponents final : public ankor::Components {
           {"GD", "/fuzz/gd.so", "/fuzz/second/gd.so"}, {"ET", "/fuzz/et.so", "/fuzz/second/et.so"}};
       manager_ = std::make_unique<ankor::pkcs11::P11Manager>(
           typeCode, table, loader_, ankor::capi::systemDigester(),
-          &ankor::capi::systemCertificateParser());
+          &ankor::capi::systemCertificateDecoder());
     }
     return *manager_;
   }
@@ -348,9 +286,13 @@ class TokenComponents final : public ankor::Components {
   std::string readStandardInput(std::size_t maxBytes) override {
     return std::string("4321\n").substr(0, maxBytes);
   }
+  const ankor::CertificateDecoder& certificateDecoder() override {
+    return ankor::capi::systemCertificateDecoder();
+  }
+  ankor::ModuleInspector& moduleInspector() override { std::abort(); }
 
  private:
-  FuzzLoader& loader_;
+  ankor::pkcs11::Loader& loader_;
   std::unique_ptr<ankor::pkcs11::P11Manager> manager_;
 };
 
@@ -369,9 +311,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t command = input.byte();
   const std::uint8_t options = input.byte();
   run.exports = options & 3;
-  FuzzLoader loader;
-  loader.failure = (options >> 2) & 3;
-  loader.missing = input.byte() % std::size(kExports);
+  // Every file exists, but with failure 1; with failure 2 no library loads.
+  const std::uint8_t failure = (options >> 2) & 3;
+  FuzzModule module;
+  ankor::pkcs11::fakes::FakeLoader loader;
+  loader.moduleAt = [&module](const std::string&) -> ankor::pkcs11::fakes::FakeModule& {
+    return module;
+  };
+  // The functions but C_GetFunctionList, one of which mode 2 hides.
+  const std::size_t functions = FuzzModule::functionNames().size() - 1;
+  loader.missing = hiddenNames(run.exports, input.byte() % functions);
   const std::string typeCode = (options & 0x10) ? "ND" : (options & 0x20) ? "ET" : "GD";
   static const char* const kHashes[] = {"sha1", "sha256", "sha512", "md5"};
   const std::string hash = kHashes[(options >> 6) & 3];
@@ -383,6 +332,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string thumbprint = (command & 0x80) ? input.until('\0') : hexSha1(run.certificate);
   const std::string isDigest = (command & 0x40) ? "true" : "false";
   run.answers = fuzz::Input(data + (size - input.remaining()), input.remaining());
+  for (const char* path : {"/fuzz/gd.so", "/fuzz/second/gd.so", "/fuzz/et.so", "/fuzz/second/et.so"}) {
+    if (failure != 1) loader.present.insert(path);
+    if (failure == 2) loader.unloadable.insert(path);
+  }
 
   std::vector<std::string> words;
   switch (command & 7) {

@@ -29,6 +29,8 @@ class CapiOnly final : public ankor::Components {
   ankor::TokenManager& tokenManager(const std::string&) override { std::abort(); }
   void releaseTokenManager() override {}
   std::string readStandardInput(std::size_t) override { std::abort(); }
+  const ankor::CertificateDecoder& certificateDecoder() override { std::abort(); }
+  ankor::ModuleInspector& moduleInspector() override { std::abort(); }
 
  private:
   ankor::capi::CapiKeyStore keyStore_;

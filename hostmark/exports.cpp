@@ -6,13 +6,13 @@
 extern "C" {
 
 unsigned int TARVO_HOSTMARK_CALL retrieveMachineID(char* buffer, unsigned int secureProxy) {
-  return hostmark::retrieveOnThisMachine(hostmark::Identifier::kPlain, nullptr, buffer,
+  return hostmark::retrieveOnThisMachine(hostmark::Identifier::Plain, nullptr, buffer,
                                          secureProxy);
 }
 
 unsigned int TARVO_HOSTMARK_CALL retrieveMachineIDOT(const char* key, char* buffer,
                                                      unsigned int secureProxy) {
-  return hostmark::retrieveOnThisMachine(hostmark::Identifier::kKeyed, key, buffer, secureProxy);
+  return hostmark::retrieveOnThisMachine(hostmark::Identifier::Keyed, key, buffer, secureProxy);
 }
 
 }  // extern "C"

@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <fstream>
 
+#include "common/testing/temp_dir.h"
+
 namespace hostmark {
 namespace {
 
@@ -19,14 +21,7 @@ namespace fs = std::filesystem;
 
 class LinuxSourceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("hostmark-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    fs::create_directories(root_ / "block");
-  }
-  void TearDown() override { fs::remove_all(root_); }
+  void SetUp() override { fs::create_directories(root_ / "block"); }
 
   void write(const fs::path& relative, const std::string& content, fs::perms mode =
                                                                        fs::perms::owner_read |
@@ -46,7 +41,8 @@ class LinuxSourceTest : public ::testing::Test {
     return createLinuxIdentitySource({root_ / "block", root_ / "machine-id"});
   }
 
-  fs::path root_;
+  tarvo::testing::TempDir dir_{"hostmark"};
+  fs::path root_ = dir_.path();
 };
 
 TEST_F(LinuxSourceTest, FixedDisksInNameOrder) {

@@ -9,28 +9,28 @@ extern "C" {
 
 TARVO_JNI_EXPORT void JNICALL Java_org_tarvo_hostmark_Hostmark_retrieveMachineID(JNIEnv* env, jclass,
                                                                           jobject callback) {
-  hostmark::runJavaEntry(env, hostmark::Identifier::kPlain, nullptr, callback,
-                         hostmark::ProxySecurity::kDefault);
+  hostmark::runJavaEntry(env, hostmark::Identifier::Plain, nullptr, callback,
+                         hostmark::ProxySecurity::Default);
 }
 
 TARVO_JNI_EXPORT void JNICALL Java_org_tarvo_hostmark_Hostmark_retrieveMachineIDV1010(JNIEnv* env,
                                                                               jclass,
                                                                               jobject callback) {
-  hostmark::runJavaEntry(env, hostmark::Identifier::kPlain, nullptr, callback,
-                         hostmark::ProxySecurity::kExplicit);
+  hostmark::runJavaEntry(env, hostmark::Identifier::Plain, nullptr, callback,
+                         hostmark::ProxySecurity::Explicit);
 }
 
 TARVO_JNI_EXPORT void JNICALL Java_org_tarvo_hostmark_Hostmark_retrieveMachineIDOT(JNIEnv* env, jclass,
                                                                             jstring key,
                                                                             jobject callback) {
-  hostmark::runJavaEntry(env, hostmark::Identifier::kKeyed, key, callback,
-                         hostmark::ProxySecurity::kDefault);
+  hostmark::runJavaEntry(env, hostmark::Identifier::Keyed, key, callback,
+                         hostmark::ProxySecurity::Default);
 }
 
 TARVO_JNI_EXPORT void JNICALL Java_org_tarvo_hostmark_Hostmark_retrieveMachineIDOTV1010(
     JNIEnv* env, jclass, jstring key, jobject callback) {
-  hostmark::runJavaEntry(env, hostmark::Identifier::kKeyed, key, callback,
-                         hostmark::ProxySecurity::kExplicit);
+  hostmark::runJavaEntry(env, hostmark::Identifier::Keyed, key, callback,
+                         hostmark::ProxySecurity::Explicit);
 }
 
 }  // extern "C"

@@ -34,8 +34,8 @@ void deliverToCallback(JNIEnv* env, jobject callback, const char* text, Status s
 void runJavaEntry(JNIEnv* env, Identifier identifier, jstring key, jobject callback,
                   ProxySecurity proxySecurity) noexcept {
   std::array<char, 1000> buffer{};
-  const unsigned int secureProxy = proxySecurity == ProxySecurity::kExplicit ? 1 : 0;
-  if (identifier == Identifier::kPlain) {
+  const unsigned int secureProxy = proxySecurity == ProxySecurity::Explicit ? 1 : 0;
+  if (identifier == Identifier::Plain) {
     const Status status = retrieveOnThisMachine(identifier, nullptr, buffer.data(), secureProxy);
     deliverToCallback(env, callback, buffer.data(), status);
     return;

@@ -15,7 +15,7 @@ namespace hostmark {
 void deliverToCallback(JNIEnv* env, jobject callback, const char* text, Status status) noexcept;
 
 // Whether the WMI connection gets an explicit proxy security setting (the V1010 methods).
-enum class ProxySecurity { kDefault, kExplicit };
+enum class ProxySecurity { Default, Explicit };
 
 // One Java entry point: a zeroed 1000-byte buffer, the key's modified UTF-8 characters
 // (GetStringUTFChars, keyed identifier only), the computation on this machine, then

@@ -62,8 +62,8 @@ TEST(RunJavaEntry, KeyedEntryReleasesKeyLast) {
   for (const bool throws : {false, true}) {
     FakeJni jni;
     jni.setMachineIdThrows = throws;
-    runJavaEntry(jni.env(), Identifier::kKeyed, jni.key(), jni.callback(),
-                 ProxySecurity::kDefault);
+    runJavaEntry(jni.env(), Identifier::Keyed, jni.key(), jni.callback(),
+                 ProxySecurity::Default);
     ASSERT_GE(jni.calls.size(), 2u);
     EXPECT_EQ(jni.calls.front(), "GetStringUTFChars");
     EXPECT_EQ(jni.calls.back(), "ReleaseStringUTFChars");
@@ -76,14 +76,14 @@ TEST(RunJavaEntry, KeyedEntryReleasesKeyLast) {
 // A plain entry point never touches a key; a keyed one with a null key reports 87.
 TEST(RunJavaEntry, PlainAndNullKey) {
   FakeJni plain;
-  runJavaEntry(plain.env(), Identifier::kPlain, nullptr, plain.callback(),
-               ProxySecurity::kExplicit);
+  runJavaEntry(plain.env(), Identifier::Plain, nullptr, plain.callback(),
+               ProxySecurity::Explicit);
   EXPECT_EQ(plain.calls.front(), "GetObjectClass");
   EXPECT_EQ(plain.errors, std::vector<jlong>{0});
 
   FakeJni nullKey;
-  runJavaEntry(nullKey.env(), Identifier::kKeyed, nullptr, nullKey.callback(),
-               ProxySecurity::kDefault);
+  runJavaEntry(nullKey.env(), Identifier::Keyed, nullptr, nullKey.callback(),
+               ProxySecurity::Default);
   EXPECT_EQ(nullKey.calls.front(), "GetObjectClass");
   EXPECT_EQ(nullKey.machineIds, Calls{""});
   EXPECT_EQ(nullKey.errors, std::vector<jlong>{87});

@@ -9,7 +9,7 @@ Status retrieveOnThisMachine(Identifier identifier, const char* key, char* buffe
   try {
     const auto source = createIdentitySource();
     const auto digest = createDigest();
-    return identifier == Identifier::kKeyed
+    return identifier == Identifier::Keyed
                ? retrieveKeyedIntoBuffer(*source, *digest, key, buffer, secureProxy)
                : retrieveIntoBuffer(*source, *digest, buffer, secureProxy);
   } catch (...) {

@@ -7,13 +7,15 @@
 #include <sstream>
 
 #include "orvask/checker.h"
-#include "orvask/encode_base64.h"
+#include "common/testing/base64.h"
 #include "orvask/fake_drive.h"
 #include "orvask/fake_inventory.h"
 #include "orvask/test_support.h"
 
 namespace orvask {
 namespace {
+
+using tarvo::testing::base64;
 
 using testing::product;
 using testing::queryRows;
@@ -187,7 +189,7 @@ TEST_F(App, WriteLockHeldPastTheWait) {
                    "INSERT INTO TBBlackList (Name, ProductCode) VALUES ('bad', '{Z}');"
                    "INSERT INTO TBWhiteList (Name, ProductCode) VALUES ('a', '{A}');");
   inventory.products = {product("{A}")};
-  const std::string input = EncodeBase64(R"({"content":[{"name":"n","productcode":"{N}","version":"1"}]})");
+  const std::string input = base64(R"({"content":[{"name":"n","productcode":"{N}","version":"1"}]})");
   {
     WriteLock other(db);
     EXPECT_EQ(run({"VerifyMachine"}), -1);
@@ -213,7 +215,7 @@ TEST_F(App, ReadOnlyDatabase) {
   testing::execSql(db, "INSERT INTO TBBlackList (Name, ProductCode) VALUES ('bad', '{Z}');");
   inventory.products = {product("{A}")};
   readOnly = true;
-  EXPECT_EQ(run({"UpdateBlackList", EncodeBase64(R"({"content":[{"name":"n","productcode":"{N}"}]})")}), 0);
+  EXPECT_EQ(run({"UpdateBlackList", base64(R"({"content":[{"name":"n","productcode":"{N}"}]})")}), 0);
   EXPECT_EQ(out.str(), "error\n");
   EXPECT_EQ(logLines().back(), "|ERROR|BlackList nao atualizada: attempt to write a readonly database");
   EXPECT_EQ(run({"VerifyMachine"}), -1);

@@ -5,13 +5,15 @@
 #include <sstream>
 
 #include "orvask/black_list_input.h"
-#include "orvask/encode_base64.h"
+#include "common/testing/base64.h"
 #include "orvask/fake_inventory.h"
 #include "orvask/framework.h"
 #include "orvask/test_support.h"
 
 namespace orvask {
 namespace {
+
+using tarvo::testing::base64;
 
 using testing::product;
 using testing::queryRows;
@@ -312,9 +314,9 @@ TEST(DecodeBase64, StopsAtPadOrForeignCharacter) {
   for (const auto& [in, expected] : cases) EXPECT_EQ(DecodeBase64(in), expected) << in;
   // The encoder is the decoder's inverse for every tail length.
   for (const std::string plain : {"", "M", "Ma", "Man", "Many \xff\x00 bytes"}) {
-    EXPECT_EQ(DecodeBase64(EncodeBase64(plain)), plain) << plain;
+    EXPECT_EQ(DecodeBase64(base64(plain)), plain) << plain;
   }
-  EXPECT_EQ(EncodeBase64("Ma"), "TWE=");
+  EXPECT_EQ(base64("Ma"), "TWE=");
 }
 
 TEST(BlackListInput, ReadsEntries) {
@@ -342,7 +344,7 @@ TEST(BlackListInput, ReadsEntries) {
   };
   for (const Case& c : cases) {
     SoftwareMap entries = mapOf({"stale"});
-    ASSERT_TRUE(readBlackListInput(EncodeBase64(c.json), entries)) << c.json;
+    ASSERT_TRUE(readBlackListInput(base64(c.json), entries)) << c.json;
     std::vector<std::string> got;
     for (const auto& [key, r] : entries) {
       EXPECT_EQ(key, r.ProductCode);
@@ -374,7 +376,7 @@ TEST(BlackListInput, RefusesUnreadableShapes) {
   };
   for (const std::string& json : cases) {
     SoftwareMap entries = mapOf({"kept"});
-    EXPECT_FALSE(readBlackListInput(EncodeBase64(json), entries)) << json;
+    EXPECT_FALSE(readBlackListInput(base64(json), entries)) << json;
     EXPECT_EQ(keys(entries), std::vector<std::string>{"kept"}) << json;
   }
   SoftwareMap entries;

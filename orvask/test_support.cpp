@@ -3,25 +3,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <atomic>
-#include <chrono>
-
 #include "orvask/schema_sql.h"
 
 namespace orvask::testing {
-
-TempDir::TempDir() {
-  static std::atomic<int> counter{0};
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  path_ = std::filesystem::temp_directory_path() /
-          ("orvask-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-  std::filesystem::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
 
 void execSql(const std::string& dbPath, const std::string& sql) {
   sqlite3* db = nullptr;

@@ -1,28 +1,18 @@
 #pragma once
-// Shared helpers of the unit tests: a temporary directory, a real SQLite file with the
+// Shared helpers of the unit tests: the kit's temporary directory, a real SQLite file with the
 // deployed schema, and product records. The fakes are fake_inventory.h and fake_drive.h.
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "common/testing/temp_dir.h"
 #include "orvask/database.h"
 #include "orvask/inventory.h"
 
 namespace orvask::testing {
 
 // A fresh directory, removed with everything in it at the end of the test.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;  // one owner removes the directory
-  TempDir& operator=(const TempDir&) = delete;
-  [[nodiscard]] const std::filesystem::path& path() const { return path_; }
-  [[nodiscard]] std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using tarvo::testing::TempDir;
 
 // Creates the two tables the way a deployment provides them.
 void createSchema(const std::string& dbPath);

@@ -70,6 +70,46 @@ verify_pkcs1() {
   rm -rf "$dir"
 }
 
+# record_of THUMBPRINT: the listed record of that thumbprint as compact JSON, "none"
+# when the listing in $out has none.
+record_of() {
+  python3 -c 'import json, sys
+rs = [r for r in json.loads(sys.stdin.read())["success"] if r["thumbprint"] == sys.argv[1]]
+print(json.dumps(rs[0], sort_keys=True, ensure_ascii=False) if rs else "none")' "$1" <<<"$out"
+}
+# openssl_fields DER: a certificate's subject, issuer, serialNumber, notBefore and
+# notAfter as openssl reads them, in the form of ankor's certificate listings (compact
+# JSON, sorted members).
+openssl_fields() {
+  local subject issuer serial start end
+  subject=$(openssl x509 -inform DER -in "$1" -noout -subject -nameopt RFC2253,-esc_msb | sed 's/^subject=//')
+  issuer=$(openssl x509 -inform DER -in "$1" -noout -issuer -nameopt RFC2253,-esc_msb | sed 's/^issuer=//')
+  serial=$(openssl x509 -inform DER -in "$1" -noout -serial | sed 's/^serial=//' | tr 'A-F' 'a-f')
+  start=$(openssl x509 -inform DER -in "$1" -noout -startdate | sed 's/^notBefore=//')
+  end=$(openssl x509 -inform DER -in "$1" -noout -enddate | sed 's/^notAfter=//')
+  python3 -c 'import json, sys, datetime
+iso = lambda t: datetime.datetime.strptime(t, "%b %d %H:%M:%S %Y GMT").strftime("%Y-%m-%dT%H:%M:%SZ")
+print(json.dumps({"subject": sys.argv[1], "issuer": sys.argv[2], "serialNumber": sys.argv[3],
+                  "notBefore": iso(sys.argv[4]), "notAfter": iso(sys.argv[5])}, sort_keys=True, ensure_ascii=False))' \
+    "$subject" "$issuer" "$serial" "$start" "$end"
+}
+# pick JSON KEYS...: those members of a record, as compact JSON.
+pick() {
+  python3 -c 'import json, sys
+r = json.loads(sys.argv[1]); print(json.dumps({k: r[k] for k in sys.argv[2:]}, sort_keys=True, ensure_ascii=False))' "$@"
+}
+# ck_info_expected PATH INFO: the members of a system info modules entry for a module
+# at PATH that loaded and initialised, its CK_INFO taken from pkcs11-tool -I's output.
+ck_info_expected() {
+  python3 -c 'import json, re, sys
+field = lambda name: re.search(r"^" + name + r" +(.*)$", sys.argv[2], re.M).group(1)
+info = {"Cryptoki version": field("Cryptoki version"), "Manufacturer": field("Manufacturer"), "Library": field("Library")}
+library = re.match(r"(.*) \(ver (.*)\)$", info["Library"])
+print(json.dumps({"path": sys.argv[1], "present": True, "loaded": True, "loadError": None, "initialized": True,
+                  "initializeResult": 0, "cryptokiVersion": info["Cryptoki version"], "manufacturerId": info["Manufacturer"],
+                  "libraryDescription": library.group(1), "libraryVersion": library.group(2)}, sort_keys=True))' "$1" "$2"
+}
+
 finish() {
   echo "$((checks - failures)) passed, $failures failed"
   [ "$failures" -eq 0 ]

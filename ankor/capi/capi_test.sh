@@ -123,6 +123,73 @@ else
        "$(result)" "bad�-$run_id")"
 fi
 
+# ---- listing the MY store: capi list certificates ----------------------------------------------
+sha1_of() { sha1sum "$1" | cut -c1-40; }
+
+# A certificate with names outside ASCII and no key binding, put in the store beside
+# ankor: on Linux as a store entry, under Wine in crypt32's registry store.
+openssl req -x509 -newkey rsa:1024 -nodes -keyout "$work/utf8.key" -outform DER -out "$work/utf8.der" \
+  -days 2 -utf8 -subj "/C=BR/ST=São Paulo/O=Ankor Testes, Ltda/CN=José Ñandú 日本 $run_id" 2>/dev/null
+utf8_thumbprint=$(sha1_of "$work/utf8.der")
+printf 'not a certificate %s' "$run_id" >"$work/junk.der"
+junk_thumbprint=$(sha1_of "$work/junk.der")
+if [ "$TARVO_PLATFORM" = win32 ]; then
+  cert_key="HKCU\\Software\\Microsoft\\SystemCertificates\\MY\\Certificates\\$(tr 'a-f' 'A-F' <<<"$utf8_thumbprint")"
+  trap '"$TARVO_RUNNER" reg delete "$cert_key" /f >/dev/null 2>&1 || true; rm -rf "$work" "$out_raw"' EXIT
+  # A serialized element: the certificate property (32), 1, its length, the DER.
+  blob=$(python3 -c 'import struct, sys
+der = open(sys.argv[1], "rb").read(); print((struct.pack("<III", 32, 1, len(der)) + der).hex())' "$work/utf8.der")
+  "$TARVO_RUNNER" reg add "$cert_key" /v Blob /t REG_BINARY /d "$blob" /f >/dev/null
+else
+  my_store="$XDG_DATA_HOME/ankor/stores/MY"
+  { echo "ankor-certificate 1"; openssl x509 -inform DER -in "$work/utf8.der"; } >"$my_store/$utf8_thumbprint.cer"
+  { echo "ankor-certificate 1"; echo "-----BEGIN CERTIFICATE-----"; base64 -w64 "$work/junk.der"
+    echo "-----END CERTIFICATE-----"; } >"$my_store/$junk_thumbprint.cer"
+fi
+
+ankor capi list certificates
+listing=$out
+imported=$(record_of "$thumbprint")
+check "the imported certificate is listed with its key binding" \
+  "$(python3 -c 'import json, sys; print(json.dumps({"container": sys.argv[1], "provider": sys.argv[2],
+"providerType": 24, "keySpec": 1}, sort_keys=True))' "$container" "$AES")" \
+  "$(pick "$imported" container provider providerType keySpec)"
+check "the imported certificate's fields are those openssl reads" "$(openssl_fields "$work/cert.der")" \
+  "$(pick "$imported" subject issuer serialNumber notBefore notAfter)"
+check "the listing carries the certificate's DER" "$(b64file "$work/cert.der")" \
+  "$(python3 -c 'import json, sys; print(json.loads(sys.argv[1])["certificate"])' "$imported")"
+unbound=$(record_of "$utf8_thumbprint")
+check "a certificate without key binding has null binding members" \
+  '{"container": null, "keySpec": null, "provider": null, "providerType": null}' \
+  "$(pick "$unbound" container provider providerType keySpec)"
+check "names outside ASCII are listed as UTF-8, as openssl reads them" "$(openssl_fields "$work/utf8.der")" \
+  "$(pick "$unbound" subject issuer serialNumber notBefore notAfter)"
+# The thumbprint the listing gives is the one signing takes.
+printf 'listed %s' "$run_id" >"$work/listed"
+ankor capi crypt sign "$(python3 -c 'import json, sys; print(json.loads(sys.argv[1])["thumbprint"])' "$imported")" \
+  sha256 "$(b64file "$work/listed")" false
+unb64 "$(result)" "$work/listed.sig"
+check "the listed thumbprint signs" "Verified OK" \
+  "$(openssl dgst -sha256 -verify "$work/cert-key.pem" -signature "$work/listed.sig" "$work/listed")"
+if [ "$TARVO_PLATFORM" = win32 ]; then
+  "$TARVO_RUNNER" reg delete "$cert_key" /f >/dev/null
+  ankor capi list certificates
+  check "the certificate removed from the registry store is no longer listed" none "$(record_of "$utf8_thumbprint")"
+else
+  out=$listing
+  check "an entry that is no certificate is listed with null fields" \
+    "$(python3 -c 'import json, sys; print(json.dumps({"certificate": sys.argv[1], "subject": None, "issuer": None,
+"serialNumber": None, "notBefore": None, "notAfter": None, "container": None}, sort_keys=True))' "$(b64file "$work/junk.der")")" \
+    "$(pick "$(record_of "$junk_thumbprint")" certificate subject issuer serialNumber notBefore notAfter container)"
+  check "the store is listed in the order of its file names" \
+    "$(ls "$my_store" | sed 's/\.cer$//' | sort | tr '\n' ' ')" \
+    "$(python3 -c 'import json, sys; print(" ".join(r["thumbprint"] for r in json.loads(sys.stdin.read())["success"]), end=" ")' <<<"$out")"
+  rm "$my_store/$utf8_thumbprint.cer" "$my_store/$junk_thumbprint.cer"
+  # No store directory yet: an empty listing.
+  XDG_DATA_HOME="$work/empty" ankor capi list certificates
+  check "an absent store lists nothing" "$(envelope success '[]')" "$out"
+fi
+
 # ---- signing by thumbprint ------------------------------------------------------------------
 printf 'data to sign, run %s' "$run_id" >"$work/data"
 for alg in sha1 sha256 sha512; do

@@ -29,6 +29,12 @@ class FakePlatform final : public CryptoPlatform {
   Bytes signature = {0x01, 0x02, 0x03};  // least significant byte first, as the platform gives it
   Bytes digestValue = Bytes(20, 0xD1);       // what getHashParam(HP_HASHVAL) gives
   std::optional<KeyProvInfo> storedRecord;  // the record of the certificate found by thumbprint
+  // The "MY" store as enumCertificatesInStore walks it, each with its record.
+  struct StoredCertificate {
+    Bytes der;
+    std::optional<KeyProvInfo> record;
+  };
+  std::vector<StoredCertificate> storeCertificates;
 
   // Record --------------------------------------------------------------------------
   struct Acquire {
@@ -184,6 +190,27 @@ class FakePlatform final : public CryptoPlatform {
     if (fails("findCertificateBySha1")) return 0;
     return open();
   }
+  Handle enumCertificatesInStore(Handle, Handle previous) override {
+    std::size_t next = 0;
+    if (previous != 0) {
+      next = enumerated_.at(previous) + 1;
+      enumerated_.erase(previous);
+      (void)close("freeCertificateContext");
+    }
+    if (fails("enumCertificatesInStore")) return 0;
+    if (next >= storeCertificates.size()) {
+      (void)fail(win::kNotFound);
+      return 0;
+    }
+    const Handle handle = open();
+    enumerated_[handle] = next;
+    return handle;
+  }
+  bool getEncodedCertificate(Handle certificate, Bytes* der) override {
+    if (fails("getEncodedCertificate")) return false;
+    *der = storeCertificates.at(enumerated_.at(certificate)).der;
+    return true;
+  }
   Handle createCertificateContext(const std::uint8_t* der, std::uint32_t size) override {
     createdCertificate.assign(der, der + size);
     if (fails("createCertificateContext")) return 0;
@@ -195,21 +222,27 @@ class FakePlatform final : public CryptoPlatform {
     *added = open();
     return true;
   }
-  bool getKeyProvInfo(Handle, KeyProvInfo* info, std::uint32_t* size) override {
+  bool getKeyProvInfo(Handle certificate, KeyProvInfo* info, std::uint32_t* size) override {
     if (fails("getKeyProvInfo")) return false;
-    if (!storedRecord) return fail(win::kNotFound);
+    const auto found = enumerated_.find(certificate);
+    const std::optional<KeyProvInfo>& record =
+        found != enumerated_.end() ? storeCertificates.at(found->second).record : storedRecord;
+    if (!record) return fail(win::kNotFound);
     if (info == nullptr) {
       *size = 64;
       return true;
     }
-    *info = *storedRecord;
+    *info = *record;
     return true;
   }
   bool setKeyProvInfo(Handle, const KeyProvInfo& info) override {
     setRecord = info;
     return !fails("setKeyProvInfo");
   }
-  bool freeCertificateContext(Handle) override { return close("freeCertificateContext"); }
+  bool freeCertificateContext(Handle certificate) override {
+    enumerated_.erase(certificate);
+    return close("freeCertificateContext");
+  }
   int toWide(const std::string& text, char16_t* wide, int count) override {
     if (fails(wide == nullptr ? "toWide(LENGTH)" : "toWide(CONVERT)")) return 0;
     const int needed = static_cast<int>(text.size()) + 1;
@@ -297,6 +330,7 @@ class FakePlatform final : public CryptoPlatform {
   std::vector<Failure> failures_;
   std::uint32_t lastError_ = 0;
   std::size_t enumIndex_ = 0;
+  std::map<Handle, std::size_t> enumerated_;  // enumerated context -> storeCertificates index
   Handle nextHandle_ = 100;
 };
 

@@ -7,7 +7,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ankor/capi/digest.h"
 #include "ankor/capi/rules.h"
+#include "common/utf8.h"
 
 namespace ankor::capi {
 namespace {
@@ -38,6 +40,24 @@ std::string resultOrErrorText(Steps&& steps) {
 }
 
 constexpr std::uint32_t kContainerBufferSize = 1000;
+
+// UTF-16 as UTF-8; a lone surrogate becomes U+FFFD.
+std::string utf16ToUtf8(const std::u16string& wide) {
+  std::string out;
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    std::uint32_t c = wide[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+        wide[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    tarvo::appendUtf8(out, c);
+  }
+  return out;
+}
+
 // The key length travels in the upper 16 bits of CryptGenKey's flags, in units of
 // 1024 bits from bit 26: at most 63 units (64512 bits).
 constexpr int kMaxKeyLengthUnits = 63;
@@ -331,6 +351,51 @@ std::string CapiKeyStore::acceptPKCS7(const std::string& certificateBase64,
   return runtimeFailures([&] {
     return acceptPKCS7Steps(certificateBase64, providerName, containerName, providerType);
   });
+}
+
+Records CapiKeyStore::listCertificates() {
+  CertStore store(platform_, platform_.openCurrentUserStore(u"MY"));
+  if (!store) fail("listCertificates - CertOpenStore");
+  Records records;
+  // Each call frees the context it is given; only the last one is left to free when a
+  // record cannot be made.
+  Handle current = 0;
+  try {
+    while ((current = platform_.enumCertificatesInStore(store.get(), current)) != 0) {
+      records.push_back(certificateRecord(current));
+    }
+  } catch (...) {
+    if (current != 0) (void)platform_.freeCertificateContext(current);
+    throw;
+  }
+  const std::uint32_t end = platform_.lastError();
+  if (end != win::kNotFound && end != win::kErrorNoMoreFiles) {
+    fail("listCertificates - CertEnumCertificatesInStore");
+  }
+  return records;
+}
+
+json CapiKeyStore::certificateRecord(Handle certificate) {
+  Bytes der;
+  if (!platform_.getEncodedCertificate(certificate, &der)) {
+    fail("listCertificates - CertEnumCertificatesInStore");
+  }
+  const auto sha1 = computeSha1(der.data(), der.size());
+  if (!sha1) fail("Erro ao calcular o hash dos dados");
+  json record = json::object();
+  record["thumbprint"] = hexEncode(*sha1);
+  putCertificateMembers(record, der, decoder_);
+  // No record, or one that cannot be read, is no key binding: the certificate is still
+  // listed.
+  KeyProvInfo info;
+  std::uint32_t size = 0;
+  const bool bound = platform_.getKeyProvInfo(certificate, nullptr, &size) &&
+                     platform_.getKeyProvInfo(certificate, &info, &size);
+  record["container"] = bound ? json(utf16ToUtf8(info.containerName)) : json(nullptr);
+  record["provider"] = bound ? json(utf16ToUtf8(info.providerName)) : json(nullptr);
+  record["providerType"] = bound ? json(info.providerType) : json(nullptr);
+  record["keySpec"] = bound ? json(info.keySpec) : json(nullptr);
+  return record;
 }
 
 }  // namespace ankor::capi

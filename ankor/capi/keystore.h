@@ -2,6 +2,7 @@
 // PKCS#10 requests, certificate installation. Written only against CryptoPlatform.
 #pragma once
 
+#include "ankor/capi/certificate.h"
 #include "ankor/capi/platform.h"
 #include "ankor/core/operations.h"
 
@@ -9,7 +10,9 @@ namespace ankor::capi {
 
 class CapiKeyStore final : public KeyStore {
  public:
-  explicit CapiKeyStore(CryptoPlatform& platform) : platform_(platform) {}
+  explicit CapiKeyStore(CryptoPlatform& platform,
+                        const CertificateDecoder& decoder = systemCertificateDecoder())
+      : platform_(platform), decoder_(decoder) {}
 
   // Providers as [{"cspname":..,"csptype":..}] (CryptEnumProvidersA); "null" when none.
   std::string listCSPs() override;
@@ -30,8 +33,14 @@ class CapiKeyStore final : public KeyStore {
   // store bound to the container (CERT_KEY_PROV_INFO_PROP_ID).
   std::string acceptPKCS7(const std::string& certificateBase64, const std::string& providerName,
                           const std::string& containerName, int providerType) override;
+  // The "MY" store (CertEnumCertificatesInStore): thumbprint, certificate, decoded
+  // fields and the CERT_KEY_PROV_INFO_PROP_ID record's container, provider,
+  // providerType and keySpec (null without a record). Throws
+  // "listCertificates - CertOpenStore" or "listCertificates - CertEnumCertificatesInStore".
+  Records listCertificates() override;
 
  private:
+  nlohmann::json certificateRecord(Handle certificate);
   std::string createKeyPairSteps(const std::string& providerName, int keyLength,
                                  const std::string& containerName, bool useExistingKey,
                                  bool exportable, int providerType);
@@ -47,6 +56,7 @@ class CapiKeyStore final : public KeyStore {
   void forEachContainer(const std::string& providerName, int providerType, Visit&& visit);
 
   CryptoPlatform& platform_;
+  const CertificateDecoder& decoder_;
 };
 
 }  // namespace ankor::capi

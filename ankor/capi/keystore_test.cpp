@@ -116,11 +116,11 @@ TEST_F(Containers, FailureMessages) {
       {"none", 0, 0, {"", 24}, "countContainers - providerName is null"},
   };
   const auto oneContainer = [](FakePlatform& p, const Provider&) { p.containers = {"a"}; };
-  expectFailures(cases, Reported::kAsErrorText, oneContainer,
+  expectFailures(cases, Reported::AsErrorText, oneContainer,
                  [](FakePlatform& p, const Provider& provider) {
                    return CapiKeyStore(p).countContainers(provider.name, provider.type);
                  });
-  expectFailures(cases, Reported::kThrown, oneContainer,
+  expectFailures(cases, Reported::Thrown, oneContainer,
                  [](FakePlatform& p, const Provider& provider) {
                    return CapiKeyStore(p).listContainers(provider.name, provider.type);
                  });
@@ -217,7 +217,7 @@ TEST_F(CreateKeyPair, FailuresBecomeErrorText) {
       {"exportKey", 2, win::kKeySetExists, true, "createKeyPair - CryptExportKey"},
   };
   expectFailures(
-      cases, Reported::kAsErrorText, [](FakePlatform& p, bool) { p.publicKeyBlob = rsaBlob(); },
+      cases, Reported::AsErrorText, [](FakePlatform& p, bool) { p.publicKeyBlob = rsaBlob(); },
       [](FakePlatform& p, bool useExisting) {
         return CapiKeyStore(p).createKeyPair(kAes, 1024, "c", useExisting, false, 24, "", false);
       });
@@ -329,7 +329,7 @@ TEST_F(GenerateCSR, FailuresBecomeErrorText) {
       {"signAndEncodeRequest", 2, win::kBadKeySet, kAes,
        "generateCSR The second call to CryptSignAndEncode failed. "},
   };
-  expectFailures(cases, Reported::kAsErrorText, [](FakePlatform&, const std::string&) {},
+  expectFailures(cases, Reported::AsErrorText, [](FakePlatform&, const std::string&) {},
                  [](FakePlatform& p, const std::string& provider) {
                    return CapiKeyStore(p).generateCSR("Ana", provider, "c1", 24);
                  });
@@ -413,7 +413,7 @@ TEST_F(AcceptPKCS7, FailureMessages) {
       {"addCertificateToStore", 1, kDenied, kAes, "acceptPKCS7 - CertAddCertificateContextToStore"},
       {"setKeyProvInfo", 1, kDenied, kAes, "acceptPKCS7 - CertSetCertificateContextProperty"},
   };
-  expectFailures(cases, Reported::kThrown, [](FakePlatform&, const std::string&) {},
+  expectFailures(cases, Reported::Thrown, [](FakePlatform&, const std::string&) {},
                  [](FakePlatform& p, const std::string& provider) {
                    return CapiKeyStore(p).acceptPKCS7(kCertificate, provider, "c1", 1);
                  });
@@ -428,6 +428,92 @@ TEST_F(AcceptPKCS7, EmptyWordsInOrder) {
               ThrowsMessage<std::runtime_error>("acceptPKCS7 - PKCS#7 data is null"));
   EXPECT_TRUE(platform.calls.empty());
 }
+
+
+// ---- listCertificates -----------------------------------------------------------
+
+namespace listing {
+
+// Decodes "abc" only.
+class AbcDecoder final : public CertificateDecoder {
+ public:
+  std::optional<CertificateFields> decode(const Bytes& der) const override {
+    if (der != Bytes{'a', 'b', 'c'}) return std::nullopt;
+    return CertificateFields{"CN=Ana", "CN=CA", "01", "2026-01-01T00:00:00Z",
+                             "2027-01-01T00:00:00Z"};
+  }
+};
+
+struct ListCertificates : ::testing::Test {
+  FakePlatform platform;
+  AbcDecoder decoder;
+  CapiKeyStore store{platform, decoder};
+  void TearDown() override { EXPECT_EQ(platform.openHandles, 0) << "a handle was not released"; }
+};
+
+// One record per certificate in store order, with the key-provider record's names
+// (UTF-16 to UTF-8), type and key spec, or null members without a record; a
+// certificate the decoder cannot read keeps its thumbprint and Base64.
+TEST_F(ListCertificates, RecordsInStoreOrder) {
+  KeyProvInfo record;
+  record.containerName = u"caf\u00e9 \U0001F600";
+  record.providerName = u"Microsoft Enhanced RSA and AES Cryptographic Provider";
+  record.providerType = 24;
+  record.keySpec = 1;
+  platform.storeCertificates = {{{'a', 'b', 'c'}, record}, {{'x', 'y', 'z'}, std::nullopt}};
+  const Records records = store.listCertificates();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].dump(),
+            "{\"certificate\":\"YWJj\",\"container\":\"caf\xC3\xA9 \xF0\x9F\x98\x80\","
+            "\"issuer\":\"CN=CA\",\"keySpec\":1,\"notAfter\":\"2027-01-01T00:00:00Z\","
+            "\"notBefore\":\"2026-01-01T00:00:00Z\","
+            "\"provider\":\"Microsoft Enhanced RSA and AES Cryptographic Provider\","
+            "\"providerType\":24,\"serialNumber\":\"01\",\"subject\":\"CN=Ana\","
+            "\"thumbprint\":\"a9993e364706816aba3e25717850c26c9cd0d89d\"}");
+  EXPECT_EQ(records[1].dump(),
+            R"({"certificate":"eHl6","container":null,"issuer":null,"keySpec":null,)"
+            R"("notAfter":null,"notBefore":null,"provider":null,"providerType":null,)"
+            R"("serialNumber":null,"subject":null,)"
+            R"("thumbprint":"66b27417d37e024c46526c2f6d358a754fc552f3"})");
+}
+
+TEST_F(ListCertificates, EmptyStoreGivesNoRecord) { EXPECT_TRUE(store.listCertificates().empty()); }
+
+// A lone surrogate in a stored name becomes U+FFFD; a record that cannot be read is
+// no binding, not a failure.
+TEST_F(ListCertificates, UnreadableNamesAndRecords) {
+  KeyProvInfo record;
+  record.containerName = std::u16string(1, u'\xD800') + u"x";
+  platform.storeCertificates = {{{'a', 'b', 'c'}, record}, {{'a', 'b', 'c'}, record}};
+  platform.failOn("getKeyProvInfo", win::kErrorMoreData, 4);
+  const Records records = store.listCertificates();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0]["container"], "\xEF\xBF\xBDx");
+  EXPECT_TRUE(records[1]["container"].is_null());
+  EXPECT_TRUE(records[1]["keySpec"].is_null());
+}
+
+// The store that does not open, and an enumeration that fails other than at its end,
+// fail the listing; every handle is released.
+TEST_F(ListCertificates, StoreFailures) {
+  platform.storeCertificates = {{{'a', 'b', 'c'}, std::nullopt}, {{'a', 'b', 'c'}, std::nullopt}};
+  const FailureCase<int> cases[] = {
+      {"openCurrentUserStore", 1, win::kErrorAccessDenied, 0, "listCertificates - CertOpenStore"},
+      {"enumCertificatesInStore", 2, win::kErrorAccessDenied, 0,
+       "listCertificates - CertEnumCertificatesInStore"},
+      {"getEncodedCertificate", 2, win::kErrorInvalidParameter, 0,
+       "listCertificates - CertEnumCertificatesInStore"},
+  };
+  expectFailures(
+      cases, Reported::Thrown,
+      [&](FakePlatform& p, int) { p.storeCertificates = platform.storeCertificates; },
+      [&](FakePlatform& p, int) {
+        CapiKeyStore other{p, decoder};
+        return std::to_string(other.listCertificates().size());
+      });
+}
+
+}  // namespace listing
 
 }  // namespace
 }  // namespace ankor::capi

@@ -47,6 +47,7 @@ inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorMoreData = 234;
 inline constexpr std::uint32_t kErrorNoMoreItems = 259;
+inline constexpr std::uint32_t kErrorNoMoreFiles = 18;
 inline constexpr std::uint32_t kBadHash = 0x80090002;
 inline constexpr std::uint32_t kBadKey = 0x80090003;
 inline constexpr std::uint32_t kBadData = 0x80090005;
@@ -164,6 +165,12 @@ class CryptoPlatform {
   // CertFindCertificateInStore(store, encoding, 0, CERT_FIND_SHA1_HASH, hash, NULL).
   virtual Handle findCertificateBySha1(Handle store, const std::uint8_t* hash,
                                        std::uint32_t size) = 0;
+  // CertEnumCertificatesInStore(store, previous): the store's next certificate after
+  // previous (the first for 0), which the call frees; 0 at the end (CRYPT_E_NOT_FOUND)
+  // or on failure.
+  virtual Handle enumCertificatesInStore(Handle store, Handle previous) = 0;
+  // The context's encoded certificate (pbCertEncoded, cbCertEncoded).
+  [[nodiscard]] virtual bool getEncodedCertificate(Handle certificate, Bytes* der) = 0;
   // CertCreateCertificateContext(encoding, der, size).
   virtual Handle createCertificateContext(const std::uint8_t* der, std::uint32_t size) = 0;
   // CertAddCertificateContextToStore(store, certificate, disposition, added).

@@ -55,23 +55,23 @@ using BigNum = std::unique_ptr<BIGNUM, Freer<BIGNUM, BN_free>>;
 
 // ---- Error codes ------------------------------------------------------------------
 
-constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
-constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
-constexpr std::uint32_t ERROR_NO_UNICODE_TRANSLATION = 1113;
-constexpr std::uint32_t NTE_BAD_UID = 0x80090001;
-constexpr std::uint32_t NTE_PROV_TYPE_NOT_DEF = 0x80090017;
-constexpr std::uint32_t NTE_BAD_KEYSET_PARAM = 0x8009001F;
-constexpr std::uint32_t CRYPT_E_EXISTS = 0x80092005;
-constexpr std::uint32_t CRYPT_E_UNKNOWN_ALGO = 0x80091002;
-constexpr std::uint32_t E_INVALIDARG = 0x80070057;
-constexpr std::uint32_t CRYPT_DELETEKEYSET = 0x10;
-constexpr std::uint32_t CRYPT_SILENT = 0x40;
-constexpr std::uint32_t CRYPT_USER_PROTECTED = 0x2;
-constexpr std::uint32_t CALG_SHA_384 = 0x800D;
-constexpr std::uint32_t CALG_RSA_KEYX = 0xA400;
-constexpr std::uint32_t HP_ALGID = 1;
-constexpr std::uint32_t CERT_STORE_ADD_NEW = 1;
-constexpr std::uint32_t CERT_STORE_ADD_REPLACE_EXISTING = 3;
+constexpr std::uint32_t kErrorInvalidHandle = 6;  // ERROR_INVALID_HANDLE
+constexpr std::uint32_t kErrorInsufficientBuffer = 122;  // ERROR_INSUFFICIENT_BUFFER
+constexpr std::uint32_t kErrorNoUnicodeTranslation = 1113;  // ERROR_NO_UNICODE_TRANSLATION
+constexpr std::uint32_t kBadUid = 0x80090001;  // NTE_BAD_UID
+constexpr std::uint32_t kProvTypeNotDefined = 0x80090017;  // NTE_PROV_TYPE_NOT_DEF
+constexpr std::uint32_t kBadKeySetParam = 0x8009001F;  // NTE_BAD_KEYSET_PARAM
+constexpr std::uint32_t kExists = 0x80092005;  // CRYPT_E_EXISTS
+constexpr std::uint32_t kUnknownAlgorithm = 0x80091002;  // CRYPT_E_UNKNOWN_ALGO
+constexpr std::uint32_t kInvalidArgument = 0x80070057;  // E_INVALIDARG
+constexpr std::uint32_t kCryptDeleteKeySet = 0x10;  // CRYPT_DELETEKEYSET
+constexpr std::uint32_t kCryptSilent = 0x40;  // CRYPT_SILENT
+constexpr std::uint32_t kCryptUserProtected = 0x2;  // CRYPT_USER_PROTECTED
+constexpr std::uint32_t kAlgSha384 = 0x800D;  // CALG_SHA_384
+constexpr std::uint32_t kAlgRsaKeyExchange = 0xA400;  // CALG_RSA_KEYX
+constexpr std::uint32_t kHashParamAlgId = 1;  // HP_ALGID
+constexpr std::uint32_t kStoreAddNew = 1;  // CERT_STORE_ADD_NEW
+constexpr std::uint32_t kStoreAddReplaceExisting = 3;  // CERT_STORE_ADD_REPLACE_EXISTING
 constexpr std::uint32_t kDefaultKeyBits = 1024;
 constexpr std::uint32_t kMaxPath = 260;
 
@@ -203,18 +203,20 @@ struct HashObject {
 
 struct StoreObject {
   std::string directory;
+  std::vector<std::string> listing;  // the entry files when an enumeration began
 };
 
 struct CertificateObject {
   StoreEntry entry;
   std::string file;  // the store entry this context belongs to, or empty
+  std::size_t position = 0;  // its place in the store's listing, when enumerated
 };
 
 const EVP_MD* mdOf(std::uint32_t algorithm) {
   switch (algorithm) {
     case win::kAlgSha1: return EVP_sha1();
     case win::kAlgSha256: return EVP_sha256();
-    case CALG_SHA_384: return EVP_sha384();
+    case kAlgSha384: return EVP_sha384();
     case win::kAlgSha512: return EVP_sha512();
     default: return nullptr;
   }
@@ -256,13 +258,13 @@ class OpenSslPort final : public CryptoPlatform {
     if (type == 0) return failWith(win::kBadProvType);
     const ProviderEntry* entry = findProvider(providerName, type);
     if (entry == nullptr) {
-      return failWith(providerName == nullptr || *providerName == '\0' ? NTE_PROV_TYPE_NOT_DEF
+      return failWith(providerName == nullptr || *providerName == '\0' ? kProvTypeNotDefined
                                                                         : win::kKeySetNotDefined);
     }
     if (entry->type != type) return failWith(win::kProvTypeNoMatch);
-    const std::uint32_t action = flags & ~CRYPT_SILENT;
+    const std::uint32_t action = flags & ~kCryptSilent;
     if (action != 0 && action != win::kCryptNewKeySet && action != win::kCryptVerifyContext &&
-        action != CRYPT_DELETEKEYSET) {
+        action != kCryptDeleteKeySet) {
       return failWith(win::kBadFlags);
     }
     auto object = std::make_unique<ProviderObject>();
@@ -277,7 +279,7 @@ class OpenSslPort final : public CryptoPlatform {
     std::string name = container != nullptr ? container : "";
     if (name.empty()) name = loginName();
     if (name.size() > kMaxPath || escapeName(name).size() > 240) {
-      return failWith(NTE_BAD_KEYSET_PARAM);
+      return failWith(kBadKeySetParam);
     }
     const std::string file = containerFilePath(*paths, name);
     if (action != win::kCryptNewKeySet) {
@@ -287,7 +289,7 @@ class OpenSslPort final : public CryptoPlatform {
     }
     struct stat status {};
     const bool exists = ::stat(file.c_str(), &status) == 0;
-    if (action == CRYPT_DELETEKEYSET) {
+    if (action == kCryptDeleteKeySet) {
       if (!exists) return failWith(win::kBadKeySet);
       if (unlink(file.c_str()) != 0) return failWith(errnoCode(errno));
       return true;  // no context is returned
@@ -308,12 +310,12 @@ class OpenSslPort final : public CryptoPlatform {
   }
 
   bool releaseContext(Handle provider) override {
-    return providers_.erase(provider) != 0 || failWith(NTE_BAD_UID);
+    return providers_.erase(provider) != 0 || failWith(kBadUid);
   }
 
   bool getProvParam(Handle provider, std::uint32_t param, std::uint8_t* data,
                     std::uint32_t* length, std::uint32_t flags) override {
-    ProviderObject* object = find(providers_, provider, NTE_BAD_UID);
+    ProviderObject* object = find(providers_, provider, kBadUid);
     if (object == nullptr) return false;
     if (param != win::kParamEnumContainers) return failWith(win::kBadType);
     if (data == nullptr) {  // the longest name a container can have
@@ -339,12 +341,12 @@ class OpenSslPort final : public CryptoPlatform {
   bool genKey(Handle provider, std::uint32_t algorithm, std::uint32_t flags,
               Handle* key) override {
     *key = 0;
-    ProviderObject* object = find(providers_, provider, NTE_BAD_UID);
+    ProviderObject* object = find(providers_, provider, kBadUid);
     if (object == nullptr) return false;
-    if (algorithm != win::kKeyExchange && algorithm != CALG_RSA_KEYX) {
+    if (algorithm != win::kKeyExchange && algorithm != kAlgRsaKeyExchange) {
       return failWith(win::kBadAlgId);
     }
-    if ((flags & 0xFFFF & ~(win::kCryptExportable | CRYPT_USER_PROTECTED)) != 0) {
+    if ((flags & 0xFFFF & ~(win::kCryptExportable | kCryptUserProtected)) != 0) {
       return failWith(win::kBadFlags);
     }
     std::uint32_t bits = flags >> 16;
@@ -375,7 +377,7 @@ class OpenSslPort final : public CryptoPlatform {
 
   bool getUserKey(Handle provider, std::uint32_t keySpec, Handle* key) override {
     *key = 0;
-    ProviderObject* object = find(providers_, provider, NTE_BAD_UID);
+    ProviderObject* object = find(providers_, provider, kBadUid);
     if (object == nullptr) return false;
     PKey pkey = keySpec == win::kKeyExchange ? containerKey(*object) : nullptr;
     if (!pkey) return failWith(win::kNoKey);
@@ -404,7 +406,7 @@ class OpenSslPort final : public CryptoPlatform {
     Bytes blob(20 + modulusBytes, 0);
     blob[0] = win::kPublicKeyBlob;
     blob[1] = 2;
-    putLittleEndian(blob, 4, CALG_RSA_KEYX);
+    putLittleEndian(blob, 4, kAlgRsaKeyExchange);
     putLittleEndian(blob, 8, 0x31415352);
     putLittleEndian(blob, 12, bits);
     putLittleEndian(blob, 16, static_cast<std::uint32_t>(BN_get_word(exponent.get())));
@@ -426,7 +428,7 @@ class OpenSslPort final : public CryptoPlatform {
 
   bool createHash(Handle provider, std::uint32_t algorithm, Handle* hash) override {
     *hash = 0;
-    ProviderObject* object = find(providers_, provider, NTE_BAD_UID);
+    ProviderObject* object = find(providers_, provider, kBadUid);
     if (object == nullptr) return false;
     // The PROV_RSA_FULL providers predate SHA-2.
     const bool supported = object->provider->type == win::kProvRsaAes
@@ -467,7 +469,7 @@ class OpenSslPort final : public CryptoPlatform {
     HashObject* object = find(hashes_, hash, win::kBadHash);
     if (object == nullptr) return false;
     Bytes value;
-    if (param == HP_ALGID) {
+    if (param == kHashParamAlgId) {
       value.resize(4);
       putLittleEndian(value, 0, object->algorithm);
     } else if (param == win::kHashParamSize) {
@@ -488,7 +490,7 @@ class OpenSslPort final : public CryptoPlatform {
                 std::uint32_t* length) override {
     HashObject* object = find(hashes_, hash, win::kBadHash);
     if (object == nullptr) return false;
-    ProviderObject* provider = find(providers_, object->provider, NTE_BAD_UID);
+    ProviderObject* provider = find(providers_, object->provider, kBadUid);
     if (provider == nullptr) return false;
     PKey key = keySpec == win::kKeyExchange ? containerKey(*provider) : nullptr;
     if (!key) return failWith(win::kNoKey);
@@ -537,10 +539,10 @@ class OpenSslPort final : public CryptoPlatform {
       } else if (attribute.valueType == 13) {  // CERT_RDN_UTF8_STRING
         type = V_ASN1_UTF8STRING;
       } else {
-        return failWith(E_INVALIDARG);
+        return failWith(kInvalidArgument);
       }
       Object oid(OBJ_txt2obj(attribute.oid.c_str(), 1));
-      if (!oid) return failWith(E_INVALIDARG);
+      if (!oid) return failWith(kInvalidArgument);
       NameEntry entry(X509_NAME_ENTRY_create_by_OBJ(nullptr, oid.get(), type,
                                                      attribute.value.data(),
                                                      static_cast<int>(attribute.value.size())));
@@ -559,7 +561,7 @@ class OpenSslPort final : public CryptoPlatform {
 
   bool exportPublicKeyInfo(Handle provider, std::uint32_t keySpec, std::uint8_t* info,
                            std::uint32_t* length) override {
-    ProviderObject* object = find(providers_, provider, NTE_BAD_UID);
+    ProviderObject* object = find(providers_, provider, kBadUid);
     if (object == nullptr) return false;
     PKey key = keySpec == win::kKeyExchange ? containerKey(*object) : nullptr;
     if (!key) return failWith(win::kNoKey);
@@ -576,13 +578,13 @@ class OpenSslPort final : public CryptoPlatform {
   bool signAndEncodeRequest(Handle provider, std::uint32_t keySpec, const RequestInfo& request,
                             const char* signatureOid, std::uint8_t* out,
                             std::uint32_t* length) override {
-    ProviderObject* object = find(providers_, provider, NTE_BAD_UID);
+    ProviderObject* object = find(providers_, provider, kBadUid);
     if (object == nullptr) return false;
     const EVP_MD* md = mdOfSignatureOid(signatureOid);
-    if (md == nullptr) return failWith(CRYPT_E_UNKNOWN_ALGO);
+    if (md == nullptr) return failWith(kUnknownAlgorithm);
     PKey key = keySpec == win::kKeyExchange ? containerKey(*object) : nullptr;
     if (!key) return failWith(win::kNoKey);
-    if (request.publicKeyInfo == nullptr) return failWith(E_INVALIDARG);
+    if (request.publicKeyInfo == nullptr) return failWith(kInvalidArgument);
     std::uint32_t infoSize = 0;
     std::memcpy(&infoSize, request.publicKeyInfo, 4);
     const std::uint8_t* cursor = request.publicKeyInfo + 4;
@@ -621,12 +623,12 @@ class OpenSslPort final : public CryptoPlatform {
   }
 
   bool closeStore(Handle handle, std::uint32_t) override {
-    return stores_.erase(handle) != 0 || failWith(ERROR_INVALID_HANDLE);
+    return stores_.erase(handle) != 0 || failWith(kErrorInvalidHandle);
   }
 
   Handle findCertificateBySha1(Handle handle, const std::uint8_t* hash,
                                std::uint32_t size) override {
-    StoreObject* object = find(stores_, handle, ERROR_INVALID_HANDLE);
+    StoreObject* object = find(stores_, handle, kErrorInvalidHandle);
     if (object == nullptr) return 0;
     if (size != 20) return failHandle(win::kNotFound);
     const Bytes wanted(hash, hash + size);
@@ -640,6 +642,46 @@ class OpenSslPort final : public CryptoPlatform {
     Handle out = 0;
     (void)store(certificates_, std::move(certificate), &out);
     return out;
+  }
+
+  // The entries in file-name order, as listed when the enumeration began; an entry that
+  // cannot be read is passed over.
+  Handle enumCertificatesInStore(Handle handle, Handle previous) override {
+    StoreObject* object = find(stores_, handle, kErrorInvalidHandle);
+    std::size_t position = 0;
+    if (previous != 0) {
+      CertificateObject* last = find(certificates_, previous, kInvalidArgument);
+      if (last == nullptr) return 0;
+      position = last->position + 1;
+      certificates_.erase(previous);
+    }
+    if (object == nullptr) return 0;
+    if (previous == 0) {
+      if (const std::uint32_t error = listStoreEntryFiles(object->directory, &object->listing)) {
+        return failHandle(error);
+      }
+    }
+    for (; position < object->listing.size(); ++position) {
+      const std::string file = object->directory + "/" + object->listing[position];
+      const auto text = readStoreFile(file);
+      auto entry = text ? parseStoreEntry(*text) : std::nullopt;
+      if (!entry) continue;
+      auto certificate = std::make_unique<CertificateObject>();
+      certificate->entry = std::move(*entry);
+      certificate->file = file;
+      certificate->position = position;
+      Handle out = 0;
+      (void)store(certificates_, std::move(certificate), &out);
+      return out;
+    }
+    return failHandle(win::kNotFound);
+  }
+
+  bool getEncodedCertificate(Handle certificate, Bytes* der) override {
+    CertificateObject* object = find(certificates_, certificate, kInvalidArgument);
+    if (object == nullptr) return false;
+    *der = object->entry.der;
+    return true;
   }
 
   Handle createCertificateContext(const std::uint8_t* der, std::uint32_t size) override {
@@ -656,19 +698,19 @@ class OpenSslPort final : public CryptoPlatform {
   bool addCertificateToStore(Handle storeHandle, Handle certificate, std::uint32_t disposition,
                              Handle* added) override {
     *added = 0;
-    StoreObject* target = find(stores_, storeHandle, ERROR_INVALID_HANDLE);
-    CertificateObject* source = find(certificates_, certificate, E_INVALIDARG);
+    StoreObject* target = find(stores_, storeHandle, kErrorInvalidHandle);
+    CertificateObject* source = find(certificates_, certificate, kInvalidArgument);
     if (target == nullptr || source == nullptr) return false;
-    if (disposition != CERT_STORE_ADD_NEW && disposition != CERT_STORE_ADD_REPLACE_EXISTING &&
+    if (disposition != kStoreAddNew && disposition != kStoreAddReplaceExisting &&
         disposition != win::kStoreAddAlways) {
-      return failWith(E_INVALIDARG);
+      return failWith(kInvalidArgument);
     }
     // One entry per thumbprint: adding the same certificate again replaces its entry.
     const std::string file =
         target->directory + "/" + hexEncode(sha1Of(source->entry.der)) + ".cer";
     struct stat status {};
-    if (disposition == CERT_STORE_ADD_NEW && ::stat(file.c_str(), &status) == 0) {
-      return failWith(CRYPT_E_EXISTS);
+    if (disposition == kStoreAddNew && ::stat(file.c_str(), &status) == 0) {
+      return failWith(kExists);
     }
     auto copy = std::make_unique<CertificateObject>();
     copy->entry = source->entry;
@@ -689,7 +731,7 @@ class OpenSslPort final : public CryptoPlatform {
   }
 
   bool getKeyProvInfo(Handle certificate, KeyProvInfo* info, std::uint32_t* size) override {
-    CertificateObject* object = find(certificates_, certificate, E_INVALIDARG);
+    CertificateObject* object = find(certificates_, certificate, kInvalidArgument);
     if (object == nullptr) return false;
     if (!object->entry.record) return failWith(win::kNotFound);
     const KeyProvInfo& record = *object->entry.record;
@@ -710,7 +752,7 @@ class OpenSslPort final : public CryptoPlatform {
   }
 
   bool setKeyProvInfo(Handle certificate, const KeyProvInfo& info) override {
-    CertificateObject* object = find(certificates_, certificate, E_INVALIDARG);
+    CertificateObject* object = find(certificates_, certificate, kInvalidArgument);
     if (object == nullptr) return false;
     StoreEntry updated = object->entry;
     updated.record = info;
@@ -723,19 +765,19 @@ class OpenSslPort final : public CryptoPlatform {
   }
 
   bool freeCertificateContext(Handle certificate) override {
-    return certificates_.erase(certificate) != 0 || failWith(E_INVALIDARG);
+    return certificates_.erase(certificate) != 0 || failWith(kInvalidArgument);
   }
 
   int toWide(const std::string& text, char16_t* wide, int count) override {
     std::u16string converted;
     if (!utf8ToUtf16(text.c_str(), &converted)) {
-      failWith(ERROR_NO_UNICODE_TRANSLATION);
+      failWith(kErrorNoUnicodeTranslation);
       return 0;
     }
     const auto needed = static_cast<int>(converted.size() + 1);
     if (wide == nullptr) return needed;
     if (count < needed) {
-      failWith(ERROR_INSUFFICIENT_BUFFER);
+      failWith(kErrorInsufficientBuffer);
       return 0;
     }
     std::copy(converted.c_str(), converted.c_str() + needed, wide);

@@ -22,6 +22,7 @@
 
 #include "ankor/capi/digest.h"
 #include "ankor/capi/platform.h"
+#include "common/testing/temp_dir.h"
 
 namespace ankor::capi {
 namespace {
@@ -32,17 +33,11 @@ const char* kBase = "Microsoft Base Cryptographic Provider v1.0";
 
 struct LinuxPlatform : ::testing::Test {
   CryptoPlatform& p = systemPlatform();
-  std::string home;
+  tarvo::testing::TempDir tempDir{"ankor-capi"};
+  std::string home = tempDir.string();
 
-  void SetUp() override {
-    char pattern[] = "/tmp/ankor-capi-XXXXXX";
-    home = mkdtemp(pattern);
-    setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
-  }
-  void TearDown() override {
-    fs::remove_all(home);
-    unsetenv("XDG_DATA_HOME");
-  }
+  void SetUp() override { setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1); }
+  void TearDown() override { unsetenv("XDG_DATA_HOME"); }
 
   ProviderContext open(const std::string& container, std::uint32_t flags = 0,
                        const char* provider = kAes, std::uint32_t type = 24) {

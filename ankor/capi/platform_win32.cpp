@@ -35,6 +35,7 @@ static_assert(win::kErrorAccessDenied == static_cast<std::uint32_t>(ERROR_ACCESS
 static_assert(win::kErrorInvalidParameter == static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
 static_assert(win::kErrorMoreData == static_cast<std::uint32_t>(ERROR_MORE_DATA));
 static_assert(win::kErrorNoMoreItems == static_cast<std::uint32_t>(ERROR_NO_MORE_ITEMS));
+static_assert(win::kErrorNoMoreFiles == static_cast<std::uint32_t>(ERROR_NO_MORE_FILES));
 static_assert(win::kBadHashState == static_cast<std::uint32_t>(NTE_BAD_HASH_STATE));
 static_assert(win::kBadHash == static_cast<std::uint32_t>(NTE_BAD_HASH));
 static_assert(win::kBadKeySet == static_cast<std::uint32_t>(NTE_BAD_KEYSET));
@@ -302,6 +303,18 @@ class Win32Platform final : public CryptoPlatform {
     CRYPT_HASH_BLOB blob{size, const_cast<BYTE*>(h)};
     return handleOf(CertFindCertificateInStore(store(s), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
                                                0, CERT_FIND_SHA1_HASH, &blob, nullptr));
+  }
+  Handle enumCertificatesInStore(Handle s, Handle previous) override {
+    return handleOf(CertEnumCertificatesInStore(store(s), cert(previous)));
+  }
+  bool getEncodedCertificate(Handle c, Bytes* der) override {
+    PCCERT_CONTEXT context = cert(c);
+    if (context == nullptr) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return false;
+    }
+    der->assign(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded);
+    return true;
   }
   Handle createCertificateContext(const std::uint8_t* der, std::uint32_t size) override {
     return handleOf(

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "ankor/capi/test_support.h"
+#include "common/testing/base64.h"
 
 namespace ankor::capi {
 namespace {
@@ -20,9 +21,7 @@ KeyProvInfo record(std::u16string provider, std::uint32_t type, std::uint32_t fl
   return KeyProvInfo{u"c1", std::move(provider), type, flags, 1};
 }
 
-std::string b64(const std::string& text) {
-  return base64Encode(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-}
+const auto b64 = tarvo::testing::base64;
 
 struct Fixture : ::testing::Test {
   FakePlatform platform;
@@ -143,7 +142,7 @@ TEST_F(Sign, FailureMessages) {
       {"signHash", 2, win::kErrorMoreData, kAes, "Err CryptSignHash Err 234"},
   };
   expectFailures(
-      cases, Reported::kThrown,
+      cases, Reported::Thrown,
       [](FakePlatform& p, const std::u16string& provider) { p.storedRecord = record(provider, 1); },
       [](FakePlatform& p, const std::u16string&) {
         return CapiSigner(p).sign(kThumbprint, "sha256", b64("x"), false);

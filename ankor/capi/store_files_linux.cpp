@@ -20,7 +20,7 @@
 namespace ankor::capi {
 namespace {
 
-constexpr std::uint32_t ERROR_DISK_FULL = 112;
+constexpr std::uint32_t kErrorDiskFull = 112;  // ERROR_DISK_FULL
 constexpr const char* kTemporaryPrefix = ".tmp-";
 // A temporary file of the older naming this long untouched has no writer left.
 constexpr std::time_t kLegacyTemporaryAge = 600;
@@ -53,6 +53,30 @@ Directory openDirectory(const std::string& path) {
   DIR* dir = fdopendir(fd);
   if (dir == nullptr) close(fd);
   return Directory(dir);
+}
+
+// The names of a directory's files ending with suffix (hidden ones left out), in byte
+// order; none when the directory is absent, ERROR_ACCESS_DENIED when a link or another
+// kind of file stands in its place.
+std::uint32_t listFilesEndingWith(const std::string& directory, const char* suffix,
+                                  std::vector<std::string>* files) {
+  files->clear();
+  const Directory dir = openDirectory(directory);
+  if (!dir) {
+    if (errno == ENOENT) return 0;
+    return errno == ELOOP || errno == ENOTDIR ? win::kErrorAccessDenied : errnoCode(errno);
+  }
+  const std::string tail = suffix;
+  while (const dirent* entry = readdir(dir.get())) {
+    const std::string file = entry->d_name;
+    if (file.empty() || file[0] == '.' || file.size() <= tail.size() ||
+        file.compare(file.size() - tail.size(), tail.size(), tail) != 0) {
+      continue;
+    }
+    files->push_back(file);
+  }
+  std::sort(files->begin(), files->end());
+  return 0;
 }
 
 // The process id in a temporary file's name ".tmp-<pid>-XXXXXX", or 0 for another name.
@@ -99,7 +123,7 @@ std::string containerFilePath(const StorePaths& paths, const std::string& name) 
 
 std::uint32_t errnoCode(int error) {
   if (error == EACCES || error == EPERM || error == EROFS) return win::kErrorAccessDenied;
-  if (error == ENOSPC || error == EDQUOT) return ERROR_DISK_FULL;
+  if (error == ENOSPC || error == EDQUOT) return kErrorDiskFull;
   return win::kFail;
 }
 
@@ -212,17 +236,11 @@ std::uint32_t writeFileAtomically(const std::string& path, const std::string& co
 
 std::uint32_t listContainerNames(const StorePaths& paths, std::vector<std::string>* names) {
   names->clear();
-  const Directory dir = openDirectory(paths.containers);
-  if (!dir) {
-    if (errno == ENOENT) return 0;
-    return errno == ELOOP || errno == ENOTDIR ? win::kErrorAccessDenied : errnoCode(errno);
+  std::vector<std::string> files;
+  if (const std::uint32_t error = listFilesEndingWith(paths.containers, ".key", &files)) {
+    return error;
   }
-  while (const dirent* entry = readdir(dir.get())) {
-    const std::string file = entry->d_name;
-    if (file.empty() || file[0] == '.' || file.size() <= 4 ||
-        file.compare(file.size() - 4, 4, ".key") != 0) {
-      continue;
-    }
+  for (const std::string& file : files) {
     std::optional<std::string> name;
     if (const auto text = readStoreFile(paths.containers + "/" + file)) {
       if (const auto parsed = parseContainerFile(*text)) name = parsed->name;
@@ -235,6 +253,10 @@ std::uint32_t listContainerNames(const StorePaths& paths, std::vector<std::strin
   }
   std::sort(names->begin(), names->end());
   return 0;
+}
+
+std::uint32_t listStoreEntryFiles(const std::string& directory, std::vector<std::string>* files) {
+  return listFilesEndingWith(directory, ".cer", files);
 }
 
 }  // namespace ankor::capi

@@ -73,4 +73,10 @@ inline constexpr std::size_t kMaxContainerNameBytes = 260;
 [[nodiscard]] std::uint32_t listContainerNames(const StorePaths& paths,
                                                std::vector<std::string>* names);
 
+// The entry files ("*.cer", no hidden ones) of a store directory, in byte order of
+// their names; none when the directory is absent. Fails with checkStoreDirectory's
+// code when it is not a real directory.
+[[nodiscard]] std::uint32_t listStoreEntryFiles(const std::string& directory,
+                                                std::vector<std::string>* files);
+
 }  // namespace ankor::capi

@@ -17,6 +17,7 @@
 #include "ankor/capi/store_files_linux.h"
 #include "ankor/capi/store_format_linux.h"
 #include "ankor/capi/text_linux.h"
+#include "common/testing/temp_dir.h"
 
 namespace ankor::capi {
 namespace {
@@ -104,12 +105,8 @@ TEST(StoreText, Utf8WithReplacements) {
 }
 
 struct StoreFiles : ::testing::Test {
-  std::string dir;
-  void SetUp() override {
-    char pattern[] = "/tmp/ankor-store-XXXXXX";
-    dir = mkdtemp(pattern);
-  }
-  void TearDown() override { fs::remove_all(dir); }
+  tarvo::testing::TempDir tempDir{"ankor-store"};
+  std::string dir = tempDir.string();
   void write(const std::string& name, const std::string& content) {
     std::ofstream(dir + "/" + name, std::ios::binary) << content;
   }

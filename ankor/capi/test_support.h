@@ -24,7 +24,7 @@ struct FailureCase {
 };
 
 // How an operation reports a failure: returned as {"error":"<message>"}, or thrown.
-enum class Reported { kAsErrorText, kThrown };
+enum class Reported { AsErrorText, Thrown };
 
 // Runs every case on a fresh FakePlatform made ready by prepare(platform, input), the
 // case's call failing: run(platform, input) calls the operation. The failure must be
@@ -37,7 +37,7 @@ void expectFailures(const FailureCase<Input> (&cases)[N], Reported reported, Pre
     FakePlatform platform;
     prepare(platform, c.input);
     platform.failOn(c.call, c.error, c.occurrence);
-    if (reported == Reported::kAsErrorText) {
+    if (reported == Reported::AsErrorText) {
       EXPECT_EQ(run(platform, c.input), R"({"error":")" + c.message + R"("})");
     } else {
       EXPECT_THAT([&] { run(platform, c.input); },

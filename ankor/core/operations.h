@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ankor/core/certificate.h"
+
 namespace ankor {
 
 using Records = std::vector<nlohmann::json>;
@@ -30,6 +32,9 @@ class KeyStore {
   virtual std::string acceptPKCS7(const std::string& certificateBase64,
                                   const std::string& providerName,
                                   const std::string& containerName, int providerType) = 0;
+  // The certificates of the current user's "MY" store in store order, each with its
+  // thumbprint, decoded fields and key-provider record (null members without one).
+  virtual Records listCertificates() = 0;
 };
 
 // Stateless CryptoAPI signing component.
@@ -65,6 +70,9 @@ class TokenManager {
   virtual ~TokenManager() = default;
   virtual Records listTokens() = 0;
   virtual Records listCertificates() = 0;
+  // The records of listCertificates with the object's id, label, the decoded fields and
+  // whether a private key with its id is visible, all without login.
+  virtual Records listCertificateDetails(const CertificateDecoder& decoder) = 0;
   // The token with this type code and serial, or nullptr. A serial that several
   // tokens share throws std::runtime_error naming their exact names.
   virtual TokenStore* findStore(const std::string& typeCode, const std::string& serial) = 0;
@@ -79,6 +87,16 @@ class TokenManager {
                                   const std::string& pin, const nlohmann::json& document) = 0;
 };
 
+// What loading the modules of a type code finds, module by module, without a PIN and
+// without writing anything: for the deployer whose token does not show.
+class ModuleInspector {
+ public:
+  virtual ~ModuleInspector() = default;
+  // One record per module of the code in table order; a module that does not load or
+  // initialise is described in its record, never a failure of the whole listing.
+  virtual Records inspectModules(const std::string& typeCode) = 0;
+};
+
 // Where the front end obtains its components. Each is created at most once per run.
 class Components {
  public:
@@ -89,6 +107,10 @@ class Components {
   virtual TokenManager& tokenManager(const std::string& typeCode) = 0;
   // Finalises and unloads the modules; nothing when no manager exists.
   virtual void releaseTokenManager() = 0;
+  // The program's certificate decoder (the CryptoAPI room's), for the token listings.
+  virtual const CertificateDecoder& certificateDecoder() = 0;
+  // The inspection of the modules, independent of the run's manager.
+  virtual ModuleInspector& moduleInspector() = 0;
   // Standard input up to its first line feed, at most maxBytes (readStandardInput):
   // where a PIN given as "-" comes from.
   virtual std::string readStandardInput(std::size_t maxBytes) = 0;

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "ankor/core/encoding.h"
+#include "ankor/front/command_table.h"
 
 namespace ankor {
 namespace {
@@ -26,124 +27,6 @@ constexpr std::size_t kMaxInputPinBytes = 256;
 
 void setError(json& envelope, json value) { envelope = json{{"error", std::move(value)}}; }
 void setSuccess(json& envelope, json value) { envelope = json{{"success", std::move(value)}}; }
-
-json recordsArray(const Records& records) {
-  json array = json::array();
-  for (const auto& record : records) array.push_back(record);
-  return array;
-}
-
-// A command's own handler. Which failures keep their message differs per command;
-// every other failure inside the handler gives "error": null.
-enum class Catches { Nothing, RuntimeError, AnyStdException };
-
-template <typename Body>
-void guarded(json& envelope, Catches catches, Body&& body) {
-  try {
-    body();
-  } catch (const std::runtime_error& e) {
-    if (catches == Catches::Nothing) setError(envelope, nullptr);
-    else setError(envelope, e.what());
-  } catch (const std::exception& e) {
-    if (catches == Catches::AnyStdException) setError(envelope, e.what());
-    else setError(envelope, nullptr);
-  } catch (...) {
-    setError(envelope, nullptr);
-  }
-}
-
-void runSystem(const std::vector<std::string>& args, json& envelope) {
-  if (args[1] != "info") return setError(envelope, kUnknownGroup);
-  if (args[2] != "version") return setError(envelope, kUnknownOperation);
-  setSuccess(envelope, kVersion);
-}
-
-void runCapi(const std::vector<std::string>& args, Components& components, json& envelope) {
-  KeyStore& keyStore = components.keyStore();
-  const std::string& group = args[1];
-  const std::string& operation = args[2];
-
-  if (group == "list") {
-    if (operation == "csp") {
-      return guarded(envelope, Catches::AnyStdException,
-                     [&] { setSuccess(envelope, keyStore.listCSPs()); });
-    }
-    if (operation == "countContainer" || operation == "listContainer") {
-      const std::string& providerName = args.at(3);
-      const int providerType = parseAtoi(args.at(4));
-      return guarded(envelope, Catches::RuntimeError, [&] {
-        setSuccess(envelope, operation == "countContainer"
-                                 ? keyStore.countContainers(providerName, providerType)
-                                 : keyStore.listContainers(providerName, providerType));
-      });
-    }
-    return setError(envelope, kUnknownOperation);
-  }
-
-  if (group == "crypt") {
-    Signer& signer = components.signer();
-    if (operation == "sign") {
-      const std::string& thumbprint = args.at(3);
-      const std::string& hashAlgorithm = args.at(4);
-      const std::string& data = args.at(5);
-      const bool isHash = parseBoolWord(args.at(6));
-      return guarded(envelope, Catches::AnyStdException, [&] {
-        setSuccess(envelope, signer.sign(thumbprint, hashAlgorithm, data, isHash));
-      });
-    }
-    if (operation == "signList") {
-      const std::string& thumbprint = args.at(3);
-      const std::string& hashAlgorithm = args.at(4);
-      const std::string listText = textUpToZero(base64Decode(args.at(5)));
-      return guarded(envelope, Catches::AnyStdException, [&] {
-        const json document = json::parse(listText);
-        setSuccess(envelope, signer.signList(thumbprint, hashAlgorithm, document));
-      });
-    }
-    return setError(envelope, kUnknownOperation);
-  }
-
-  if (group == "repo") {
-    if (operation == "createKeyPair") {
-      const std::string& providerName = args.at(3);
-      const int providerType = parseAtoi(args.at(4));
-      const std::string& containerName = args.at(5);
-      const bool useExistingKey = parseBoolWord(args.at(6));
-      const bool exportable = parseBoolWord(args.at(7));
-      const int keyLength = parseAtoi(args.at(8));
-      (void)args.at(9);  // read and not used, but it must be present
-      const std::string& commonName = args.at(10);
-      const bool makeRequest = parseBoolWord(args.at(11));
-      return guarded(envelope, Catches::Nothing, [&] {
-        setSuccess(envelope,
-                   keyStore.createKeyPair(providerName, keyLength, containerName, useExistingKey,
-                                          exportable, providerType, commonName, makeRequest));
-      });
-    }
-    if (operation == "generateCSR") {
-      // No handler of its own: failures go to the outermost handler.
-      const std::string& providerName = args.at(3);
-      const int providerType = parseAtoi(args.at(4));
-      const std::string& containerName = args.at(5);
-      const std::string& commonName = args.at(6);
-      return setSuccess(envelope, keyStore.generateCSR(commonName, providerName, containerName,
-                                                       providerType));
-    }
-    if (operation == "importCertificate") {
-      const std::string& providerName = args.at(3);
-      const int providerType = parseAtoi(args.at(4));
-      const std::string& containerName = args.at(5);
-      const std::string& certificate = args.at(6);
-      return guarded(envelope, Catches::AnyStdException, [&] {
-        setSuccess(envelope,
-                   keyStore.acceptPKCS7(certificate, providerName, containerName, providerType));
-      });
-    }
-    return setError(envelope, kUnknownOperation);
-  }
-
-  setError(envelope, kUnknownGroup);
-}
 
 // A PIN read from standard input; wiped when the command is done.
 class InputPin {
@@ -174,139 +57,144 @@ class InputPin {
   std::string text_;
 };
 
-// A PKCS#11 signing result: only the wrong-digest-length text is a failure.
-void placeSignature(json& envelope, const std::string& text) {
-  if (text == kWrongDigestLength) setError(envelope, text);
-  else setSuccess(envelope, text);
+// One command's parameters, read from the words by its row, and its components.
+class CommandCall final : public Call {
+ public:
+  CommandCall(const Command& row, Components& components, TokenManager* manager)
+      : row_(row), values_(minimumArguments(row) + 1), components_(components),
+        manager_(manager) {}
+  CommandCall(const CommandCall&) = delete;
+  CommandCall& operator=(const CommandCall&) = delete;
+
+  // Reads every position in ascending order; a missing one throws out_of_range.
+  void read(const std::vector<std::string>& args) {
+    for (const Parameter& parameter : row_.parameters) {
+      const std::string& word = args.at(parameter.position - 1);
+      Value& value = values_[parameter.position];
+      value.text = &word;
+      switch (parameter.conversion) {
+        case Conversion::Text:
+        case Conversion::Pin:
+        case Conversion::Unused: break;
+        case Conversion::Integer: value.integer = parseAtoi(word); break;
+        case Conversion::Boolean: value.flag = parseBoolWord(word); break;
+        case Conversion::Base64Text: value.owned = textUpToZero(base64Decode(word)); break;
+        case Conversion::Base64Bytes: {
+          const Bytes bytes = base64Decode(word);
+          value.owned.assign(bytes.begin(), bytes.end());
+          break;
+        }
+      }
+      if (parameter.conversion == Conversion::Base64Text ||
+          parameter.conversion == Conversion::Base64Bytes)
+        value.text = &value.owned;
+    }
+  }
+
+  // Reads the PIN of a "-" word from standard input. Returns the failure text, or
+  // nullptr when every PIN is known.
+  const char* readPins() {
+    for (const Parameter& parameter : row_.parameters) {
+      Value& value = values_[parameter.position];
+      if (parameter.conversion != Conversion::Pin || *value.text != kPinFromInput) continue;
+      if (const char* failure = inputPin_.read(components_)) return failure;
+      value.text = &inputPin_.text();
+    }
+    return nullptr;
+  }
+
+  void setStore(TokenStore* store) { store_ = store; }
+
+  const std::string& text(std::size_t position) const override { return *value(position).text; }
+  int integer(std::size_t position) const override { return value(position).integer; }
+  bool flag(std::size_t position) const override { return value(position).flag; }
+  KeyStore& keyStore() const override { return components_.keyStore(); }
+  Signer& signer() const override { return components_.signer(); }
+  TokenManager& manager() const override { return *manager_; }
+  TokenStore& store() const override { return *store_; }
+  const CertificateDecoder& certificateDecoder() const override {
+    return components_.certificateDecoder();
+  }
+  ModuleInspector& moduleInspector() const override { return components_.moduleInspector(); }
+
+ private:
+  struct Value {
+    const std::string* text = nullptr;  // the word, or owned when decoded here
+    std::string owned;
+    int integer = 0;
+    bool flag = false;
+  };
+  const Value& value(std::size_t position) const {
+    const Value& found = values_.at(position);
+    if (found.text == nullptr) throw std::logic_error("position not in the command's row");
+    return found;
+  }
+
+  const Command& row_;
+  std::vector<Value> values_;  // by position; sized once, so owned texts stay put
+  Components& components_;
+  TokenManager* manager_;
+  TokenStore* store_ = nullptr;
+  InputPin inputPin_;
+};
+
+void place(json& envelope, const Command& row, json result) {
+  if (row.placement == Placement::TokenSignature && result == kWrongDigestLength)
+    return setError(envelope, std::move(result));
+  setSuccess(envelope, std::move(result));
 }
 
-// The "pkcs11" branch up to its own end; the caller then releases the manager.
-// A failure escaping from here goes to the outermost handler without a release.
-void runPkcs11(const std::vector<std::string>& args, TokenManager& manager,
-               const std::string& typeCode, Components& components, json& envelope) {
-  const std::string& group = args[1];
-  const std::string& operation = args[2];
-  // The token of that serial, else the no-token error; with a token, body(store) runs
-  // guarded like every operation.
-  // The lookup's own failure (an ambiguous serial) is placed like the body's.
-  auto onToken = [&](const std::string& serial, auto&& body) {
-    guarded(envelope, Catches::RuntimeError, [&] {
-      TokenStore* store = manager.findStore(typeCode, serial);
-      if (store == nullptr) return setError(envelope, kNoToken);
-      body(*store);
-    });
+// The command's own handler around its call.
+void callGuarded(json& envelope, const Command& row, const Call& call) {
+  if (row.catches == Catches::Outermost) return place(envelope, row, row.call(call));
+  try {
+    place(envelope, row, row.call(call));
+  } catch (const std::runtime_error& e) {
+    if (row.catches == Catches::Nothing) setError(envelope, nullptr);
+    else setError(envelope, e.what());
+  } catch (const std::exception& e) {
+    if (row.catches == Catches::AnyStdException) setError(envelope, e.what());
+    else setError(envelope, nullptr);
+  } catch (...) {
+    setError(envelope, nullptr);
+  }
+}
+
+void runRow(json& envelope, const Command& row, const std::vector<std::string>& args,
+            Components& components, TokenManager* manager) {
+  CommandCall call(row, components, manager);
+  call.read(args);
+  if (const char* failure = call.readPins()) return setError(envelope, failure);
+  if (row.target == Target::Token) {
+    // The lookup's own failure (a serial that several tokens share) is an answer too.
+    TokenStore* store = nullptr;
+    try {
+      store = manager->findStore(call.typeCode(), call.text(5));
+    } catch (const std::runtime_error& e) {
+      return setError(envelope, e.what());
+    }
+    if (store == nullptr) return setError(envelope, kNoToken);
+    call.setStore(store);
+  }
+  callGuarded(envelope, row, call);
+}
+
+// Finds the row of the group and operation words within a command's rows and runs it,
+// or places the error of the first word that matches none.
+void runGroup(json& envelope, const std::vector<std::string>& args, Components& components,
+              TokenManager* manager) {
+  const auto& table = commandTable();
+  const auto hasGroup = [&](const Command& row) {
+    return row.command == args[0] && row.group == args[1];
   };
-  // The PIN of the word, read from standard input for "-" once every position of the
-  // command has been read; nullptr, with the error placed, when no PIN could be read.
-  InputPin inputPin;
-  auto pinOf = [&](const std::string& word) -> const std::string* {
-    if (word != kPinFromInput) return &word;
-    if (const char* failure = inputPin.read(components)) {
-      setError(envelope, failure);
-      return nullptr;
-    }
-    return &inputPin.text();
-  };
-
-  if (group == "list") {
-    if (operation == "tokens" || operation == "certificates") {
-      return guarded(envelope, Catches::RuntimeError, [&] {
-        setSuccess(envelope, recordsArray(operation == "tokens" ? manager.listTokens()
-                                                                : manager.listCertificates()));
-      });
-    }
-    if (operation == "objects") {
-      const std::string& serial = args.at(4);
-      const std::string* pin = pinOf(args.at(5));
-      if (pin == nullptr) return;
-      return onToken(serial, [&](TokenStore& store) {
-        setSuccess(envelope, recordsArray(store.listObjects(*pin)));
-      });
-    }
-    return setError(envelope, kUnknownOperation);
+  if (std::none_of(table.begin(), table.end(), hasGroup)) return setError(envelope, kUnknownGroup);
+  // The signing component exists as soon as its group is named.
+  if (args[0] == "capi" && args[1] == "crypt") components.signer();
+  for (const Command& row : table) {
+    if (hasGroup(row) && row.operation == args[2])
+      return runRow(envelope, row, args, components, manager);
   }
-
-  if (group == "crypt") {
-    if (operation == "sign") {
-      const std::string& thumbprint = args.at(4);
-      const std::string& hashName = args.at(5);
-      const std::string& pinWord = args.at(6);
-      const std::string& data = args.at(7);
-      const bool isDigest = parseBoolWord(args.at(8));
-      const std::string* pin = pinOf(pinWord);
-      if (pin == nullptr) return;
-      return guarded(envelope, Catches::RuntimeError, [&] {
-        placeSignature(envelope, manager.sign(data, thumbprint, *pin, hashName, isDigest));
-      });
-    }
-    if (operation == "signList") {
-      const std::string& thumbprint = args.at(4);
-      const std::string& hashName = args.at(5);
-      const std::string& pinWord = args.at(6);
-      const std::string listText = textUpToZero(base64Decode(args.at(7)));
-      const std::string* pin = pinOf(pinWord);
-      if (pin == nullptr) return;
-      return guarded(envelope, Catches::RuntimeError, [&] {
-        json document;
-        try {
-          document = json::parse(listText);
-        } catch (const json::exception& e) {
-          throw std::runtime_error(std::string("Lista invalida: ") + e.what());
-        }
-        setSuccess(envelope, manager.signList(thumbprint, hashName, *pin, document));
-      });
-    }
-    if (operation == "signWithKeyId") {
-      const std::string& serial = args.at(4);
-      // The identifier's bytes, whole: token ids may hold zero bytes.
-      const Bytes keyIdBytes = base64Decode(args.at(5));
-      const std::string keyId(keyIdBytes.begin(), keyIdBytes.end());
-      const std::string& hashName = args.at(6);
-      const std::string& pinWord = args.at(7);
-      const bool isDigest = parseBoolWord(args.at(8));
-      const std::string& data = args.at(9);
-      const std::string* pin = pinOf(pinWord);
-      if (pin == nullptr) return;
-      return onToken(serial, [&](TokenStore& store) {
-        placeSignature(envelope, store.signWithKeyId(data, keyId, *pin, hashName, isDigest));
-      });
-    }
-    return setError(envelope, kUnknownOperation);
-  }
-
-  if (group == "repo") {
-    if (operation == "createKeyPair") {
-      const std::string& serial = args.at(4);
-      const std::string& label = args.at(5);
-      const int keySize = parseAtoi(args.at(6));
-      const std::string* pin = pinOf(args.at(7));
-      if (pin == nullptr) return;
-      return onToken(serial, [&](TokenStore& store) {
-        setSuccess(envelope, store.createKeyPair(label, *pin, keySize));
-      });
-    }
-    if (operation == "getPublicKey") {
-      const std::string& serial = args.at(4);
-      const std::string& keyId = args.at(5);
-      return onToken(serial,
-                     [&](TokenStore& store) { setSuccess(envelope, store.getPublicKey(keyId)); });
-    }
-    if (operation == "importCertificate") {
-      const std::string& serial = args.at(4);
-      const std::string& keyId = args.at(5);
-      const std::string& label = args.at(6);
-      const std::string& pinWord = args.at(7);
-      const std::string& certificate = args.at(8);
-      const std::string* pin = pinOf(pinWord);
-      if (pin == nullptr) return;
-      return onToken(serial, [&](TokenStore& store) {
-        setSuccess(envelope, store.importCertificate(keyId, typeCode, label, certificate, *pin));
-      });
-    }
-    return setError(envelope, kUnknownOperation);
-  }
-
-  setError(envelope, kUnknownGroup);
+  setError(envelope, kUnknownOperation);
 }
 
 }  // namespace
@@ -318,13 +206,16 @@ std::optional<json> dispatch(const std::vector<std::string>& args, Components& c
   try {
     const std::string& command = args[0];
     if (command == "system") {
-      runSystem(args, envelope);
+      runGroup(envelope, args, components, nullptr);
     } else if (command == "capi") {
-      runCapi(args, components, envelope);
+      components.keyStore();  // created as soon as the command word is known
+      runGroup(envelope, args, components, nullptr);
     } else if (command == "pkcs11") {
-      const std::string& typeCode = args.at(3);
-      TokenManager& manager = components.tokenManager(typeCode);
-      runPkcs11(args, manager, typeCode, components, envelope);
+      // The manager of the type code is obtained before the group word is examined, and
+      // released when the branch ends by its own steps; a failure that escapes to the
+      // outermost handler leaves it for the process's end.
+      TokenManager& manager = components.tokenManager(args.at(3));
+      runGroup(envelope, args, components, &manager);
       components.releaseTokenManager();
     } else {
       setError(envelope, kUnknownCommand);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ankor/core/encoding.h"
+#include "ankor/front/fake_components.h"
 
 namespace ankor {
 namespace {
@@ -15,120 +16,8 @@ namespace {
 using nlohmann::json;
 using Args = std::vector<std::string>;
 
-enum class Outcome { Return, ThrowRuntime, ThrowOtherStd, ThrowNonStd };
-
-// One double for every component: records each call with its converted arguments
-// and answers with the scripted outcome.
-class FakeComponents final : public Components, KeyStore, Signer, TokenManager, TokenStore {
- public:
-  Outcome outcome = Outcome::Return;
-  std::string text = "result";
-  Records records;
-  bool haveStore = true;
-  bool managerFails = false;
-  std::vector<std::string> calls;
-  std::vector<std::string> managerCodes;
-  int releases = 0;
-
-  KeyStore& keyStore() override { return *this; }
-  Signer& signer() override { return *this; }
-  TokenManager& tokenManager(const std::string& code) override {
-    managerCodes.push_back(code);
-    if (managerFails) throw std::runtime_error("module load failed");
-    return *this;
-  }
-  void releaseTokenManager() override { ++releases; }
-  // Standard input as the platform reader gives it: at most maxBytes of the script.
-  std::string input;
-  std::vector<std::size_t> inputReads;
-  std::string readStandardInput(std::size_t maxBytes) override {
-    inputReads.push_back(maxBytes);
-    return input.substr(0, maxBytes);
-  }
-
-  std::string listCSPs() override { return answer("listCSPs"); }
-  std::string countContainers(const std::string& n, int t) override {
-    return answer("countContainers|" + n + "|" + std::to_string(t));
-  }
-  std::string listContainers(const std::string& n, int t) override {
-    return answer("listContainers|" + n + "|" + std::to_string(t));
-  }
-  std::string createKeyPair(const std::string& p, int len, const std::string& c, bool existing,
-                            bool exportable, int type, const std::string& cn, bool req) override {
-    return answer("createKeyPair|" + p + "|" + std::to_string(len) + "|" + c + "|" +
-                  flag(existing) + "|" + flag(exportable) + "|" + std::to_string(type) + "|" + cn +
-                  "|" + flag(req));
-  }
-  std::string generateCSR(const std::string& cn, const std::string& p, const std::string& c,
-                          int type) override {
-    return answer("generateCSR|" + cn + "|" + p + "|" + c + "|" + std::to_string(type));
-  }
-  std::string acceptPKCS7(const std::string& cert, const std::string& p, const std::string& c,
-                          int type) override {
-    return answer("acceptPKCS7|" + cert + "|" + p + "|" + c + "|" + std::to_string(type));
-  }
-  std::string sign(const std::string& thumb, const std::string& alg, const std::string& data,
-                   bool isHash) override {
-    return answer("capiSign|" + thumb + "|" + alg + "|" + data + "|" + flag(isHash));
-  }
-  std::string signList(const std::string& thumb, const std::string& alg,
-                       const json& doc) override {
-    return answer("signList|" + thumb + "|" + alg + "|" + doc.dump());
-  }
-  Records listTokens() override { return listing("listTokens"); }
-  Records listCertificates() override { return listing("listCertificates"); }
-  TokenStore* findStore(const std::string& code, const std::string& serial) override {
-    calls.push_back("findStore|" + code + "|" + serial);
-    return haveStore ? this : nullptr;
-  }
-  std::string sign(const std::string& data, const std::string& thumb, const std::string& pin,
-                   const std::string& hash, bool isDigest) override {
-    return answer("p11Sign|" + data + "|" + thumb + "|" + pin + "|" + hash + "|" + flag(isDigest));
-  }
-  json signList(const std::string& thumb, const std::string& hash, const std::string& pin,
-                const json& doc) override {
-    calls.push_back("p11SignList|" + thumb + "|" + hash + "|" + pin + "|" + doc.dump());
-    fail();
-    return records.empty() ? json(text) : json(records);
-  }
-  Records listObjects(const std::string& pin) override { return listing("listObjects|" + pin); }
-  std::string createKeyPair(const std::string& label, const std::string& pin, int size) override {
-    return answer("p11CreateKeyPair|" + label + "|" + pin + "|" + std::to_string(size));
-  }
-  std::string getPublicKey(const std::string& id) override { return answer("getPublicKey|" + id); }
-  std::string importCertificate(const std::string& id, const std::string& code,
-                                const std::string& label, const std::string& cert,
-                                const std::string& pin) override {
-    return answer("p11Import|" + id + "|" + code + "|" + label + "|" + cert + "|" + pin);
-  }
-  std::string signWithKeyId(const std::string& data, const std::string& id,
-                            const std::string& pin, const std::string& hash,
-                            bool isDigest) override {
-    return answer("signWithKeyId|" + data + "|" + id + "|" + pin + "|" + hash + "|" +
-                  flag(isDigest));
-  }
-
- private:
-  static std::string flag(bool b) { return b ? "T" : "F"; }
-  void fail() {
-    switch (outcome) {
-      case Outcome::Return: return;
-      case Outcome::ThrowRuntime: throw std::runtime_error("runtime message");
-      case Outcome::ThrowOtherStd: throw std::out_of_range("other message");
-      case Outcome::ThrowNonStd: throw 42;
-    }
-  }
-  std::string answer(std::string call) {
-    calls.push_back(std::move(call));
-    fail();
-    return text;
-  }
-  Records listing(std::string call) {
-    calls.push_back(std::move(call));
-    fail();
-    return records;
-  }
-};
+using fakes::FakeComponents;
+using fakes::Outcome;
 
 json run(FakeComponents& fake, const Args& args) {
   auto envelope = dispatch(args, fake);
@@ -149,6 +38,9 @@ const Args kCsr{"capi", "repo", "generateCSR", "Prov", "1", "Cont", "Ana"};
 const Args kImport{"capi", "repo", "importCertificate", "Prov", "24", "Cont", "MIIB"};
 const Args kTokens{"pkcs11", "list", "tokens", "GD"};
 const Args kCerts{"pkcs11", "list", "certificates", "GD"};
+const Args kCertDetails{"pkcs11", "list", "certificateDetails", "GD"};
+const Args kStoreCerts{"capi", "list", "certificates"};
+const Args kModules{"system", "info", "modules", "ND"};
 const Args kObjects{"pkcs11", "list", "objects", "GD", "0A1B", "1234"};
 const Args kP11Sign{"pkcs11", "crypt", "sign", "GD", "ab12", "sha256", "1234", "ZGF0YQ==", "false"};
 const Args kP11SignList{"pkcs11", "crypt", "signList", "GD", "ab12", "sha256", "1234", "W10"};
@@ -245,6 +137,9 @@ TEST(Dispatch, ParametersAndCalls) {
       {&kImport, "acceptPKCS7|MIIB|Prov|Cont|24"},
       {&kTokens, "listTokens"},
       {&kCerts, "listCertificates"},
+      {&kCertDetails, "listCertificateDetails"},
+      {&kStoreCerts, "listCertificates"},
+      {&kModules, "inspectModules|ND"},
       {&kObjects, "listObjects|1234"},
       {&kP11Sign, "p11Sign|ZGF0YQ==|ab12|1234|sha256|F"},
       {&kP11SignList, "p11SignList|ab12|sha256|1234|[]"},
@@ -263,7 +158,22 @@ TEST(Dispatch, ParametersAndCalls) {
     if ((*args)[0] == "pkcs11") {
       EXPECT_EQ(fake.managerCodes, std::vector<std::string>{"GD"}) << call;
       EXPECT_EQ(fake.releases, 1) << call;
+    } else {
+      // The store's certificates and the inspection of the modules need no manager.
+      EXPECT_TRUE(fake.managerCodes.empty()) << call;
     }
+  }
+}
+
+// The listings of this toolset's own commands are arrays of the records as they came.
+TEST(Dispatch, NewListingsAreArraysOfTheRecords) {
+  for (const Args* args : {&kCertDetails, &kStoreCerts, &kModules}) {
+    FakeComponents fake;
+    fake.records = {json{{"b", 1}, {"a", "x"}}, json::object()};
+    EXPECT_EQ(run(fake, *args), (json{{"success", json::array({fake.records[0], json::object()})}}))
+        << (*args)[2];
+    fake.records.clear();
+    EXPECT_EQ(run(fake, *args), (json{{"success", json::array()}})) << (*args)[2];
   }
 }
 

@@ -16,18 +16,18 @@ std::unique_ptr<P11Manager>& theManager() {
 
 constexpr const char* kNoCertificate = "Nenhum certificado encontrado com o thumbprint enviado";
 
-bool isHexadecimal(const std::string& text) {
+}  // namespace
+
+bool isUsableSerial(const std::string& text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
   });
 }
 
-}  // namespace
-
 P11Manager::P11Manager(const std::string& typeCode, const std::vector<ModuleRow>& table,
                        Loader& loader, const Digester& digester,
-                       const CertificateParser* parser)
-    : digester_(&digester), parser_(parser) {
+                       const CertificateDecoder* decoder)
+    : digester_(&digester), decoder_(decoder) {
   for (const ModuleRow& row : table) {
     if (typeCode == "ND" || typeCode == row.code) modules_.push_back(std::make_unique<P11Module>(row));
   }
@@ -36,8 +36,10 @@ P11Manager::P11Manager(const std::string& typeCode, const std::vector<ModuleRow>
   for (auto& module : modules_) {
     module->load(loader);
     if (!module->loaded()) {
-      if (startFailure.empty() && module->startFailure()) {
-        startFailure = startFailureText(module->code(), *module->startFailure());
+      // CKR_CRYPTOKI_ALREADY_INITIALIZED: the library of another code of the run.
+      const std::optional<CK_RV> initialised = module->initializeResult();
+      if (startFailure.empty() && initialised && *initialised != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+        startFailure = startFailureText(module->code(), checkReturn("C_Initialize", *initialised));
       }
       continue;
     }
@@ -50,8 +52,8 @@ P11Manager::P11Manager(const std::string& typeCode, const std::vector<ModuleRow>
     // The second call may report fewer slots; never read past what was allocated.
     slots.resize(std::min<std::size_t>(count, slots.size()));
     for (const CK_SLOT_ID slot : slots) {
-      auto store = std::make_unique<P11Store>(*module, slot, *digester_, parser_);
-      if (isHexadecimal(store->serial())) stores_.push_back(std::move(store));
+      auto store = std::make_unique<P11Store>(*module, slot, *digester_, decoder_);
+      if (isUsableSerial(store->serial())) stores_.push_back(std::move(store));
     }
   }
   // A stopped middleware service or a busy resource manager is not "no token". The
@@ -65,11 +67,11 @@ P11Manager::~P11Manager() {
 }
 
 P11Manager& P11Manager::instance(const std::string& typeCode, const Digester& digester,
-                                 const CertificateParser* parser) {
+                                 const CertificateDecoder* decoder) {
   auto& manager = theManager();
   if (!manager) {
     manager =
-        std::make_unique<P11Manager>(typeCode, moduleTable(), systemLoader(), digester, parser);
+        std::make_unique<P11Manager>(typeCode, moduleTable(), systemLoader(), digester, decoder);
   }
   return *manager;
 }
@@ -86,6 +88,14 @@ Records P11Manager::listCertificates() {
   Records records;
   for (const auto& store : stores_) {
     for (auto& record : store->listCertificates()) records.push_back(std::move(record));
+  }
+  return records;
+}
+
+Records P11Manager::listCertificateDetails(const CertificateDecoder& decoder) {
+  Records records;
+  for (const auto& store : stores_) {
+    for (auto& record : store->listCertificateDetails(decoder)) records.push_back(std::move(record));
   }
   return records;
 }
@@ -142,8 +152,8 @@ nlohmann::json P11Manager::signList(const std::string& thumbprint, const std::st
 }
 
 TokenManager& managerInstance(const std::string& typeCode, const Digester& digester,
-                              const CertificateParser& parser) {
-  return P11Manager::instance(typeCode, digester, &parser);
+                              const CertificateDecoder& decoder) {
+  return P11Manager::instance(typeCode, digester, &decoder);
 }
 
 void releaseManager() noexcept { P11Manager::release(); }

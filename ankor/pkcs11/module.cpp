@@ -14,13 +14,12 @@ void P11Module::load(Loader& loader) {
   library_ = std::move(loaded.library);
   loadError_ = std::move(loaded.error);
   if (library_ == nullptr) throw LoadFailure(loadError_);
-  startFailure_.reset();
   const CallResult initialised = P11_CALL(*this, C_Initialize, nullptr);
+  initializeResult_ = initialised.code;
   if (initialised.ok()) return;
   // A library that another code of this run already initialised (two codes naming
   // one file) must not be finalised under that code's feet; it is only released.
   if (initialised.code != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
-    startFailure_ = initialised;
     (void)P11_CALL(*this, C_Finalize, nullptr);
   }
   library_.reset();

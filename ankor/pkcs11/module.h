@@ -37,9 +37,8 @@ class P11Module {
   [[nodiscard]] const std::string& code() const { return row_.code; }
   // The system's reason of the last failed LoadLibraryA / dlopen; empty when none failed.
   [[nodiscard]] const std::string& loadError() const { return loadError_; }
-  // The failed C_Initialize of the last load; none when it succeeded or answered
-  // CKR_CRYPTOKI_ALREADY_INITIALIZED (the library of another code of the run).
-  [[nodiscard]] const std::optional<CallResult>& startFailure() const { return startFailure_; }
+  // What the last load's C_Initialize returned; empty when it was not called.
+  [[nodiscard]] std::optional<CK_RV> initializeResult() const { return initializeResult_; }
 
   // GetProcAddress of the function, else its entry in the module's function table,
   // then the call; kMissingFunction when the module is not loaded or has neither.
@@ -63,7 +62,7 @@ class P11Module {
   ModuleRow row_;
   std::unique_ptr<Library> library_;
   std::string loadError_;
-  std::optional<CallResult> startFailure_;
+  std::optional<CK_RV> initializeResult_;
   mutable std::optional<const CK_FUNCTION_LIST*> table_;
 };
 

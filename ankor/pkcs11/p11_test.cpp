@@ -18,6 +18,9 @@
 #include "ankor/pkcs11/error.h"
 #include "ankor/pkcs11/label.h"
 #include "ankor/pkcs11/manager.h"
+#include "ankor/pkcs11/testing/fake_module.h"
+#include "common/testing/base64.h"
+#include "common/testing/temp_dir.h"
 
 namespace ankor::pkcs11 {
 namespace {
@@ -43,7 +46,6 @@ struct FakeModuleState {
   CK_RV sign = CKR_OK;           // the answer of C_Sign signing
   std::vector<FakeObject> objects;
   std::vector<CK_OBJECT_HANDLE> search;
-  CK_FUNCTION_LIST table{};      // what C_GetFunctionList hands out
   // The login's side: the token's flags, C_GetTokenInfo's and C_Login's answers, and the
   // PINs C_Login was given ("NULL" for none).
   CK_FLAGS tokenFlags = CKF_RNG | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | CKF_TOKEN_INITIALIZED;
@@ -61,17 +63,24 @@ struct FakeModuleState {
 std::array<FakeModuleState, 7> modules;
 std::vector<std::string> calls;  // "N:C_Function" in call order
 
-template <int N>
-void note(const char* function) {
-  calls.push_back(std::to_string(N) + ":" + function);
-}
+// The functions the scripted modules have; every other one is in neither their
+// exports nor their table.
+const std::set<std::string, std::less<>> kScriptedFunctions = {
+    "C_Initialize",      "C_Finalize",      "C_GetSlotList",      "C_GetTokenInfo",
+    "C_OpenSession",     "C_CloseSession",  "C_Login",            "C_Logout",
+    "C_FindObjectsInit", "C_FindObjects",   "C_FindObjectsFinal", "C_GetAttributeValue",
+    "C_SignInit",        "C_Sign",          "C_GetMechanismList", "C_CreateObject"};
 
-template <int N>
-struct Fake {
-  static CK_RV Initialize(void*) { note<N>("C_Initialize"); return modules[N].initialize; }
-  static CK_RV Finalize(void*) { note<N>("C_Finalize"); return CKR_OK; }
-  static CK_RV GetSlotList(CK_BBOOL, CK_SLOT_ID* list, CK_ULONG* count) {
-    auto& m = modules[N];
+// Module N of the table: records its calls and answers from modules[N].
+class ScriptedModule final : public fakes::FakeModule {
+ public:
+  ScriptedModule(int n) : n_(n) {}  // NOLINT: the modules are an array of indices
+  std::set<std::string> notInTable;  // functions its C_GetFunctionList table lacks
+
+  CK_RV initialize(void*) override { note("C_Initialize"); return state().initialize; }
+  CK_RV finalize(void*) override { note("C_Finalize"); return CKR_OK; }
+  CK_RV getSlotList(CK_BBOOL, CK_SLOT_ID* list, CK_ULONG* count) override {
+    auto& m = state();
     if (list == nullptr) {
       if (m.slotList != CKR_OK) return m.slotList;
       *count = m.announcedSlots != 0 ? m.announcedSlots : m.slots.size();
@@ -82,44 +91,44 @@ struct Fake {
     *count = n;
     return CKR_OK;
   }
-  static CK_RV GetTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO* info) {
+  CK_RV getTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO* info) override {
     std::memset(info, ' ', sizeof *info);
-    const std::string serial = modules[N].serials[slot];
+    const std::string serial = state().serials[slot];
     std::memcpy(info->serialNumber, serial.data(), std::min(serial.size(), sizeof info->serialNumber));
     info->ulFreePublicMemory = 100000;
-    info->flags = modules[N].tokenFlags;
-    return modules[N].tokenInfo;
+    info->flags = state().tokenFlags;
+    return state().tokenInfo;
   }
-  static CK_RV GetMechanismList(CK_SLOT_ID, CK_MECHANISM_TYPE* list, CK_ULONG* count) {
-    const auto& m = modules[N].mechanisms;
+  CK_RV getMechanismList(CK_SLOT_ID, CK_MECHANISM_TYPE* list, CK_ULONG* count) override {
+    const auto& m = state().mechanisms;
     if (m.empty()) return CKR_FUNCTION_FAILED;
     if (list != nullptr) std::copy(m.begin(), m.begin() + std::min<CK_ULONG>(*count, m.size()), list);
     *count = m.size();
     return CKR_OK;
   }
-  static CK_RV CreateObject(CK_SESSION_HANDLE, CK_ATTRIBUTE* attributes, CK_ULONG count, CK_OBJECT_HANDLE* object) {
-    note<N>("C_CreateObject");
+  CK_RV createObject(CK_SESSION_HANDLE, CK_ATTRIBUTE* attributes, CK_ULONG count, CK_OBJECT_HANDLE* object) override {
+    note("C_CreateObject");
     for (CK_ULONG a = 0; a < count; ++a) {
       const auto* p = static_cast<const char*>(attributes[a].pValue);
-      modules[N].created.emplace_back(attributes[a].type, std::string(p, attributes[a].ulValueLen));
+      state().created.emplace_back(attributes[a].type, std::string(p, attributes[a].ulValueLen));
     }
     *object = 99;
     return CKR_OK;
   }
-  static CK_RV OpenSession(CK_SLOT_ID, CK_FLAGS flags, void*, CK_NOTIFY, CK_SESSION_HANDLE* session) {
-    note<N>(flags == (CKF_SERIAL_SESSION | CKF_RW_SESSION) ? "C_OpenSession rw" : "C_OpenSession ro");
-    *session = modules[N].sessionHandle;
+  CK_RV openSession(CK_SLOT_ID, CK_FLAGS flags, void*, CK_NOTIFY, CK_SESSION_HANDLE* session) override {
+    note(flags == (CKF_SERIAL_SESSION | CKF_RW_SESSION) ? "C_OpenSession rw" : "C_OpenSession ro");
+    *session = state().sessionHandle;
     return CKR_OK;
   }
-  static CK_RV CloseSession(CK_SESSION_HANDLE) { note<N>("C_CloseSession"); return CKR_OK; }
-  static CK_RV Login(CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR* pin, CK_ULONG length) {
-    note<N>("C_Login");
-    modules[N].pins.push_back(pin == nullptr ? "NULL" : std::string(reinterpret_cast<char*>(pin), length));
-    return modules[N].login;
+  CK_RV closeSession(CK_SESSION_HANDLE) override { note("C_CloseSession"); return CKR_OK; }
+  CK_RV login(CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR* pin, CK_ULONG length) override {
+    note("C_Login");
+    state().pins.push_back(pin == nullptr ? "NULL" : std::string(reinterpret_cast<char*>(pin), length));
+    return state().login;
   }
-  static CK_RV Logout(CK_SESSION_HANDLE) { note<N>("C_Logout"); return CKR_USER_NOT_LOGGED_IN; }
-  static CK_RV FindObjectsInit(CK_SESSION_HANDLE, CK_ATTRIBUTE* attributes, CK_ULONG count) {
-    auto& m = modules[N];
+  CK_RV logout(CK_SESSION_HANDLE) override { note("C_Logout"); return CKR_USER_NOT_LOGGED_IN; }
+  CK_RV findObjectsInit(CK_SESSION_HANDLE, CK_ATTRIBUTE* attributes, CK_ULONG count) override {
+    auto& m = state();
     m.search.clear();
     for (std::size_t i = 0; i < m.objects.size(); ++i) {
       bool match = true;
@@ -138,8 +147,8 @@ struct Fake {
     std::reverse(m.search.begin(), m.search.end());
     return CKR_OK;
   }
-  static CK_RV FindObjects(CK_SESSION_HANDLE, CK_OBJECT_HANDLE* found, CK_ULONG, CK_ULONG* count) {
-    auto& m = modules[N];
+  CK_RV findObjects(CK_SESSION_HANDLE, CK_OBJECT_HANDLE* found, CK_ULONG, CK_ULONG* count) override {
+    auto& m = state();
     *count = 0;
     if (!m.search.empty()) {
       *found = m.search.back();
@@ -148,9 +157,9 @@ struct Fake {
     }
     return CKR_OK;
   }
-  static CK_RV FindObjectsFinal(CK_SESSION_HANDLE) { return CKR_OK; }
-  static CK_RV GetAttributeValue(CK_SESSION_HANDLE, CK_OBJECT_HANDLE object, CK_ATTRIBUTE* a, CK_ULONG) {
-    const FakeObject& o = modules[N].objects.at(object - 1);
+  CK_RV findObjectsFinal(CK_SESSION_HANDLE) override { return CKR_OK; }
+  CK_RV getAttributeValue(CK_SESSION_HANDLE, CK_OBJECT_HANDLE object, CK_ATTRIBUTE* a, CK_ULONG) override {
+    const FakeObject& o = state().objects.at(object - 1);
     std::string value;
     if (a->type == CKA_CLASS) value.assign(reinterpret_cast<const char*>(&o.objectClass), sizeof o.objectClass);
     else if (a->type == CKA_ID) value = o.id;
@@ -158,116 +167,64 @@ struct Fake {
     else if (a->type == CKA_VALUE || a->type == CKA_MODULUS) value = o.value;
     if (a->pValue != nullptr) std::memcpy(a->pValue, value.data(), std::min<std::size_t>(value.size(), a->ulValueLen));
     a->ulValueLen = value.size();
-    if (a->pValue == nullptr && modules[N].announcedLength != 0) a->ulValueLen = modules[N].announcedLength;
+    if (a->pValue == nullptr && state().announcedLength != 0) a->ulValueLen = state().announcedLength;
     return CKR_OK;
   }
-  static CK_RV SignInit(CK_SESSION_HANDLE, CK_MECHANISM* mechanism, CK_OBJECT_HANDLE key) {
-    note<N>(("C_SignInit " + modules[N].objects.at(key - 1).label).c_str());
-    modules[N].signMechanisms.push_back(mechanism->mechanism);
-    return modules[N].signInit;
+  CK_RV signInit(CK_SESSION_HANDLE, CK_MECHANISM* mechanism, CK_OBJECT_HANDLE key) override {
+    note(("C_SignInit " + state().objects.at(key - 1).label).c_str());
+    state().signMechanisms.push_back(mechanism->mechanism);
+    return state().signInit;
   }
   // A failing call leaves the caller's length as it was, as SoftHSM2 does.
-  static CK_RV Sign(CK_SESSION_HANDLE, CK_BYTE* data, CK_ULONG dataLength, CK_BYTE* signature, CK_ULONG* length) {
-    if (signature != nullptr) modules[N].signInputs.emplace_back(reinterpret_cast<char*>(data), dataLength);
-    if (signature == nullptr && modules[N].signLength != CKR_OK) return modules[N].signLength;
-    if (signature != nullptr && modules[N].sign != CKR_OK) return modules[N].sign;
-    if (signature != nullptr) std::memset(signature, 0xAB, std::min<CK_ULONG>(*length, modules[N].signatureLength));
-    *length = modules[N].signatureLength;
+  CK_RV sign(CK_SESSION_HANDLE, CK_BYTE* data, CK_ULONG dataLength, CK_BYTE* signature, CK_ULONG* length) override {
+    if (signature != nullptr) state().signInputs.emplace_back(reinterpret_cast<char*>(data), dataLength);
+    const auto& m = state();
+    if (signature == nullptr && m.signLength != CKR_OK) return m.signLength;
+    if (signature != nullptr && m.sign != CKR_OK) return m.sign;
+    if (signature != nullptr) std::memset(signature, 0xAB, std::min<CK_ULONG>(*length, m.signatureLength));
+    *length = m.signatureLength;
     return CKR_OK;
   }
-  static CK_RV GetFunctionList(CK_FUNCTION_LIST** list) {
-    note<N>("C_GetFunctionList");
-    *list = &modules[N].table;
-    return CKR_OK;
+  CK_RV getFunctionList(CK_FUNCTION_LIST** list) override {
+    note("C_GetFunctionList");
+    return FakeModule::getFunctionList(list);
   }
-};
-
-class FakeLibrary final : public Library {
- public:
-  FakeLibrary(std::map<std::string, void*> symbols, int index) : symbols_(std::move(symbols)), index_(index) {}
-  ~FakeLibrary() override { calls.push_back(std::to_string(index_) + ":unload"); }
-  void* symbol(const char* name) const override {
-    auto it = symbols_.find(name);
-    return it == symbols_.end() ? nullptr : it->second;
+  bool exports(std::string_view name) const override {
+    return name == "C_GetFunctionList" || kScriptedFunctions.count(name) > 0;
   }
+  bool inTable(std::string_view name) const override {
+    return kScriptedFunctions.count(name) > 0 && notInTable.count(std::string(name)) == 0;
+  }
+  void unloaded() override { calls.push_back(std::to_string(n_) + ":unload"); }
 
  private:
-  std::map<std::string, void*> symbols_;
-  int index_;
+  FakeModuleState& state() const { return modules[n_]; }
+  void note(const char* function) const { calls.push_back(std::to_string(n_) + ":" + function); }
+  int n_;
 };
-
-template <int N>
-std::map<std::string, void*> symbolsOf() {
-  using F = Fake<N>;
-  return {{"C_Initialize", reinterpret_cast<void*>(&F::Initialize)},
-          {"C_Finalize", reinterpret_cast<void*>(&F::Finalize)},
-          {"C_GetSlotList", reinterpret_cast<void*>(&F::GetSlotList)},
-          {"C_GetTokenInfo", reinterpret_cast<void*>(&F::GetTokenInfo)},
-          {"C_OpenSession", reinterpret_cast<void*>(&F::OpenSession)},
-          {"C_CloseSession", reinterpret_cast<void*>(&F::CloseSession)},
-          {"C_Login", reinterpret_cast<void*>(&F::Login)},
-          {"C_Logout", reinterpret_cast<void*>(&F::Logout)},
-          {"C_FindObjectsInit", reinterpret_cast<void*>(&F::FindObjectsInit)},
-          {"C_FindObjects", reinterpret_cast<void*>(&F::FindObjects)},
-          {"C_FindObjectsFinal", reinterpret_cast<void*>(&F::FindObjectsFinal)},
-          {"C_GetAttributeValue", reinterpret_cast<void*>(&F::GetAttributeValue)},
-          {"C_SignInit", reinterpret_cast<void*>(&F::SignInit)},
-          {"C_Sign", reinterpret_cast<void*>(&F::Sign)},
-          {"C_GetMechanismList", reinterpret_cast<void*>(&F::GetMechanismList)},
-          {"C_CreateObject", reinterpret_cast<void*>(&F::CreateObject)}};
-}
-
-// The function table of a module: the functions of SYMBOLS, every other entry empty.
-CK_FUNCTION_LIST tableOf(const std::map<std::string, void*>& symbols) {
-  CK_FUNCTION_LIST table{};
-  table.version = {2, 20};
-#define ENTRY(fn)                                                        \
-  if (auto it = symbols.find(#fn); it != symbols.end()) {                \
-    table.fn = reinterpret_cast<CK_##fn>(it->second);                    \
-  }
-  ENTRY(C_Initialize) ENTRY(C_Finalize) ENTRY(C_GetSlotList) ENTRY(C_GetTokenInfo)
-  ENTRY(C_OpenSession) ENTRY(C_CloseSession) ENTRY(C_Login) ENTRY(C_Logout)
-  ENTRY(C_FindObjectsInit) ENTRY(C_FindObjects) ENTRY(C_FindObjectsFinal)
-  ENTRY(C_GetAttributeValue) ENTRY(C_SignInit) ENTRY(C_Sign)
-  ENTRY(C_GetMechanismList) ENTRY(C_CreateObject)
-#undef ENTRY
-  return table;
-}
+ScriptedModule scripted[7] = {{0}, {1}, {2}, {3}, {4}, {5}, {6}};
 
 // Files "present" exist; "load" of a path gives the fake module of its table index,
 // without the functions listed in "missing". With "table" set the module also exports
 // C_GetFunctionList, whose table holds all its functions but those in "notInTable".
-class FakeLoader final : public Loader {
+class FakeLoader final : public fakes::FakeLoader {
  public:
-  std::set<std::string> present;
-  std::set<std::string> unloadable;
-  std::set<std::string> missing;
   bool table = false;
   std::set<std::string> notInTable;
-  std::vector<std::string> asked;
 
-  bool exists(const std::string& path) override {
-    asked.push_back("exists " + path);
-    return present.count(path) > 0;
+  FakeLoader() {
+    moduleAt = [this](const std::string& path) -> fakes::FakeModule& {
+      ScriptedModule& module = scripted[path.back() - '0'];
+      module.notInTable = notInTable;
+      return module;
+    };
   }
-  LoadResult load(const std::string& path) override {
-    asked.push_back("load " + path);
-    if (unloadable.count(path)) return {nullptr, "no library at " + path};
-    const int index = path.back() - '0';
-    static std::map<std::string, void*> (*const tables[])() = {
-        symbolsOf<0>, symbolsOf<1>, symbolsOf<2>, symbolsOf<3>, symbolsOf<4>, symbolsOf<5>, symbolsOf<6>};
-    auto symbols = tables[index]();
-    static void* const functionLists[] = {
-        reinterpret_cast<void*>(&Fake<0>::GetFunctionList), reinterpret_cast<void*>(&Fake<1>::GetFunctionList),
-        reinterpret_cast<void*>(&Fake<2>::GetFunctionList), reinterpret_cast<void*>(&Fake<3>::GetFunctionList),
-        reinterpret_cast<void*>(&Fake<4>::GetFunctionList), reinterpret_cast<void*>(&Fake<5>::GetFunctionList),
-        reinterpret_cast<void*>(&Fake<6>::GetFunctionList)};
-    auto inTable = symbols;
-    for (const auto& name : notInTable) inTable.erase(name);
-    modules[index].table = tableOf(inTable);
-    for (const auto& name : missing) symbols.erase(name);
-    if (table) symbols["C_GetFunctionList"] = functionLists[index];
-    return {std::make_unique<FakeLibrary>(std::move(symbols), index), ""};
+
+ private:
+  std::set<std::string> hiddenAt(const std::string&) override {
+    std::set<std::string> hidden = missing;
+    if (!table) hidden.insert("C_GetFunctionList");
+    return hidden;
   }
 };
 
@@ -367,11 +324,10 @@ TEST_F(P11Test, LoadFailureKeepsTheSystemReason) {
 // The platform's loader gives no library for a file that is not one, and says why in
 // the system's words, naming the file.
 TEST(SystemLoader, RefusalKeepsTheSystemText) {
-  const std::string path =
-      (std::filesystem::temp_directory_path() / "ankor-p11-not-a-library.so").string();
+  const tarvo::testing::TempDir dir("ankor-p11");
+  const std::string path = dir.file("ankor-p11-not-a-library.so");
   { std::ofstream(path) << "not a library"; }
   const LoadResult result = systemLoader().load(path);
-  std::filesystem::remove(path);
   EXPECT_EQ(result.library, nullptr);
   EXPECT_NE(result.error.find("ankor-p11-not-a-library.so"), std::string::npos) << result.error;
 }
@@ -612,9 +568,7 @@ TEST_F(P11Test, KeyIdsWithZeroBytesAreKeptWhole) {
   P11Manager manager("GD", kTable, loader, digester);
   TokenStore* store = manager.findStore("GD", "00AA11");
   ASSERT_NE(store, nullptr);
-  auto b64 = [](const std::string& text) {
-    return base64Encode(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-  };
+  const auto b64 = tarvo::testing::base64;
   const Records records = store->listObjects("1234");
   ASSERT_EQ(records.size(), 4u);
   const std::vector<std::string> expected = {
@@ -820,6 +774,69 @@ TEST(P11Tables, LoginAndDeviceTexts) {
   EXPECT_EQ(deviceFailureText(CKR_KEY_SIZE_RANGE), "98");
 }
 
+// A decoder that reads the fake certificates: "CERT:<subject>" decodes, anything else
+// does not.
+class PrefixDecoder final : public CertificateDecoder {
+ public:
+  std::optional<CertificateFields> decode(const Bytes& der) const override {
+    const std::string text(der.begin(), der.end());
+    if (text.rfind("CERT:", 0) != 0) return std::nullopt;
+    return CertificateFields{text.substr(5), "CN=Issuer", "0a", "2026-01-01T00:00:00Z",
+                             "2027-01-01T00:00:00Z"};
+  }
+};
+
+// Certificate details: each certificate with its id in Base64, label and decoded fields;
+// privateKey when a private key has the same id (zero bytes included); an undecodable
+// certificate keeps its thumbprint and Base64, with null fields; no login.
+TEST_F(P11Test, CertificateDetails) {
+  const std::string zeroId("\x00\x01", 2);
+  modules[0].objects = {
+      {CKO_CERTIFICATE, "id-1", "with key", "CERT:CN=Ana"},
+      {CKO_PRIVATE_KEY, "id-1", "key", ""},
+      {CKO_CERTIFICATE, "id-2", "without key", "CERT:CN=Bob"},
+      {CKO_PUBLIC_KEY, "id-2", "public only", ""},
+      {CKO_CERTIFICATE, zeroId, "zero id", "garbage"},
+      {CKO_PRIVATE_KEY, std::string("\x00\x02", 2), "other zero id", ""},
+      {CKO_PRIVATE_KEY, "", "empty id", ""},
+  };
+  modules[1].objects = {{CKO_CERTIFICATE, "", "", "DER"}};
+  PrefixDecoder decoder;
+  P11Manager manager("ND", kTable, loader, digester);
+  const Records records = manager.listCertificateDetails(decoder);
+  ASSERT_EQ(records.size(), 4u);
+  const std::string thumbprintOfDer = "8a5f02aaa5212e9bbe907d8e84e3b5f7e8c67967";
+  EXPECT_EQ(records[0].dump(),
+            R"({"certificate":"Q0VSVDpDTj1BbmE=","id":"aWQtMQ==","issuer":"CN=Issuer",)"
+            R"("label":"with key","notAfter":"2027-01-01T00:00:00Z",)"
+            R"("notBefore":"2026-01-01T00:00:00Z","privateKey":true,"serial":"00AA11",)"
+            R"("serialNumber":"0a","subject":"CN=Ana","thumbprint":")" +
+                manager.listCertificates()[0]["thumbprint"].get<std::string>() +
+                R"(","type":"GD"})");
+  EXPECT_EQ(records[1]["subject"], "CN=Bob");
+  EXPECT_EQ(records[1]["privateKey"], false);
+  EXPECT_EQ(records[2]["id"], "AAE=");
+  EXPECT_EQ(records[2]["privateKey"], false);
+  EXPECT_EQ(records[2]["certificate"], "Z2FyYmFnZQ==");
+  for (const char* member : {"subject", "issuer", "serialNumber", "notBefore", "notAfter"}) {
+    EXPECT_TRUE(records[2][member].is_null()) << member;
+  }
+  EXPECT_EQ(records[3]["type"], "ET");
+  EXPECT_EQ(records[3]["id"], "");
+  EXPECT_EQ(records[3]["thumbprint"], thumbprintOfDer);
+  // The same fields as the plain listing, in the same order.
+  const Records plain = manager.listCertificates();
+  ASSERT_EQ(plain.size(), records.size());
+  for (std::size_t i = 0; i < plain.size(); ++i) {
+    for (const char* member : {"type", "serial", "thumbprint"}) {
+      EXPECT_EQ(records[i][member], plain[i][member]) << i << member;
+    }
+  }
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "0:C_Login"), 0);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "0:C_OpenSession rw"), 0);
+}
+
+
 // The failure text of a call, or "no failure".
 template <typename Run>
 std::string failureOf(Run&& run) {
@@ -937,20 +954,21 @@ TEST_F(P11Test, AmbiguousSerialNamesTheExactNames) {
   EXPECT_EQ(manager.findStore("ET", "0000#1"), nullptr);
 }
 
-// The certificates the fake parser knows: "CERT" is one, anything else is not.
-class FakeParser final : public CertificateParser {
+// The certificates the fake decoder takes apart: "CERT" is one, anything else is not.
+class PartsDecoder final : public CertificateDecoder {
  public:
-  std::optional<CertificateParts> parse(const Bytes& der) const override {
+  std::optional<CertificateFields> decode(const Bytes&) const override { return std::nullopt; }
+  std::optional<DecodedCertificate> parse(const Bytes& der) const override {
     if (std::string(der.begin(), der.end()) != "CERT") return std::nullopt;
-    return CertificateParts{Bytes{0x30, 0x01, 0x53}, Bytes{0x30, 0x01, 0x49}, Bytes{0x00, 0x8F}};
+    return DecodedCertificate{Bytes{0x30, 0x01, 0x53}, Bytes{0x30, 0x01, 0x49}, Bytes{0x00, 0x8F}, {}, {}};
   }
 };
 
 // Only a certificate is imported, checked before any session; every code's template
 // carries its DER subject, issuer and serial number (a DER INTEGER).
 TEST_F(P11Test, ImportWritesOnlyCertificatesWithTheirNames) {
-  const FakeParser parser;
-  P11Manager manager("ND", kTable, loader, digester, &parser);
+  const PartsDecoder decoder;
+  P11Manager manager("ND", kTable, loader, digester, &decoder);
   auto b64 = [](const std::string& text) {
     return base64Encode(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
   };
@@ -979,9 +997,14 @@ TEST_F(P11Test, ImportWritesOnlyCertificatesWithTheirNames) {
     expected.insert(expected.end(), names.begin(), names.end());
     EXPECT_EQ(modules[c.module].created, expected) << c.code;
   }
-  // Without a parser nothing is imported.
+  // Without a decoder, or with one that does not take certificates apart, nothing is
+  // imported.
   P11Manager unparsed("GD", kTable, loader, digester);
   EXPECT_EQ(failureOf([&] { unparsed.findStore("GD", "00AA11")->importCertificate(b64("id"), "GD", "L", b64("CERT"), "1234"); }),
+            refused);
+  const PrefixDecoder fieldsOnly;
+  P11Manager describing("GD", kTable, loader, digester, &fieldsOnly);
+  EXPECT_EQ(failureOf([&] { describing.findStore("GD", "00AA11")->importCertificate(b64("id"), "GD", "L", b64("CERT:CN=A"), "1234"); }),
             refused);
 }
 

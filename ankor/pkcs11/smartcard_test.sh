@@ -168,6 +168,47 @@ for id in 0001 0002; do
   done
 done
 
+# Certificate details: each certificate of the card with its id (00 01, 00 02), label
+# and fields as pkcs11-tool -O and openssl read them; privateKey as pkcs11-tool shows a
+# private key with that id without login.
+ankor pkcs11 list certificateDetails GD
+public_objects=$(tool -O)
+for id in 0001 0002; do
+  thumbprint=$(openssl x509 -inform DER -in "$work/card-$id.der" -noout -fingerprint -sha1 | cut -d= -f2 | tr -d : | tr A-F a-f)
+  record=$(record_of "$thumbprint")
+  check "details of certificate $id: fields as openssl reads them" "$(openssl_fields "$work/card-$id.der")" \
+    "$(pick "$record" subject issuer serialNumber notBefore notAfter)"
+  label=$(awk -v id="$id" '/^[A-Z]/ {c = /^Certificate Object/}
+    c && /label:/ {sub(/^ *label: */, ""); label = $0} c && /ID:/ && $2 == id {print label; exit}' <<<"$public_objects")
+  has_key=$(awk -v id="$id" '/^[A-Z]/ {k = /^Private Key Object/} k && /ID:/ && $2 == id {found = 1}
+    END {print found ? "True" : "False"}' <<<"$public_objects")
+  check "details of certificate $id: id, label, token and DER as pkcs11-tool reads them" \
+    "$(python3 -c 'import json, sys; print(json.dumps({"type": "GD", "serial": sys.argv[1], "id": sys.argv[2],
+"label": sys.argv[3], "certificate": sys.argv[4], "privateKey": sys.argv[5] == "True"}, sort_keys=True))' \
+       "$serial" "$(printf "\\x${id:0:2}\\x${id:2:2}" | base64 -w0)" "$label" "$(base64 -w0 "$work/card-$id.der")" "$has_key")" \
+    "$(pick "$record" type serial id label certificate privateKey)"
+done
+check "as many details as certificates" 2 "$(member thumbprint | grep -c .)"
+
+# system info modules: OpenSC's module with its CK_INFO as pkcs11-tool -I reads it, and
+# the reader's slot holding the card with the label, serial and flags pkcs11-tool -L shows.
+ankor system info modules GD
+entry=$(python3 -c 'import json, sys; print(json.dumps(json.loads(sys.stdin.read())["success"][0]))' <<<"$out")
+check "OpenSC's module, loaded and initialised, its CK_INFO as pkcs11-tool reads it" \
+  "$(ck_info_expected "$OPENSC" "$(tool -I)")" \
+  "$(pick "$entry" path present loaded loadError initialized initializeResult cryptokiVersion manufacturerId libraryDescription libraryVersion)"
+slots=$(tool -L)
+card=$(python3 -c 'import json, sys
+print(json.dumps([s for s in json.loads(sys.argv[1])["slots"] if s["serial"] == sys.argv[2]][0], sort_keys=True))' "$entry" "$serial")
+check "the card's slot: label and visibility" \
+  "$(python3 -c 'import json, sys; print(json.dumps({"label": sys.argv[1], "tokenPresent": True, "visible": True}, sort_keys=True))' \
+     "$(sed -n 's/^ *token label *: *//p' <<<"$slots" | head -1)")" "$(pick "$card" label tokenPresent visible)"
+for pair in "login required:loginRequired" "PIN initialized:userPinInitialized" "token initialized:tokenInitialized"; do
+  tool_says=$(sed -n 's/^ *token flags *: *//p' <<<"$slots" | head -1 | grep -c "${pair%%:*}" || true)
+  check "the flag ${pair#*:} as pkcs11-tool shows it" "$tool_says" \
+    "$(python3 -c 'import json, sys; print(int(sys.argv[2] in json.loads(sys.argv[1])["flags"]))' "$card" "${pair#*:}")"
+done
+
 # A wrong PIN is refused (OpenSC answers CKR_GENERAL_ERROR for this card).
 ankor pkcs11 list objects GD "$serial" 12345678
 check "wrong PIN, objects" "$(envelope error '"Erro no Login - Erro Generico"')" "$out"

@@ -91,6 +91,11 @@ check "pkcs11-tool: the certificate's subject and serial number" \
   "$(tool -O --type cert | sed -nE 's/^ *(subject|serial): +/\1: /p' | paste -sd'|')"
 # That object goes again, so that the AT import below is the token's one certificate.
 tool --login --pin "$PIN" --delete-object --type cert --id "$key_hex" >/dev/null
+# A certificate object holding no bytes, as an application that checks nothing (or
+# SoftHSM2 after a refused template) leaves one: listed with the thumbprint of no bytes.
+python3 "$TARVO_SOURCE_DIR/ankor/pkcs11/testing/raw_certificate.py" "$SOFTHSM" "$PIN" "" 0909 Empty
+ankor pkcs11 list certificates GD
+check "an empty certificate object is listed" "da39a3ee5e6b4b0d3255bfef95601890afd80709" "$(member thumbprint)"
 ankor pkcs11 repo importCertificate AT "$serial" "$key_b64" "ABCDEFGHIJKLMNOPQR" "$PIN" "$cert_b64"
 check "AT import" "$(envelope success "\"certificado adicionado com sucesso: $key_b64\"")" "$out"
 objects=$(tool -O --login --pin "$PIN")
@@ -272,5 +277,91 @@ ANKOR_PKCS11_MODULE_ET=$work/absent.so ankor pkcs11 list tokens ND
 check "ND with a missing module file" "$(envelope error '"Erro ao inicializar biblioteca fileExists"')" "$out"
 ANKOR_PKCS11_MODULE_GD=$work/not-a-module.so ankor pkcs11 list tokens GD
 check "a file that does not load" "$(envelope error '"Erro ao inicializar biblioteca LoadLibrary"')" "$out"
+
+# ---- certificate details ----------------------------------------------------------
+# The records of the certificates listing, each with its object's id, label and the
+# certificate's fields as openssl reads them. SoftHSM2 shows private keys only after
+# login, so privateKey is false without one, as pkcs11-tool -O without login shows.
+for code in ET BR OB EP DX; do unset ANKOR_PKCS11_MODULE_$code; done
+ankor pkcs11 list certificates AT
+plain=$out
+ankor pkcs11 list certificateDetails AT
+details=$out
+check "the details list the certificates of the plain listing, in order" \
+  "$(out=$plain; member thumbprint | tr '\n' ' ')" "$(member thumbprint | tr '\n' ' ')"
+record=$(record_of "$thumbprint")
+check "the details' fields of the imported certificate are those openssl reads" \
+  "$(openssl_fields "$work/cert.der")" "$(pick "$record" subject issuer serialNumber notBefore notAfter)"
+public_objects=$(tool -O)
+# The label pkcs11-tool shows for the certificate object with the key's id.
+cert_label=$(awk -v id="$key_hex" '/^[A-Z]/ {c = /^Certificate Object/}
+  c && /label:/ {sub(/^ *label: */, ""); label = $0} c && /ID:/ && $2 == id {print label; exit}' <<<"$public_objects")
+check "certificate details: type, serial, id, label and DER as the token holds them" \
+  "$(python3 -c 'import json, sys; print(json.dumps({"type": "AT", "serial": sys.argv[1], "id": sys.argv[2],
+"label": sys.argv[3], "certificate": sys.argv[4], "privateKey": False}, sort_keys=True))' \
+     "$serial" "$key_b64" "$cert_label" "$cert_b64")" \
+  "$(pick "$record" type serial id label certificate privateKey)"
+check "pkcs11-tool shows the certificate's id without login" "$key_hex" \
+  "$(awk '/^[A-Z]/ {c = /^Certificate Object/} c && /ID:/ {print $2}' <<<"$public_objects" | grep -x "$key_hex")"
+check "and no private key without login" 0 "$(grep -c '^Private Key Object' <<<"$public_objects")"
+# The empty certificate object: listed, with null fields.
+check "an object that holds no certificate is listed with null fields" \
+  '{"certificate": "", "issuer": null, "notAfter": null, "notBefore": null, "serialNumber": null, "subject": null}' \
+  "$(pick "$(record_of da39a3ee5e6b4b0d3255bfef95601890afd80709)" certificate subject issuer serialNumber notBefore notAfter)"
+check "the zero-byte id in Base64" AAE= \
+  "$(python3 -c 'import json, sys; print(json.loads(sys.argv[1])["id"])' "$(record_of "$zero_thumbprint")")"
+
+# ---- system info modules ---------------------------------------------------------------
+# module_entry CODE: the entry of that code in the inspection in $out.
+module_entry() {
+  python3 -c 'import json, sys
+print(json.dumps([m for m in json.loads(sys.stdin.read())["success"] if m["type"] == sys.argv[1]][0], sort_keys=True))' "$1" <<<"$out"
+}
+faults="$TARVO_BUILD_DIR/tests/libankor_p11_forward.so"
+cp "$faults" "$work/libfaults-locked.so"
+cp "$faults" "$work/libfaults-init.so"
+printf 'not a library %.0s' $(seq 1 600) >"$work/text.so"
+ANKOR_PKCS11_MODULE_GD=$SOFTHSM ANKOR_PKCS11_MODULE_ET=$work/absent.so \
+  ANKOR_PKCS11_MODULE_AT=$work/text.so ANKOR_PKCS11_MODULE_BR=$work/libfaults-init.so \
+  ANKOR_PKCS11_MODULE_OB=$work/libfaults-locked.so ANKOR_FAULT_SCOPE=faults-init ANKOR_FAULT_INITIALIZE=0x30 \
+  ankor system info modules ND
+check "every module of ND has its entry, in table order" "GD ET AT BR OB EP DX" \
+  "$(member type | tr '\n' ' ' | sed 's/ $//')"
+softhsm=$(module_entry GD)
+info=$(tool -I)
+check "SoftHSM2 loaded and initialised, its CK_INFO as pkcs11-tool reads it" \
+  "$(ck_info_expected "$SOFTHSM" "$info")" \
+  "$(pick "$softhsm" path present loaded loadError initialized initializeResult cryptokiVersion manufacturerId libraryDescription libraryVersion)"
+check "every slot pkcs11-tool lists, the free one included" "$(tool -L | grep -c '^Slot ')" \
+  "$(python3 -c 'import json, sys; print(len(json.loads(sys.argv[1])["slots"]))' "$softhsm")"
+token=$(python3 -c 'import json, sys
+print(json.dumps([s for s in json.loads(sys.argv[1])["slots"] if s["serial"] == sys.argv[2]][0], sort_keys=True))' "$softhsm" "$serial")
+check "the test token: label, model, flags as words, visible" \
+  '{"flags": ["loginRequired", "userPinInitialized", "tokenInitialized"], "label": "Ankor Test", "model": "SoftHSM v2", "tokenPresent": true, "visible": true}' \
+  "$(pick "$token" label model flags tokenPresent visible)"
+check "the slot id as the tokens listing gives it" "$((slot_hex))" \
+  "$(python3 -c 'import json, sys; print(json.loads(sys.argv[1])["slotId"])' "$token")"
+check "the free slot's token is not initialised" '{"flags": ["loginRequired"], "visible": false}' \
+  "$(python3 -c 'import json, sys
+s = [s for s in json.loads(sys.argv[1])["slots"] if s["serial"] != sys.argv[2]][0]
+print(json.dumps({"flags": s["flags"], "visible": s["visible"]}, sort_keys=True))' "$softhsm" "$serial")"
+check "a missing module file" '{"loaded": false, "path": "'"$work/absent.so"'", "present": false, "slots": []}' \
+  "$(pick "$(module_entry ET)" path present loaded slots)"
+check "a file that is not a library keeps the loader's reason" \
+  '{"initialized": false, "loadError": "'"$work/text.so"': invalid ELF header", "loaded": false, "present": true}' \
+  "$(pick "$(module_entry AT)" present loaded loadError initialized)"
+check "a module whose C_Initialize fails, with its code" \
+  '{"cryptokiVersion": null, "initializeResult": 48, "initialized": false, "loaded": true, "slots": []}' \
+  "$(pick "$(module_entry BR)" loaded initialized initializeResult cryptokiVersion slots)"
+ANKOR_PKCS11_MODULE_OB=$work/libfaults-locked.so ANKOR_FAULT_SCOPE=faults-locked ANKOR_FAULT_TOKEN_FLAGS=0x40000 \
+  ankor system info modules OB
+check "a locked token says userPinLocked" yes \
+  "$(python3 -c 'import json, sys
+s = [s for m in json.loads(sys.stdin.read())["success"] for s in m["slots"] if s["serial"] == sys.argv[1]]
+print("yes" if s and "userPinLocked" in s[0]["flags"] else s)' "$serial" <<<"$out")"
+ankor system info modules XX
+check "an unknown code inspects nothing" "$(envelope success '[]')" "$out"
+ankor system info modules
+check "system info modules without a code" "$(envelope error '"Erro desconhecido."')" "$out"
 
 finish

@@ -150,7 +150,8 @@ void P11Store::closeSession() {
   current->close();
 }
 
-Records P11Store::listCertificates() {
+template <typename Extend>
+Records P11Store::certificateRecords(Extend&& extend) {
   P11Session& session = openSession("", false);
   const std::string type = code();
   const std::string tokenSerial = serial();
@@ -158,11 +159,29 @@ Records P11Store::listCertificates() {
   CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
   CK_ATTRIBUTE byClass = {CKA_CLASS, &certificateClass, sizeof certificateClass};
   for (const CK_OBJECT_HANDLE certificate : session.findObjects(&byClass, 1)) {
-    records.push_back(
-        {{"type", type}, {"serial", tokenSerial}, {"thumbprint", session.thumbprint(certificate)}});
+    nlohmann::json record = {
+        {"type", type}, {"serial", tokenSerial}, {"thumbprint", session.thumbprint(certificate)}};
+    extend(session, certificate, record);
+    records.push_back(std::move(record));
   }
   closeSession();
   return records;
+}
+
+Records P11Store::listCertificates() {
+  return certificateRecords([](const P11Session&, CK_OBJECT_HANDLE, nlohmann::json&) {});
+}
+
+Records P11Store::listCertificateDetails(const CertificateDecoder& decoder) {
+  return certificateRecords([&](const P11Session& session, CK_OBJECT_HANDLE certificate,
+                                nlohmann::json& record) {
+    const Bytes id = session.getAttribute(certificate, CKA_ID);
+    record["id"] = base64Encode(id);
+    record["label"] = session.getAttributeText(certificate, CKA_LABEL);
+    putCertificateMembers(record, session.getAttribute(certificate, CKA_VALUE), decoder);
+    record["privateKey"] =
+        session.findObject(CKO_PRIVATE_KEY, std::string(id.begin(), id.end())) != 0;
+  });
 }
 
 Records P11Store::listObjects(const std::string& pin) {
@@ -226,8 +245,8 @@ std::string P11Store::importCertificate(const std::string& keyIdBase64,
                                         const std::string& pin) {
   Bytes certificate = base64Decode(certificateBase64);
   // Only one DER X.509 certificate is written as one, before any session is opened.
-  const std::optional<CertificateParts> parts =
-      parser_ != nullptr ? parser_->parse(certificate) : std::nullopt;
+  const std::optional<DecodedCertificate> parts =
+      decoder_ != nullptr ? decoder_->parse(certificate) : std::nullopt;
   if (!parts) throw std::runtime_error(kNotACertificate);
   P11Session& session = openSession(pin, true);
   Bytes keyId = base64Decode(keyIdBase64);

@@ -9,7 +9,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "ankor/core/certificate_parts.h"
 #include "ankor/core/digest.h"
 #include "ankor/core/operations.h"
 #include "ankor/pkcs11/batch.h"
@@ -25,11 +24,11 @@ std::uint64_t memoryFigure(CK_ULONG value);
 
 class P11Store final : public TokenStore {
  public:
-  // parser takes certificates apart for importCertificate; without one nothing is
-  // imported.
+  // decoder takes certificates apart for importCertificate (parse); without one
+  // nothing is imported.
   P11Store(const P11Module& module, CK_SLOT_ID slot, const Digester& digester,
-           const CertificateParser* parser = nullptr)
-      : module_(&module), slot_(slot), digester_(&digester), parser_(parser) {}
+           const CertificateDecoder* decoder = nullptr)
+      : module_(&module), slot_(slot), digester_(&digester), decoder_(decoder) {}
   // The current session is closed before its module is finalised.
   ~P11Store() override = default;
   P11Store(const P11Store&) = delete;  // one owner of the current session
@@ -64,6 +63,11 @@ class P11Store final : public TokenStore {
   void closeSession();
 
   Records listCertificates();
+  // listCertificates' records with id (CKA_ID in Base64), label, the certificate and its
+  // decoded fields, and privateKey: a private key with that CKA_ID is visible in the
+  // same read-only session (a token that shows its private keys only after login
+  // gives false).
+  Records listCertificateDetails(const CertificateDecoder& decoder);
   Records listObjects(const std::string& pin) override;
   std::string createKeyPair(const std::string& label, const std::string& pin,
                             int keySize) override;
@@ -87,10 +91,15 @@ class P11Store final : public TokenStore {
                            const std::vector<BatchItem>& items);
 
  private:
+  // The certificates of the token in a read-only session: type, serial and thumbprint
+  // of each, then extend(session, object, record) adds what a listing needs.
+  template <typename Extend>
+  Records certificateRecords(Extend&& extend);
+
   const P11Module* module_;
   CK_SLOT_ID slot_;
   const Digester* digester_;
-  const CertificateParser* parser_;
+  const CertificateDecoder* decoder_;
   std::optional<P11Session> session_;
 };
 

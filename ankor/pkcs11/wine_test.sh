@@ -170,6 +170,66 @@ check "signList: a data element is fine, the sha256 digest is not a sha1 one" \
 run_program ankor pkcs11 crypt signList GD "$thumbprint" sha256 "$PIN" "$(printf '[%s0]' "$(printf '0,%.0s' $(seq 10000))" | base64 -w0)"
 check "signList of 10001 elements" "$(envelope error '"Lista invalida: mais de 10000 elementos"')" "$out"
 
+# Certificate details through the module DLL: the imported certificate with its id,
+# label and fields as openssl reads them; the module shows its private key without
+# login, so privateKey is true.
+run_program ankor pkcs11 list certificateDetails GD
+openssl x509 -in "$work/cert.pem" -outform DER -out "$work/cert.der"
+record=$(record_of "$thumbprint")
+check "certificate details: fields as openssl reads them" "$(openssl_fields "$work/cert.der")" \
+  "$(pick "$record" subject issuer serialNumber notBefore notAfter)"
+check "certificate details: token, id, label, DER, private key" \
+  "$(python3 -c 'import json, sys; print(json.dumps({"type": "GD", "serial": sys.argv[1], "id": sys.argv[2],
+"label": "Wine key", "certificate": sys.argv[3], "privateKey": True}, sort_keys=True))' \
+     "$SERIAL" "$key_b64" "$(base64 -w0 "$work/cert.der")")" \
+  "$(pick "$record" type serial id label certificate privateKey)"
+
+# system info modules ND: the module DLL (its CK_INFO and its one slot), codes whose
+# first location holds nothing or a file that is no library (the system's error text),
+# each in its entry; the whole answer is a success.
+# BR's location holds a copy whose C_Initialize answers CKR_DEVICE_ERROR (48), OB's one
+# whose token reports CKF_USER_PIN_LOCKED.
+br_module=$(in_prefix BR windows-first)
+ob_module=$(in_prefix OB windows-first)
+mkdir -p "$(dirname "$br_module")" "$(dirname "$ob_module")"
+cp "$TARVO_BUILD_DIR/tests/ankor_p11_testmodule.dll" "$br_module"
+cp "$TARVO_BUILD_DIR/tests/ankor_p11_testmodule.dll" "$ob_module"
+echo 48 >"$br_module.initialize"
+echo 0x40000 >"$ob_module.tokenflags"
+run_program ankor system info modules ND
+rm -f "$br_module" "$br_module.initialize" "$ob_module" "$ob_module.tokenflags" "$ob_module.objects"
+module_entry() {
+  python3 -c 'import json, sys
+print(json.dumps([m for m in json.loads(sys.stdin.read())["success"] if m["type"] == sys.argv[1]][0], sort_keys=True))' "$1" <<<"$out"
+}
+check "every code of ND has its entry, in table order" "GD ET AT BR OB EP DX" \
+  "$(member type | tr '\n' ' ' | sed 's/ $//')"
+check "the module DLL, loaded and initialised, with its CK_INFO" \
+  "$(python3 -c 'import json, sys; print(json.dumps({"path": sys.argv[1], "present": True, "loaded": True,
+"loadError": None, "initialized": True, "initializeResult": 0, "cryptokiVersion": "2.20",
+"manufacturerId": "Ankor tests", "libraryDescription": "Ankor Wine module", "libraryVersion": "1.0"}, sort_keys=True))' \
+     "$(module_location GD windows-first)")" \
+  "$(pick "$(module_entry GD)" path present loaded loadError initialized initializeResult cryptokiVersion manufacturerId libraryDescription libraryVersion)"
+check "its slot and token" \
+  '[{"flags": ["loginRequired", "userPinInitialized", "tokenInitialized"], "label": "Ankor Wine Token", "model": "Wine module", "serial": "0A1B2C3D", "slotDescription": "Ankor test slot", "slotId": "12", "tokenPresent": true, "visible": true}]' \
+  "$(python3 -c 'import json, sys; print(json.dumps(json.loads(sys.argv[1])["slots"], sort_keys=True))' "$(module_entry GD)")"
+check "a module at its second location only is not present at the first" \
+  '{"loaded": false, "present": false}' "$(pick "$(module_entry ET)" present loaded)"
+# The system's text after the code is Wine's own ("Bad EXE format for %1.").
+check "a file that is no library: LoadLibraryA's error 193 and the system's text" \
+  "present loaded=False LoadLibraryA $(module_location AT windows-first): error 193: text" \
+  "$(python3 -c 'import json, re, sys
+m = json.loads(sys.argv[1])
+print("present" if m["present"] else "absent", "loaded=%s" % m["loaded"],
+      re.sub(r"(error 193: ).+$", r"\1text", m["loadError"]))' "$(module_entry AT)")"
+check "a module whose C_Initialize fails, with its code" \
+  '{"cryptokiVersion": null, "initializeResult": 48, "initialized": false, "loaded": true, "slots": []}' \
+  "$(pick "$(module_entry BR)" loaded initialized initializeResult cryptokiVersion slots)"
+check "a locked token says userPinLocked" '["loginRequired", "userPinInitialized", "userPinLocked", "tokenInitialized"]' \
+  "$(python3 -c 'import json, sys; print(json.dumps(json.loads(sys.argv[1])["slots"][0]["flags"]))' "$(module_entry OB)")"
+check "the module exporting only C_GetFunctionList, through its table" '{"cryptokiVersion": "2.20", "initialized": true}' \
+  "$(pick "$(module_entry DX)" initialized cryptokiVersion)"
+
 # The module's token behaviours (testing/test_module_win32.cpp), each for one run:
 # token flags, a failing C_Initialize or slot listing, a token without the raw RSA
 # mechanism, two tokens with one serial, a module that wants CKA_SUBJECT. Its login

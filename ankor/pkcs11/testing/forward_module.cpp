@@ -118,6 +118,8 @@ EXPORT CK_RV C_Finalize(void* reserved) {
   FORWARD(C_Finalize, reserved);
 }
 
+EXPORT CK_RV C_GetInfo(CK_INFO* info) { FORWARD(C_GetInfo, info); }
+
 EXPORT CK_RV C_GetSlotList(CK_BBOOL present, CK_SLOT_ID* list, CK_ULONG* count) {
   FORWARD(C_GetSlotList, present, list, count);
 }

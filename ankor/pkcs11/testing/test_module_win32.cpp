@@ -29,6 +29,8 @@
 // beside the DLL named like it with ".logins", so a test counts the tries a token saw.
 // A certificate's CKA_SUBJECT, CKA_ISSUER and CKA_SERIAL_NUMBER are kept (hex) after
 // its other fields in the objects file.
+// Files beside the DLL make a copy of it fail C_Initialize or report token flags
+// (besideValue).
 #ifndef ANKOR_TABLE_ONLY
 #define CRYPTOKI_EXPORTS
 #endif
@@ -39,6 +41,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -124,6 +127,15 @@ std::string storePath(CK_SLOT_ID slot) {
 }
 
 CK_SLOT_ID currentSlot = kSlot;  // the slot of the session in use
+
+// A number the test writes into a file beside the DLL ("<dll>.initialize": the code
+// C_Initialize answers; "<dll>.tokenflags": flags C_GetTokenInfo adds), or nothing.
+std::optional<unsigned long> besideValue(const char* suffix) {
+  std::ifstream in(modulePath() + suffix);
+  std::string text;
+  if (!(in >> text)) return std::nullopt;
+  return std::stoul(text, nullptr, 0);
+}
 
 std::vector<Object> load() {
   std::vector<Object> objects;
@@ -229,6 +241,7 @@ CK_RV put(CK_ATTRIBUTE& attribute, const void* data, std::size_t size) {
 extern "C" {
 
 CK_RV C_Initialize(void*) {
+  if (const auto answer = besideValue(".initialize")) return *answer;
   if (initialized) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
   if (const CK_RV rv = numberSetting("ANKOR_TESTMODULE_INITIALIZE", CKR_OK); rv != CKR_OK) return rv;
   initialized = true;
@@ -237,6 +250,17 @@ CK_RV C_Initialize(void*) {
 
 CK_RV C_Finalize(void*) {
   initialized = false;
+  return CKR_OK;
+}
+
+// The module's own description, for system info modules.
+CK_RV C_GetInfo(CK_INFO* info) {
+  if (info == nullptr) return CKR_ARGUMENTS_BAD;
+  std::memset(info, 0, sizeof *info);
+  info->cryptokiVersion = {2, 20};
+  blankCopy(info->manufacturerID, sizeof info->manufacturerID, "Ankor tests");
+  blankCopy(info->libraryDescription, sizeof info->libraryDescription, "Ankor Wine module");
+  info->libraryVersion = {1, 0};
   return CKR_OK;
 }
 
@@ -273,6 +297,7 @@ CK_RV C_GetTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO* info) {
   info->ulFreePublicMemory = 32768;
   info->ulFreePrivateMemory = 16384;
   info->flags = tokenFlags();
+  if (const auto flags = besideValue(".tokenflags")) info->flags |= *flags;
   return CKR_OK;
 }
 
@@ -529,6 +554,7 @@ __declspec(dllexport) CK_RV C_GetFunctionList(CK_FUNCTION_LIST** list) {
     t.C_Initialize = C_Initialize;
     t.C_Finalize = C_Finalize;
     t.C_GetFunctionList = C_GetFunctionList;
+    t.C_GetInfo = C_GetInfo;
     t.C_GetSlotList = C_GetSlotList;
     t.C_GetSlotInfo = C_GetSlotInfo;
     t.C_GetTokenInfo = C_GetTokenInfo;

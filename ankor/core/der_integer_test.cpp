@@ -1,4 +1,4 @@
-#include "ankor/core/certificate_parts.h"
+#include "ankor/core/certificate.h"
 
 #include <gtest/gtest.h>
 
