@@ -1,6 +1,7 @@
 #pragma once
 // Access to the software list database "Orvask.db". Every operation opens its own
 // connection; values travel as bound statement parameters, never inside the text.
+#include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -39,7 +40,16 @@ struct DatabaseSettings {
   // Tests only: open the file read-only, as SQLite does by itself when the file cannot
   // be written (which file permissions alone cannot show to a test running as root).
   bool readOnly = false;
+  // No statement works past this point of the monotonic clock (SQLite's progress
+  // handler interrupts it): 30 s from when the settings were made, which for the
+  // program is its start, so the bound holds for the whole run.
+  std::chrono::steady_clock::time_point workDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
 };
+
+// Before SQLite opens the database: each of the database's files must be a regular
+// file (checkDatabaseFiles). After: TBBlackList and TBWhiteList, where present, must be
+// tables with the columns the statements use. Either failing throws FrameworkError
+// naming the file or table: a database not as expected ends the run.
 
 // sqlite3_close_v2 / sqlite3_finalize, for the owners below (sqlite3.h stays out of
 // this header).

@@ -8,7 +8,12 @@ void* openLibrary(const std::string& path) {
   // A module that fails to load must not open a system error box: nobody would
   // answer it in a windowless child process of the host.
   const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE handle = LoadLibraryA(path.c_str());
+  // The module's own directory, then the process's default ones (never the working
+  // directory, see dll_search.h) supply its dependencies. Systems without these flags
+  // answer ERROR_INVALID_PARAMETER and load it the classic way.
+  HMODULE handle =
+      LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  if (handle == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) handle = LoadLibraryA(path.c_str());
   SetErrorMode(previous);
   return handle;
 }
