@@ -22,7 +22,8 @@ std::string trustProblem(const struct stat& status, const std::string& label) {
   if (status.st_uid != geteuid())
     return label + " pertence ao usuario " + std::to_string(status.st_uid) + ", nao a quem executa (" +
            std::to_string(geteuid()) + ").";
-  if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+  // A link's own mode is always 0777 and means nothing; a link is refused where it matters.
+  if (!S_ISLNK(status.st_mode) && (status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
     return label + " pode ser alterado pelo grupo ou por outros usuarios (modo " + octal(status.st_mode) + ").";
   return {};
 }
