@@ -70,6 +70,13 @@ std::string trustProblem(HANDLE file, const std::string& label) {
   return {};
 }
 
+// A regular file on a disk: not a reparse point, directory, device, pipe or character
+// device (Wine shows a FIFO of the Unix side as one of the last two).
+bool regularFile(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) {
+  return GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+         (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
 }  // namespace
 
 void closeLogFile(LogFileHandle file) noexcept { CloseHandle(file); }
@@ -92,8 +99,7 @@ LogFile openLogFile(const std::string& path, bool trustedOnly, std::string& why)
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
   if (!file) return LogFile();
   BY_HANDLE_FILE_INFORMATION info{};
-  if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+  if (!regularFile(file.get(), info)) {
     why = path + " nao e um arquivo regular.";
     return LogFile();
   }
@@ -131,11 +137,21 @@ bool writeLogFile(LogFileHandle file, std::string_view text) {
 std::string checkDatabaseFiles(const std::string& path) {
   for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
     const std::string name = path + suffix;
-    const DWORD attributes = GetFileAttributesA(name.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) continue;  // absent: SQLite creates a regular file
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return name + " e um ponto de reparse (link).";
-    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0)
-      return name + " nao e um arquivo regular.";
+    // Opened as itself, for its type and attributes only; nothing is read, nothing
+    // waits. (GetFileAttributesA alone is not enough: Wine answers "no such file" for
+    // a FIFO of the Unix side.)
+    const Handle file(opened(CreateFileA(name.c_str(), FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
+    if (!file) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) continue;  // SQLite creates a regular file
+      return name + ": nao foi possivel examina-lo (" + std::to_string(error) + ").";
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(file.get(), &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+      return name + " e um ponto de reparse (link).";
+    if (!regularFile(file.get(), info)) return name + " nao e um arquivo regular.";
   }
   return {};
 }
