@@ -124,7 +124,9 @@ std::uint32_t checkStoreDirectory(const std::string& path) {
   if (!S_ISDIR(status.st_mode) || !ownAndPrivate(status)) return win::kErrorAccessDenied;
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos || slash == 0) return 0;
-  if (lstat(path.substr(0, slash).c_str(), &status) != 0) return errnoCode(errno);
+  // The directory holding it (the store's root) may be a link, to a data directory
+  // moved elsewhere: what it leads to is judged.
+  if (::stat(path.substr(0, slash).c_str(), &status) != 0) return errnoCode(errno);
   return S_ISDIR(status.st_mode) && ownAndPrivate(status) ? 0 : win::kErrorAccessDenied;
 }
 

@@ -194,6 +194,15 @@ TEST_F(StoreFiles, StoreMustBeTheCallersOwn) {
   }
   chmod(file.c_str(), 0644);
   EXPECT_EQ(checkStoreFile(file), 0u);
+  // The store's root may be a link to the real one, which is judged.
+  fs::rename(dir + "/ankor", dir + "/moved");
+  fs::create_directory_symlink(dir + "/moved", dir + "/ankor");
+  EXPECT_EQ(checkStoreDirectory(containers), 0u);
+  chmod((dir + "/moved").c_str(), 0777);
+  EXPECT_EQ(checkStoreDirectory(containers), win::kErrorAccessDenied);
+  chmod((dir + "/moved").c_str(), 0700);
+  fs::remove(dir + "/ankor");
+  fs::rename(dir + "/moved", dir + "/ankor");
   fs::create_symlink(file, containers + "/link.key");
   EXPECT_EQ(checkStoreFile(containers + "/link.key"), 0u);
   EXPECT_EQ(checkStoreFile(containers + "/absent.key"), 0u);
