@@ -5,7 +5,9 @@
 // PIN 1234, object search by class and CKA_ID, key generation, certificate
 // creation, the modulus, and CKM_RSA_PKCS signatures of SHA-1/256/512 DigestInfos.
 // It exports the C_* functions by name and C_GetFunctionList; built with
-// ANKOR_TABLE_ONLY it exports C_GetFunctionList alone, as some vendors' modules do.
+// ANKOR_TABLE_ONLY it exports C_GetFunctionList alone, as some vendors' modules do;
+// built with ANKOR_NEEDS_DEPENDENCY it imports ankor_p11_dependency.dll, as a vendor's
+// module imports the helpers installed beside it.
 #ifndef ANKOR_TABLE_ONLY
 #define CRYPTOKI_EXPORTS
 #endif
@@ -156,9 +158,16 @@ CK_RV put(CK_ATTRIBUTE& attribute, const void* data, std::size_t size) {
 
 }  // namespace
 
+#ifdef ANKOR_NEEDS_DEPENDENCY
+extern "C" __declspec(dllimport) int ankorTestDependency();
+#endif
+
 extern "C" {
 
 CK_RV C_Initialize(void*) {
+#ifdef ANKOR_NEEDS_DEPENDENCY
+  if (ankorTestDependency() != 42) return CKR_GENERAL_ERROR;
+#endif
   if (initialized) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
   initialized = true;
   return CKR_OK;
