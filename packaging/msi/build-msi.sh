@@ -93,6 +93,25 @@ rm -f "$output"
 
 # What wixl cannot express, in the built tables.
 query() { msibuild "$output" -q "$1"; }
+# file_version FILE: the file version of a PE file's VERSIONINFO block (the fixed part,
+# found by its signature 0xFEEF04BD), as Windows Installer's File table holds it.
+file_version() {
+  python3 -c '
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+at = data.find(struct.pack("<I", 0xFEEF04BD))
+if at < 0:
+    sys.exit("build-msi: %s has no version block" % sys.argv[1])
+ms, ls = struct.unpack_from("<II", data, at + 8)
+print("%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF))' "$1"
+}
+# The binaries' versions (wixl leaves them out): an installer replaces a file by the
+# rules for versioned files, and inventory tools see the version without opening it.
+for entry in AnkorExe:ankor.exe OrvaskExe:Orvask.exe HostmarkDll:TarvoHostmark_V_1_0_1_0.dll; do
+  query "UPDATE File SET Version = '$(file_version "$stage/${entry#*:}")', Language = '1033' WHERE File = '${entry%%:*}'"
+  # A hash is for unversioned files only.
+  query "DELETE FROM MsiFileHash WHERE File_ = '${entry%%:*}'"
+done
 # Orvask.db: Permanent (16) + NeverOverwrite (128), which wixl drops; not installed where
 # an older package's database is found in the program folder, since that one is moved in.
 query "UPDATE Component SET Attributes = 144, Condition = 'NOT OLDDATABASE' WHERE Component = 'MachineData'"
