@@ -17,17 +17,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${TARVO_DEB_ARCH})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Depends from the shared libraries the programs and the library link (dpkg-shlibdeps),
-# and libcrypto's package; shlibs and the ldconfig trigger for the library.
+# Depends from the shared libraries the programs and the library link (dpkg-shlibdeps);
+# shlibs and the ldconfig trigger for the library. libcrypto's package comes from there
+# too: the library links libcrypto, so dpkg-shlibdeps names it even though ankor opens
+# it only on first use, and naming it here as well listed it twice.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# ankor opens libcrypto at run time, on first use (ankor/capi/libcrypto_linux.h), so
-# dpkg-shlibdeps does not see it through ankor: the package that holds the library by
-# its SONAME is named here, from the OpenSSL 3.0 API ankor calls on.
-get_filename_component(libcrypto_dir ${OPENSSL_CRYPTO_LIBRARY} DIRECTORY)
-execute_process(COMMAND dpkg-query -S ${libcrypto_dir}/${TARVO_LIBCRYPTO_SONAME}
-  OUTPUT_VARIABLE libcrypto_owner OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-string(REGEX REPLACE "^([^:,]+).*" "\\1" TARVO_LIBCRYPTO_PACKAGE "${libcrypto_owner}")
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "${TARVO_LIBCRYPTO_PACKAGE} (>= ${OPENSSL_VERSION_MAJOR}.0.0)")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # PKCS#11 modules for token work, and the shell to look into Orvask.db.
@@ -42,12 +36,14 @@ run, one JSON envelope on standard output.
 
 Orvask decides whether the workstation may be used: it compares the installed
 packages with a black list and a white list kept in SQLite and checks the
-protected drive. An empty database and its schema are included.
+protected drive. The machine's database is made in /var/lib/tarvo/orvask from
+the included schema.
 
 libTarvoHostmark_V_1_0_1_0 computes a machine identifier for C callers and
 for Java through JNI; its header and the Java sources are included.")
-# The library's ldconfig trigger. (CPack also writes postinst and postrm scripts that
-# call ldconfig for any library under /usr/lib; redundant with the trigger, harmless.)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/triggers)
+# The library's ldconfig trigger; postinst makes the machine's Orvask database in
+# /var/lib/tarvo/orvask when there is none, postrm removes it on purge.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/triggers
+  ${CMAKE_CURRENT_LIST_DIR}/postinst ${CMAKE_CURRENT_LIST_DIR}/postrm)
 
 include(CPack)
