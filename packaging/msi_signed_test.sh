@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The build script's Authenticode signing with a throw-away code-signing certificate
-# made by openssl: with a PKCS#12 file and its password file, and with a PEM key and
-# certificate. osslsigncode verifies the MSI and the three binaries packed in it (and
+# made by openssl: with a PKCS#12 file and its password file, with a PEM key and
+# certificate, and with the key on a SoftHSM2 token (PKCS#11, its PIN in a file). osslsigncode verifies the MSI and the three binaries packed in it (and
 # rejects a changed copy); the signed MSI installs under Wine in the build's prefix, and
 # the installed binaries carry their signatures. The prefix is restored on every way out.
 source "$TARVO_SOURCE_DIR/tests/lib.sh"
@@ -30,8 +30,18 @@ verified() {  # verified FILE: "ok" when osslsigncode accepts FILE's signature b
 build "$work/p12.msi" TARVO_SIGN_PKCS12="$work/signing.p12" TARVO_SIGN_PASSWORD_FILE="$work/password"
 build "$work/pem.msi" TARVO_SIGN_CERT="$work/cert.pem" TARVO_SIGN_KEY="$work/key.pem"
 build "$work/unsigned.msi"
+# The same key on a SoftHSM2 token of its own.
+export SOFTHSM2_CONF="$work/softhsm2.conf"
+mkdir "$work/tokens"
+printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$work/tokens" >"$SOFTHSM2_CONF"
+softhsm2-util --init-token --free --label "Tarvo Signing" --pin 1234 --so-pin 87654321 >/dev/null
+openssl pkcs8 -topk8 -nocrypt -in "$work/key.pem" -out "$work/key8.pem"
+softhsm2-util --import "$work/key8.pem" --token "Tarvo Signing" --label codesign --id 01 --pin 1234 >/dev/null
+printf 1234 >"$work/pin"
+build "$work/token.msi" TARVO_SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so TARVO_SIGN_CERT="$work/cert.pem" \
+  TARVO_SIGN_KEY="pkcs11:token=Tarvo%20Signing;object=codesign;type=private" TARVO_SIGN_PASSWORD_FILE="$work/pin"
 
-for kind in p12 pem; do
+for kind in p12 pem token; do
   check "$kind: the MSI is signed" ok "$(verified "$work/$kind.msi")"
   mkdir "$work/$kind"
   (cd "$work/$kind" && msiextract "$work/$kind.msi" >/dev/null)

@@ -15,8 +15,12 @@
 # from the environment (the build passes the CMake cache variables of the same names):
 #   TARVO_SIGN_PKCS12         a PKCS#12 file with the code-signing key and certificate
 #   TARVO_SIGN_CERT, TARVO_SIGN_KEY
-#                             or a PEM (or DER) certificate chain file and its key file
-#   TARVO_SIGN_PASSWORD_FILE  a file holding the PKCS#12 or key password (optional)
+#                             or a PEM (or DER) certificate chain file and its key file,
+#   TARVO_SIGN_PKCS11_MODULE  or, with this PKCS#11 module, TARVO_SIGN_KEY is the key's
+#                             pkcs11: URI on a token (libp11's OpenSSL engine,
+#                             TARVO_SIGN_PKCS11_ENGINE, default engines-3/pkcs11.so)
+#   TARVO_SIGN_PASSWORD_FILE  a file holding the PKCS#12 or key password, or the token's
+#                             PIN (optional)
 #   TARVO_SIGN_TIMESTAMP_URL  an RFC 3161 time-stamping service (optional)
 # Without TARVO_SIGN_PKCS12 or TARVO_SIGN_CERT nothing is signed.
 set -euo pipefail
@@ -45,7 +49,17 @@ if [ -n "${TARVO_SIGN_PKCS12:-}" ]; then
   signing=(-pkcs12 "$TARVO_SIGN_PKCS12")
 elif [ -n "${TARVO_SIGN_CERT:-}" ]; then
   [ -n "${TARVO_SIGN_KEY:-}" ] || { echo "build-msi: TARVO_SIGN_CERT needs TARVO_SIGN_KEY" >&2; exit 2; }
-  signing=(-certs "$TARVO_SIGN_CERT" -key "$TARVO_SIGN_KEY")
+  if [ -n "${TARVO_SIGN_PKCS11_MODULE:-}" ]; then
+    engine=${TARVO_SIGN_PKCS11_ENGINE:-}
+    if [ -z "$engine" ]; then
+      for engine in /usr/lib/*/engines-3/pkcs11.so; do break; done
+    fi
+    [ -f "$engine" ] || { echo "build-msi: no PKCS#11 engine '$engine' (package libengine-pkcs11-openssl)" >&2; exit 1; }
+    signing=(-pkcs11engine "$engine" -pkcs11module "$TARVO_SIGN_PKCS11_MODULE"
+      -certs "$TARVO_SIGN_CERT" -key "$TARVO_SIGN_KEY")
+  else
+    signing=(-certs "$TARVO_SIGN_CERT" -key "$TARVO_SIGN_KEY")
+  fi
 fi
 tools="wixl msibuild sqlite3 $objcopy"
 [ -n "$signing" ] && tools="$tools osslsigncode"
