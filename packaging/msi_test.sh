@@ -6,7 +6,8 @@
 # ADDLOCAL=Development installs the programs too; the programs and the library at work
 # from the installed folder (ankor's version, Orvask started in the data folder finding
 # the toolset in the inventory under its product code with V: mapped, the DLL through
-# the Windows test caller); a database Orvask may not write answers "error"; a major
+# the Windows test caller); a database under Program Files that Orvask may not write
+# answers "error"; a major
 # upgrade without ADDLOCAL that keeps the lists and the installed features; a refused
 # downgrade; removal, which takes the programs and keeps Orvask.db; and an upgrade from
 # the layout of 1.2.8 (Orvask.db in the program folder) that moves the lists to the data
@@ -147,9 +148,9 @@ check "second verification clears the machine" 0 "$(verdict)"
 white=$(db "SELECT ProductCode FROM TBWhiteList ORDER BY ProductCode")
 
 # A host without rights that runs Orvask under Program Files, as 1.2.8's layout had it:
-# the write is refused and Orvask answers "error", no per-user copy takes the rows. Wine
-# has no UAC (every program runs with an administrator's rights, and nothing is ever
-# virtualized), so an immutable file (chattr +i, which even root cannot write) stands for
+# the write is refused and Orvask answers "error". Wine has no UAC (every program runs
+# with an administrator's rights, and no write is ever virtualized, with or without a
+# manifest), so an immutable file (chattr +i, which even root cannot write) stands for
 # the missing right.
 sqlite3 "$folder/Orvask.db" <"$TARVO_SOURCE_DIR/orvask/schema.sql"
 if chattr +i "$folder/Orvask.db" 2>/dev/null; then
@@ -158,7 +159,6 @@ if chattr +i "$folder/Orvask.db" 2>/dev/null; then
   check "an update Orvask may not store answers error" error "$out"
   check "with the reason in the log" 1 "$(grep -c 'BlackList nao atualizada: ' "$folder/OrvaskApp.log" || true)"
   check "the database is unchanged" 0 "$(sqlite3 "$folder/Orvask.db" "SELECT COUNT(*) FROM TBBlackList")"
-  check "no per-user copy (VirtualStore)" 0 "$(find "$prefix/drive_c/users" -ipath '*VirtualStore*' | wc -l)"
   chattr -i "$folder/Orvask.db"
   immutable=""
 else
