@@ -16,7 +16,7 @@ PACKAGES=(
   pcscd vsmartcard-vpcd libcacard-dev libnss3-tools libpcsclite-dev
   openjdk-17-jdk-headless
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine32 wixl msitools
+  wine wine32 wine64 wixl msitools osslsigncode libengine-pkcs11-openssl python3-pefile
   lintian fakeroot
   clang-14 libclang-rt-14-dev
   ccache
