@@ -14,6 +14,8 @@ PACKAGES=(
   nlohmann-json3-dev libjsoncpp-dev libsqlite3-dev libssl-dev libgtest-dev libp11-kit-dev
   softhsm2 opensc opensc-pkcs11 p11-kit-modules
   pcscd vsmartcard-vpcd libcacard-dev libnss3-tools libpcsclite-dev
+  opencryptoki libtpm2-pkcs11-1 libtpm2-pkcs11-tools swtpm swtpm-tools tpm2-tools
+  tpm2-abrmd libtss2-tcti-tabrmd0 libtss2-tcti-swtpm0 dbus-daemon
   openjdk-17-jdk-headless
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32 wine64 wixl msitools osslsigncode libengine-pkcs11-openssl python3-pefile
