@@ -18,12 +18,13 @@ void finalizeStatement(sqlite3_stmt* stmt) noexcept { sqlite3_finalize(stmt); }
 namespace {
 
 // Busy handler: wait 100 ms (less when the deadline is nearer) and retry, until the run's
-// deadline has passed. The first wait of the run fixes the deadline.
+// deadline has passed. The first wait of the run fixes the deadline, never later than the
+// run's work deadline: no wait outlives the run's bound.
 int waitWhileBusy(void* settings, int) {
   const auto& wait = *static_cast<const DatabaseSettings*>(settings);
   const auto now = std::chrono::steady_clock::now();
   std::optional<std::chrono::steady_clock::time_point>& deadline = wait.busyDeadline->at;
-  if (!deadline) deadline = now + wait.busyWait;
+  if (!deadline) deadline = std::min<std::chrono::steady_clock::time_point>(now + wait.busyWait, wait.workDeadline);
   if (now >= *deadline) return 0;
   std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(std::chrono::milliseconds(100),
                                                                              *deadline - now));

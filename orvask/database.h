@@ -44,7 +44,7 @@ struct BusyDeadline {
 struct DatabaseSettings {
   std::string path = "Orvask.db";
   // A busy database is retried every 100 ms; all the waits of a run end this long after
-  // the first one began (30 s), reads and writes alike.
+  // the first one began (30 s), reads and writes alike, and at workDeadline at the latest.
   std::chrono::milliseconds busyWait{30000};
   // Tests only: open the file read-only, as SQLite does by itself when the file cannot
   // be written (which file permissions alone cannot show to a test running as root).

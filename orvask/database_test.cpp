@@ -200,6 +200,25 @@ TEST_F(Database, OneDeadlineForEveryWait) {
   EXPECT_LT(laterWaits, milliseconds(300));
 }
 
+// A wait for a busy database ends at the run's work deadline when that comes before the
+// busy wait's own end: a run that has already worked long waits only for what is left.
+TEST_F(Database, BusyWaitEndsAtWorkDeadline) {
+  using std::chrono::milliseconds;
+  DatabaseSettings settings{db, milliseconds(10000)};
+  settings.workDeadline = std::chrono::steady_clock::now() + milliseconds(600);
+  std::atomic<bool> locked{false};
+  std::thread holder(holdLock, db, milliseconds(2500), std::ref(locked));
+  while (!locked) std::this_thread::sleep_for(milliseconds(5));
+  const auto start = std::chrono::steady_clock::now();
+  SoftwareMap map;
+  const int load = CDBOrvask(settings).LoadList(kSelectBlackList, map);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  holder.join();
+  EXPECT_EQ(load, kDbReadFailed);
+  EXPECT_LT(waited, milliseconds(1500));
+  EXPECT_TRUE(map.empty());
+}
+
 // A view in the place of a table (which could run any query, one without end too) or a
 // table without a column the statements use is a database not as expected: every
 // access ends with a failure that names the table, before any statement runs. A
