@@ -11,6 +11,7 @@
 #include "ankor/front/dispatch.h"
 #include "ankor/front/process.h"
 #include "ankor/pkcs11/components.h"
+#include "common/dll_search.h"
 
 namespace {
 
@@ -40,6 +41,9 @@ class ProgramComponents final : public ankor::Components {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before any module is loaded: msi, CRYPT32, the vendors' modules and their
+  // dependencies never come from the working directory.
+  (void)tarvo::removeWorkingDirectoryFromDllSearch();
   ankor::prepareProcess();
   // argv as the C runtime split the command line (process code page on Windows).
   std::vector<std::string> args(argv + 1, argv + argc);

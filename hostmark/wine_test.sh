@@ -19,7 +19,9 @@ disks=$(wmic_text diskdrive get MediaType,SerialNumber | awk '
     if (media == "Fixed hard disk media" || media == "Fixed hard disk") printf "%s", serial
   }')
 bios=$(wmic_text bios get SerialNumber | awk 'NR > 1 { sub(/ +$/, ""); printf "%s", $0 }')
-guid=$("$TARVO_RUNNER" reg query 'HKLM\SOFTWARE\Microsoft\Cryptography' /v MachineGuid \
+# MachineGuid lives in the registry's 64-bit view (as on 64-bit Windows), which the
+# 32-bit reg.exe reads with /reg:64.
+guid=$("$TARVO_RUNNER" reg query 'HKLM\SOFTWARE\Microsoft\Cryptography' /v MachineGuid /reg:64 \
   | tr -d '\r' | sed -n 's/^ *MachineGuid *REG_SZ *//p')
 check "Wine reports a disk serial" 1 "$([ -n "$disks" ] && echo 1 || echo 0)"
 check "Wine reports a MachineGuid" 1 "$([ -n "$guid" ] && echo 1 || echo 0)"

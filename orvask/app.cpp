@@ -1,6 +1,7 @@
 #include "orvask/app.h"
 
 #include "orvask/checker.h"
+#include "orvask/file_guard.h"
 
 namespace orvask {
 
@@ -46,6 +47,18 @@ int updateBlackList(const std::vector<std::string>& args, std::size_t at, Orvask
   return 0;
 }
 
+// A run with rights trusts only what no one else can change: the working directory
+// (where the database and the log are created), the database with its side files, and
+// the log. The first that fails the rule, and why; empty when all hold.
+std::string untrustedPlace(const OrvaskContext& context) {
+  if (!context.log.refusal().empty()) return context.log.refusal();
+  std::string problem = checkTrusted(".", "O diretorio de trabalho");
+  const std::string& db = context.database.path;
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"})
+    if (problem.empty()) problem = checkTrusted(db + suffix, db + suffix);
+  return problem;
+}
+
 int runCommand(const std::vector<std::string>& args, std::size_t options, OrvaskContext& context) {
   const std::string* word = options < args.size() ? &args[options] : nullptr;
   if (word != nullptr && compareNoCase(*word, "Version") == 0) {
@@ -79,6 +92,14 @@ int runOrvask(StartupStatus startup, const std::vector<std::string>& args, Orvas
   if (startup == StartupStatus::ProcessSetupFailed) {
     log.Stream(LogLevel::Error) << "Erro de inicializacao na MFC." << std::endl;
     return -1;
+  }
+  if (context.rights) {
+    if (const std::string problem = untrustedPlace(context); !problem.empty()) {
+      const std::string line = "Execucao com privilegios recusada: " + problem;
+      if (log.isOpen()) log.Stream(LogLevel::Error) << line << std::endl;
+      else FrameworkError(line).report();  // the log itself was refused
+      return -1;
+    }
   }
   try {
     if (args.empty()) {

@@ -18,11 +18,15 @@ struct OrvaskContext {
   CLog& log;
   std::ostream& out;
   DatabaseSettings database;
+  // The run has rights (runsWithRights): the working directory, the database and the
+  // log must then be the caller's own and writable by no one else.
+  bool rights = false;
 };
 
 // Runs one command given the outcome of the platform start-up and the arguments
 // (without the program name). Returns the exit status: 0, or -1 for a failed start-up,
-// an unacceptable command line, or a failure that escaped a command.
+// a run with rights in a place others can change, an unacceptable command line, or a
+// failure that escaped a command.
 [[nodiscard]] int runOrvask(StartupStatus startup, const std::vector<std::string>& args, OrvaskContext& context);
 
 }  // namespace orvask

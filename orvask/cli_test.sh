@@ -132,7 +132,7 @@ check "nothing added by unreadable inputs" 2 "$(sql "SELECT COUNT(*) FROM TBBlac
 # Wine the program is started without the runner, which would give it a file instead.
 direct() {
   if [ "$TARVO_PLATFORM" = win32 ]; then
-    WINEPREFIX=${TARVO_WINEPREFIX:-$TARVO_BUILD_DIR/wineprefix} WINEARCH=win32 WINEDEBUG=-all \
+    WINEPREFIX=${TARVO_WINEPREFIX:-$TARVO_BUILD_DIR/wineprefix} WINEARCH=win64 WINEDEBUG=-all \
       WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= wine "$(exe Orvask)" "$@"
   else
     "$(exe Orvask)" "$@"

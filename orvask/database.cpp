@@ -3,8 +3,10 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
 #include <thread>
 
+#include "orvask/file_guard.h"
 #include "orvask/framework.h"
 
 namespace orvask {
@@ -16,12 +18,13 @@ void finalizeStatement(sqlite3_stmt* stmt) noexcept { sqlite3_finalize(stmt); }
 namespace {
 
 // Busy handler: wait 100 ms (less when the deadline is nearer) and retry, until the run's
-// deadline has passed. The first wait of the run fixes the deadline.
+// deadline has passed. The first wait of the run fixes the deadline, never later than the
+// run's work deadline: no wait outlives the run's bound.
 int waitWhileBusy(void* settings, int) {
   const auto& wait = *static_cast<const DatabaseSettings*>(settings);
   const auto now = std::chrono::steady_clock::now();
   std::optional<std::chrono::steady_clock::time_point>& deadline = wait.busyDeadline->at;
-  if (!deadline) deadline = now + wait.busyWait;
+  if (!deadline) deadline = std::min<std::chrono::steady_clock::time_point>(now + wait.busyWait, wait.workDeadline);
   if (now >= *deadline) return 0;
   std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(std::chrono::milliseconds(100),
                                                                              *deadline - now));
@@ -29,6 +32,11 @@ int waitWhileBusy(void* settings, int) {
 }
 
 bool exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+// Progress handler: a statement still working at the deadline is interrupted.
+int stopAtDeadline(void* deadline) {
+  return std::chrono::steady_clock::now() >= *static_cast<const std::chrono::steady_clock::time_point*>(deadline);
+}
 
 // The values outlive the step that uses them, so SQLite need not copy them.
 bool bindText(sqlite3_stmt* stmt, int index, const std::string& value) {
@@ -46,12 +54,67 @@ std::string errorText(sqlite3* db) {
   return text != nullptr ? text : "out of memory";
 }
 
-// Opens the database with the bounded busy wait; `settings` must outlive the connection.
+struct ExpectedTable {
+  const char* name;
+  std::array<const char*, 6> columns;  // nullptr ends the list
+};
+constexpr std::array<ExpectedTable, 2> kExpectedTables{{
+    {"TBBlackList", {"Name", "Version", "ProductCode", "Path", "Date", nullptr}},
+    {"TBWhiteList", {"IDWhiteList", "Name", "Version", "ProductCode", "Path", "Date"}},
+}};
+
+// Each of the two names that is present must be a table (a view could run any query,
+// even one without end) with the columns the statements use. Throws FrameworkError for
+// a database not as expected; answers SQLite's code with the error when the schema
+// cannot be read (SQLITE_OK when it was and holds).
+int checkTables(sqlite3* db, const std::string& path, std::string& error) {
+  const auto failed = [&](int rc) {
+    error = errorText(db);
+    return rc == SQLITE_OK ? SQLITE_ERROR : rc;
+  };
+  for (const ExpectedTable& expected : kExpectedTables) {
+    SqliteStatement query;
+    int rc = sqlite3_prepare_v2(
+        db, "SELECT type FROM sqlite_master WHERE name = ?1 COLLATE NOCASE AND type IN ('table', 'view')", -1,
+        query.out(), nullptr);
+    if (rc != SQLITE_OK) return failed(rc);
+    (void)sqlite3_bind_text(query.get(), 1, expected.name, -1, SQLITE_STATIC);
+    rc = sqlite3_step(query.get());
+    if (rc == SQLITE_DONE) continue;  // absent: the statements fail as for any missing table
+    if (rc != SQLITE_ROW) return failed(rc);
+    const auto* type = sqlite3_column_text(query.get(), 0);
+    if (type == nullptr || std::string_view(reinterpret_cast<const char*>(type)) != "table")
+      throw FrameworkError(path + ": " + expected.name + " nao e uma tabela.");
+    SqliteStatement columns;
+    rc = sqlite3_prepare_v2(db, "SELECT name FROM pragma_table_info(?1)", -1, columns.out(), nullptr);
+    if (rc != SQLITE_OK) return failed(rc);
+    (void)sqlite3_bind_text(columns.get(), 1, expected.name, -1, SQLITE_STATIC);
+    std::array<bool, 6> present{};
+    int step = 0;
+    while ((step = sqlite3_step(columns.get())) == SQLITE_ROW) {
+      const auto* name = sqlite3_column_text(columns.get(), 0);
+      if (name == nullptr) continue;
+      for (std::size_t i = 0; i < expected.columns.size() && expected.columns[i] != nullptr; ++i)
+        if (compareNoCase(reinterpret_cast<const char*>(name), expected.columns[i]) == 0) present[i] = true;
+    }
+    if (step != SQLITE_DONE) return failed(step);
+    for (std::size_t i = 0; i < expected.columns.size() && expected.columns[i] != nullptr; ++i)
+      if (!present[i])
+        throw FrameworkError(path + ": " + expected.name + " nao tem a coluna " + expected.columns[i] + ".");
+  }
+  return SQLITE_OK;
+}
+
+// Opens the database with the bounded busy wait and the work deadline; `settings` must
+// outlive the connection.
 int openDatabase(const DatabaseSettings& settings, SqliteConnection& connection, std::string& error) {
+  // A FIFO would make SQLite's open wait for a writer; a link would let the database
+  // (or a file created for it) lie anywhere.
+  if (const std::string problem = checkDatabaseFiles(settings.path); !problem.empty()) throw FrameworkError(problem);
   sqlite3* db = nullptr;
   // One thread uses a connection, so SQLite need not lock it on every call.
   const int flags = (settings.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-                    SQLITE_OPEN_NOMUTEX;
+                    SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
   const int rc = sqlite3_open_v2(settings.path.c_str(), &db, flags, nullptr);
   connection = SqliteConnection(db);  // owns the handle even when opening failed
   if (rc != SQLITE_OK) {
@@ -59,6 +122,8 @@ int openDatabase(const DatabaseSettings& settings, SqliteConnection& connection,
     return kDbOpenFailed;
   }
   sqlite3_busy_handler(db, waitWhileBusy, const_cast<DatabaseSettings*>(&settings));
+  sqlite3_progress_handler(db, 1000, stopAtDeadline,
+                           const_cast<std::chrono::steady_clock::time_point*>(&settings.workDeadline));
   return kDbDone;
 }
 
@@ -176,6 +241,8 @@ int CDBTransaction::begin() {
   // of deadlocking on a lock upgrade.
   if (!exec(connection_.get(), "BEGIN IMMEDIATE")) return fail(kDbBatchFailed);
   open_ = true;
+  // Under the write lock: the schema checked is the one the statements will use.
+  if (checkTables(connection_.get(), settings_.path, lastError_) != SQLITE_OK) return kDbBatchFailed;
   return kDbDone;
 }
 
@@ -208,15 +275,29 @@ int CDBTransaction::commit() {
   return kDbDone;
 }
 
+namespace {
+
+// The table check of a read on a connection of its own: 0, or the code of a select that
+// could not be prepared (61444 when still busy after the bounded wait).
+int checkBeforeRead(sqlite3* db, const std::string& path, std::string& error) {
+  const int rc = checkTables(db, path, error);
+  if (rc == SQLITE_OK) return kDbDone;
+  return (rc & 0xFF) == SQLITE_BUSY ? kDbReadFailed : kDbPrepareFailed;
+}
+
+}  // namespace
+
 int CDBOrvask::ForEachProductCode(const std::string& statement, const std::function<void(std::string_view)>& visit) {
   SqliteConnection connection;
   if (openDatabase(settings_, connection, lastError_) != kDbDone) return kDbOpenFailed;
+  if (const int rc = checkBeforeRead(connection.get(), settings_.path, lastError_); rc != kDbDone) return rc;
   return visitProductCodes(connection.get(), statement, visit, lastError_);
 }
 
 int CDBOrvask::LoadList(const std::string& statement, SoftwareMap& map) {
   SqliteConnection connection;
   if (openDatabase(settings_, connection, lastError_) != kDbDone) return kDbOpenFailed;
+  if (const int rc = checkBeforeRead(connection.get(), settings_.path, lastError_); rc != kDbDone) return rc;
   return loadRows(connection.get(), statement, map, lastError_);
 }
 

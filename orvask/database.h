@@ -44,14 +44,23 @@ struct BusyDeadline {
 struct DatabaseSettings {
   std::string path = "Orvask.db";
   // A busy database is retried every 100 ms; all the waits of a run end this long after
-  // the first one began (30 s), reads and writes alike.
+  // the first one began (30 s), reads and writes alike, and at workDeadline at the latest.
   std::chrono::milliseconds busyWait{30000};
   // Tests only: open the file read-only, as SQLite does by itself when the file cannot
   // be written (which file permissions alone cannot show to a test running as root).
   bool readOnly = false;
   // One deadline for the run: copies of these settings share it.
   std::shared_ptr<BusyDeadline> busyDeadline = std::make_shared<BusyDeadline>();
+  // No statement works past this point of the steady clock (SQLite's progress handler
+  // interrupts it), and no busy wait lasts past it either: 30 s from when the settings
+  // were made, which for the program is its start, so the bound holds for the whole run.
+  std::chrono::steady_clock::time_point workDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
 };
+
+// Before SQLite opens the database: each of the database's files must be a regular
+// file (checkDatabaseFiles). After: TBBlackList and TBWhiteList, where present, must be
+// tables with the columns the statements use. Either failing throws FrameworkError
+// naming the file or table: a database not as expected ends the run.
 
 // sqlite3_close_v2 / sqlite3_finalize, for the owners below (sqlite3.h stays out of
 // this header).

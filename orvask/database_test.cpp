@@ -4,10 +4,12 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include <sqlite3.h>
 
+#include "orvask/framework.h"
 #include "orvask/test_support.h"
 
 namespace orvask {
@@ -196,6 +198,100 @@ TEST_F(Database, OneDeadlineForEveryWait) {
   EXPECT_GE(firstWait, milliseconds(600));
   EXPECT_LT(firstWait, milliseconds(1500));
   EXPECT_LT(laterWaits, milliseconds(300));
+}
+
+// A wait for a busy database ends at the run's work deadline when that comes before the
+// busy wait's own end: a run that has already worked long waits only for what is left.
+TEST_F(Database, BusyWaitEndsAtWorkDeadline) {
+  using std::chrono::milliseconds;
+  DatabaseSettings settings{db, milliseconds(10000)};
+  settings.workDeadline = std::chrono::steady_clock::now() + milliseconds(600);
+  std::atomic<bool> locked{false};
+  std::thread holder(holdLock, db, milliseconds(2500), std::ref(locked));
+  while (!locked) std::this_thread::sleep_for(milliseconds(5));
+  const auto start = std::chrono::steady_clock::now();
+  SoftwareMap map;
+  const int load = CDBOrvask(settings).LoadList(kSelectBlackList, map);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  holder.join();
+  EXPECT_EQ(load, kDbReadFailed);
+  EXPECT_LT(waited, milliseconds(1500));
+  EXPECT_TRUE(map.empty());
+}
+
+// A view in the place of a table (which could run any query, one without end too) or a
+// table without a column the statements use is a database not as expected: every
+// access ends with a failure that names the table, before any statement runs. A
+// table that is absent stays an ordinary failure.
+TEST(DatabaseShape, ViewsAndMissingColumnsAreRefused) {
+  const struct {
+    const char* what;
+    const char* sql;
+    const char* error;
+  } cases[] = {
+      {"self-referring view for the black list",
+       "DROP TABLE TBBlackList; CREATE VIEW TBBlackList AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+       "FROM n) SELECT i AS Name, i AS Version, i AS ProductCode, i AS Path, i AS Date FROM n;",
+       "TBBlackList nao e uma tabela."},
+      {"view for the white list, other letter case",
+       "DROP TABLE TBWhiteList; CREATE VIEW tbwhitelist AS SELECT 1 AS IDWhiteList, 'n' AS Name, 'v' AS Version, "
+       "'c' AS ProductCode, 'p' AS Path, 'd' AS Date;",
+       "TBWhiteList nao e uma tabela."},
+      {"black list without Version",
+       "DROP TABLE TBBlackList; CREATE TABLE TBBlackList (Name, ProductCode, Path, Date);",
+       "TBBlackList nao tem a coluna Version."},
+      {"white list without IDWhiteList",
+       "DROP TABLE TBWhiteList; CREATE TABLE TBWhiteList (Name, Version, ProductCode, Path, Date);",
+       "TBWhiteList nao tem a coluna IDWhiteList."},
+  };
+  for (const auto& c : cases) {
+    testing::TempDir dir;
+    const std::string db = dir.file("Orvask.db");
+    testing::createSchema(db);
+    testing::execSql(db, c.sql);
+    CDBOrvask access(DatabaseSettings{db, std::chrono::milliseconds(100)});
+    SoftwareMap map;
+    const std::function<int()> operations[] = {
+        [&] { return access.LoadList(kSelectBlackList, map); },
+        [&] { return access.ForEachProductCode(kSelectWhiteList, [](std::string_view) {}); },
+        [&] { return access.InsertList(kInsertBlackList, mapOf({record("A", "a")})); },
+        [&] { return access.DeleteList(kDeleteWhiteList, mapOf({record("A", "a")})); },
+    };
+    for (const auto& operation : operations) {
+      try {
+        const int code = operation();
+        ADD_FAILURE() << c.what << ": answered " << code;
+      } catch (const FrameworkError& failure) {
+        EXPECT_EQ(failure.errorMessage(), db + ": " + c.error) << c.what;
+      }
+    }
+    EXPECT_TRUE(map.empty()) << c.what;
+  }
+  // Absent tables are no shape failure: the statements fail as before.
+  testing::TempDir dir;
+  const std::string db = dir.file("Orvask.db");
+  testing::execSql(db, "CREATE TABLE Other (x);");
+  SoftwareMap map;
+  EXPECT_EQ(CDBOrvask(DatabaseSettings{db, std::chrono::milliseconds(100)}).LoadList(kSelectBlackList, map), kDbPrepareFailed);
+}
+
+// No statement works past the deadline: a long query is interrupted there. (Not one
+// without end: without the bound this one ends after a few minutes and fails.)
+TEST_F(Database, StatementWorkEndsAtDeadline) {
+  DatabaseSettings settings{db, std::chrono::milliseconds(100)};
+  settings.workDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  CDBOrvask bounded(settings);
+  SoftwareMap map;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(bounded.LoadList("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000000000) "
+                             "SELECT i AS ProductCode FROM n WHERE i < 0",
+                             map),
+            kDbReadFailed);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(bounded.lastError(), "interrupted");
+  // An ordinary statement before the deadline is not disturbed by it.
+  SoftwareMap rows;
+  EXPECT_EQ(access.LoadList(kSelectBlackList, rows), kDbDone);
 }
 
 TEST(SqliteOwners, MovesNullTheSource) {

@@ -5,14 +5,18 @@
 
 namespace orvask {
 
-CLog::CLog(std::string fileName, Clock clock)
+namespace {
+constexpr std::size_t kWriteBlock = 4096;
+}  // namespace
+
+CLog::CLog(std::string fileName, Clock clock, bool trustedOnly)
     : std::ostream(nullptr), buffer_(*this), fileName_(std::move(fileName)), clock_(std::move(clock)) {
   rdbuf(&buffer_);
-  file_.open(fileName_, std::ios::out | std::ios::trunc);
+  file_ = openLogFile(fileName_, trustedOnly, refusal_);
 }
 
 CLog& CLog::instance() {
-  static CLog log;
+  static CLog log("OrvaskApp.log", localNow, runsWithRights());
   return log;
 }
 
@@ -24,8 +28,32 @@ CLog& CLog::Stream(LogLevel level) {
   return *this;
 }
 
+void CLog::writePending() {
+  if (file_ && !failed_ && !pending_.empty()) failed_ = !writeLogFile(file_.get(), pending_);
+  pending_.clear();
+}
+
 void CLog::close() {
-  if (file_.is_open()) file_.close();
+  writePending();
+  file_.reset();
+}
+
+std::string CLog::escapeLine(std::string_view line) {
+  std::string out;
+  out.reserve(line.size());
+  const std::size_t end = !line.empty() && line.back() == '\n' ? line.size() - 1 : line.size();
+  for (std::size_t i = 0; i < end; ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    if (c < 0x20 || c == 0x7F) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  out.append(line.substr(end));
+  return out;
 }
 
 std::tm CLog::localNow() {
@@ -46,7 +74,11 @@ std::string CLog::timestamp(const std::tm& when) {
 int CLog::Buffer::sync() {
   const std::string line = str();
   if (line.empty()) return 0;
-  owner_.file_ << timestamp(owner_.clock_()) << line;
+  if (owner_.file_) {
+    owner_.pending_ += timestamp(owner_.clock_());
+    owner_.pending_ += escapeLine(line);
+    if (owner_.pending_.size() >= kWriteBlock) owner_.writePending();
+  }
   str(std::string());
   return 0;
 }

@@ -81,6 +81,27 @@ TEST(CLog, NewLogReplacesPrevious) {
   EXPECT_EQ(readFile(path), "2020-01-01 00:00:00|DEBUG|second run\n");
 }
 
+// Text from outside (a database's error text, an argument, a product name) cannot start
+// a line of its own: control characters are written as \xHH; everything else, and
+// the line end that ends the line, is written unchanged.
+TEST(CLog, ControlCharactersCannotForgeLines) {
+  testing::TempDir dir;
+  const std::string path = dir.file("OrvaskApp.log");
+  {
+    CLog log(path, [] { return at(2020, 1, 1, 0, 0, 0); });
+    log.Stream(LogLevel::Error) << "BlackList nao atualizada: "
+                                << "x\n2020-01-01 00:00:00|ERROR|forged\r\n* * * * * root sh /tmp/x\n" << std::endl;
+    log.Stream(LogLevel::Debug) << "tab\there, bell\a, escape\x1b[2J, delete\x7f, end" << std::endl;
+    log.Stream(LogLevel::Info) << "C:\\Program Files\\Caf\xc3\xa9 (x86) {A}|'\"" << std::endl;
+    log.close();
+  }
+  EXPECT_EQ(readFile(path),
+            "2020-01-01 00:00:00|ERROR|BlackList nao atualizada: x\\x0a2020-01-01 00:00:00|ERROR|forged\\x0d\\x0a"
+            "* * * * * root sh /tmp/x\\x0a\n"
+            "2020-01-01 00:00:00|DEBUG|tab\\x09here, bell\\x07, escape\\x1b[2J, delete\\x7f, end\n"
+            "2020-01-01 00:00:00| INFO|C:\\Program Files\\Caf\xc3\xa9 (x86) {A}|'\"\n");
+}
+
 // A log that cannot be created drops its lines and disturbs nothing else.
 TEST(CLog, UnwritableFileDropsLines) {
   testing::TempDir dir;

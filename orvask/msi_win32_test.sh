@@ -16,6 +16,7 @@ code_alpha='{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000001}'
 code_obrien='{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000002}'
 code_gamma='{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000003}'
 code_user='{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000004}'
+code_x64='{0F5A1C2E-7B3D-4E8F-9A01-0A1FA0000005}'
 name_alpha='Orvask Test Alpha'
 name_obrien="O'Brien Orvask Test"
 # Longer than the first buffer, and with a letter outside ASCII (the installer answers
@@ -33,7 +34,7 @@ mkdir -p "$vdir"
 drive() { drive_v "$vdir" "$1"; }
 
 restore() {
-  for code in "$code_alpha" "$code_obrien" "$code_gamma" "$code_user"; do uninstall "$code"; done
+  for code in "$code_alpha" "$code_obrien" "$code_gamma" "$code_user" "$code_x64"; do uninstall "$code"; done
   drive none
 }
 restore
@@ -43,6 +44,7 @@ make_msi "$orvask_root" "$code_alpha" "$name_alpha" 1.0.0 1
 make_msi "$orvask_root" "$code_obrien" "$name_obrien" 2.1.0 2
 make_msi "$orvask_root" "$code_gamma" "$name_gamma" 3.0.0 3
 make_msi "$orvask_root" "$code_user" "Orvask Test Per User" 1.0.0 4 perUser
+make_msi "$orvask_root" "$code_x64" "Orvask Test 64-bit" 5.0.0 5 x64
 install_msi 1
 install_msi 2
 install_for_user 4
@@ -126,6 +128,16 @@ check "black-listed product found without V:" 61464 "$(verdict_id)"
 check "the listed product keeps its apostrophe" "1" "$(grep -c "\"name\" : \"O'Brien Orvask Test\"" <<<"$out")"
 check "black list stores the name unchanged" "$name_obrien" "$(sql "SELECT Name FROM TBBlackList WHERE ProductCode = '$code_obrien'")"
 check "and matches it by product code" 1 "$(grep -c '"uuid"' <<<"$out")"
+
+# A 64-bit product: installed in the 64-bit Program Files, listed by the 32-bit
+# Orvask among the machine's products like the 32-bit ones.
+install_msi 5
+check "the 64-bit package is in the 64-bit Program Files, the 32-bit ones in Program Files (x86)" "1 1" \
+  "$(find "$prefix/drive_c/Program Files/OrvaskTest5" -name payload.txt | wc -l) $(find "$prefix/drive_c/Program Files (x86)/OrvaskTest2" -name payload.txt | wc -l)"
+orvask UpdateBlackList "$(b64 '{"content":[{"name":"Orvask Test 64-bit","productcode":"'"$code_x64"'","version":"5.0.0"}]}')"
+orvask VerifyMachine
+check "black-listed 32-bit and 64-bit products are both found" "61464 $code_obrien $code_x64" \
+  "$(verdict_id) $(sed -n 's/.*"uuid" : "\(.*\)"/\1/p' <<<"$out" | xargs)"
 
 sql "DELETE FROM TBBlackList;"
 drive cdrom

@@ -3,9 +3,11 @@
 # lintian, installed with apt-get (which must resolve its computed dependencies), then
 # the installed files at work: ankor's version, a SoftHSM2 token listed through the
 # installed ankor, a request signed by its key store through the system's libcrypto,
-# Orvask against a database made from the shipped schema (it finds its own package on
-# the black list), and the Java binding compiled from the installed sources loading the
-# installed library by its name. Removal must leave no file of it.
+# Orvask in /var/lib/tarvo/orvask with the machine's database that postinst made from
+# the shipped schema (it finds its own package on the black list), and the Java binding
+# compiled from the installed sources loading the installed library by its name. The
+# lists survive a reinstall, an upgrade to a newer version and a removal; purge removes
+# them with the log, and must leave no file of the package.
 #
 # Runs as root (dpkg). The package is removed on every way out; a lock serialises the
 # runs of all build trees on the machine, and CTest runs this test alone.
@@ -71,7 +73,9 @@ for path in /usr/bin/ankor /usr/bin/Orvask "$libdir/libTarvoHostmark_V_1_0_1_0.s
     /usr/share/tarvo/java/org/tarvo/hostmark/Hostmark.java \
     /usr/share/tarvo/java/org/tarvo/hostmark/HostmarkCallback.java \
     /usr/share/tarvo/orvask/schema.sql /usr/share/tarvo/orvask/Orvask.db \
-    /usr/share/man/man1/ankor.1.gz /usr/share/man/man1/Orvask.1.gz; do
+    /usr/share/man/man1/ankor.1.gz /usr/share/man/man1/Orvask.1.gz \
+    /usr/share/doc/tarvo/deploying.md.gz /usr/share/doc/tarvo/orvask.md.gz /usr/share/doc/tarvo/ankor.md.gz \
+    /usr/share/doc/tarvo/hostmark.md.gz /usr/share/doc/tarvo/linux-port.md.gz; do
   check "$path installed" 1 "$(grep -cx "$path" <<<"$files")"
 done
 check "library known to the dynamic linker under its SONAME" 1 \
@@ -98,18 +102,44 @@ python3 -c 'import base64, json, sys; sys.stdout.buffer.write(base64.b64decode(j
 check "installed ankor makes a request that openssl verifies" 1 \
   "$(openssl req -inform DER -in "$work/request.der" -noout -verify 2>&1 | grep -c 'verify OK' || true)"
 
-# Orvask with a database made from the shipped schema; the prepared one has the same tables.
+# Orvask in the machine's data directory, with the database postinst made from the
+# shipped schema (the template in /usr/share has the same tables).
+state=/var/lib/tarvo/orvask
 mkdir "$work/orvask"
 sqlite3 "$work/orvask/Orvask.db" </usr/share/tarvo/orvask/schema.sql
-check "the shipped database holds the schema" "$(sqlite3 "$work/orvask/Orvask.db" .schema)" \
-  "$(sqlite3 /usr/share/tarvo/orvask/Orvask.db .schema)"
+check "the machine's database holds the schema" "$(sqlite3 "$work/orvask/Orvask.db" .schema)" \
+  "$(sqlite3 "$state/Orvask.db" .schema)"
+check "and the template too" "$(sqlite3 "$work/orvask/Orvask.db" .schema)" "$(sqlite3 /usr/share/tarvo/orvask/Orvask.db .schema)"
+check "the machine's database is no file of the package" 0 "$(grep -c "^$state" <<<"$files" || true)"
+verdict() { sed -n 's/^\t\t\t"id" : \([0-9]*\),$/\1/p' "$work/orvask/out"; }
+orvask() { (cd "$state" && run /usr/bin/Orvask "$@"; echo "$status" >"$work/orvask/status"; printf '%s' "$out" >"$work/orvask/out"); }
 list=$(printf '{"content":[{"name":"%s","productcode":"%s:%s","version":"1.2.8"}]}' "$package" "$package" "$arch" | base64 -w0)
-(cd "$work/orvask" && run /usr/bin/Orvask UpdateBlackList "$list"; echo "$status" >status; printf '%s' "$out" >out)
-check "black list updated" "0 61465" "$(cat "$work/orvask/status") $(sed -n 's/^\t\t\t"id" : \([0-9]*\),$/\1/p' "$work/orvask/out")"
-(cd "$work/orvask" && run /usr/bin/Orvask VerifyMachine; printf '%s' "$out" >out)
-check "the installed package is found on the black list" 61464 \
-  "$(sed -n 's/^\t\t\t"id" : \([0-9]*\),$/\1/p' "$work/orvask/out")"
+orvask UpdateBlackList "$list"
+check "black list updated" "0 61465" "$(cat "$work/orvask/status") $(verdict)"
+orvask VerifyMachine
+check "the installed package is found on the black list" 61464 "$(verdict)"
 check "listed under its dpkg identity" "$package:$arch" "$(sed -n 's/^\t\t\t\t"uuid" : "\(.*\)"$/\1/p' "$work/orvask/out")"
+check "the log is written there" 1 "$([ -s "$state/OrvaskApp.log" ] && echo 1 || echo 0)"
+# A white-list row as a verification with the drive mounted would store it.
+sqlite3 "$state/Orvask.db" "INSERT INTO TBWhiteList (Name, Version, ProductCode) VALUES ('accepted', '1', 'accepted:all')"
+lists() { sqlite3 "$state/Orvask.db" "SELECT ProductCode FROM TBBlackList; SELECT ProductCode FROM TBWhiteList" | xargs; }
+expected_lists="$package:$arch accepted:all"
+check "the lists" "$expected_lists" "$(lists)"
+
+# The lists stay through a reinstall, an upgrade and a removal.
+apt install --reinstall "$TARVO_DEB"
+check "lists kept by apt-get install --reinstall" "$expected_lists" "$(lists)"
+mkdir "$work/newer"
+dpkg-deb -R "$TARVO_DEB" "$work/newer/root"
+sed -i 's/^Version: .*/Version: 1.2.9/' "$work/newer/root/DEBIAN/control"
+dpkg-deb -b --root-owner-group "$work/newer/root" "$work/newer/tarvo_1.2.9.deb" >/dev/null
+apt install "$work/newer/tarvo_1.2.9.deb"
+check "upgraded" 1.2.9 "$(dpkg-query -W -f='${Version}' "$package")"
+check "lists kept by the upgrade" "$expected_lists" "$(lists)"
+apt remove "$package"
+check "lists kept by a removal" "$expected_lists" "$(lists)"
+apt install "$TARVO_DEB"
+check "and found by the next installation" "$expected_lists" "$(lists)"
 
 # Java: the installed sources compiled, the installed library found by the JVM's own
 # search path; the identifier is the one the build's library computes.
@@ -131,6 +161,7 @@ left=$(while IFS= read -r path; do
   fi
 done <<<"$files")
 check "nothing of the package is left" "" "$left"
+check "purge removes the lists and the log" 0 "$([ -e /var/lib/tarvo ] && echo 1 || echo 0)"
 check "the library is gone from the linker's cache" 0 "$(ldconfig -p | grep -c libTarvoHostmark_V_1_0_1_0 || true)"
 
 finish

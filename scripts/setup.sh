@@ -18,7 +18,7 @@ PACKAGES=(
   tpm2-abrmd libtss2-tcti-tabrmd0 libtss2-tcti-swtpm0 dbus-daemon
   openjdk-17-jdk-headless
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine32 wixl msitools
+  wine wine32 wine64 wixl msitools osslsigncode libengine-pkcs11-openssl python3-pefile
   lintian fakeroot
   clang-14 libclang-rt-14-dev
   ccache

@@ -359,6 +359,30 @@ if [ "$TARVO_PLATFORM" = linux ]; then
   check "nothing was written through the link" "" "$(ls -A "$work/outside")"
   rm "$my"
   mv "$work/MY.saved" "$my"
+
+  # root with another user's HOME (sudo -E, su without -): a container that user
+  # planted in the store is never answered for; nor is one in a store others can write.
+  if [ "$(id -u)" = 0 ] && id nobody >/dev/null 2>&1; then
+    planter="$work/planter"
+    mkdir -p "$planter/xdg"
+    chown -R nobody "$planter"
+    chmod o+x "$work"  # the planter reaches its directory, and nothing else of $work
+    setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$planter" XDG_DATA_HOME="$planter/xdg" \
+      "$(exe ankor)" capi repo createKeyPair "$AES" 24 "planted-$run_id" false false 1024 x "" false >"$out_raw"
+    planted_blob=$(python3 -c 'import json, sys; print(json.load(sys.stdin)["success"])' <"$out_raw")
+    check "the planter made a key" 1 "$(ls "$planter/xdg/ankor/containers" | grep -c "planted-$run_id")"
+    XDG_DATA_HOME="$planter/xdg" ankor capi repo createKeyPair "$AES" 24 "planted-$run_id" true false 1024 x "" false
+    check "root refuses another user's store" '{"error":"createKeyPair - CryptAcquireContext"}' "$(success_text)"
+    check "and does not answer with the planted key" no "$([ "$(success_text)" = "$planted_blob" ] && echo yes || echo no)"
+    chown -R root "$planter"
+    chmod 0777 "$planter/xdg/ankor/containers"
+    XDG_DATA_HOME="$planter/xdg" ankor capi repo createKeyPair "$AES" 24 "planted-$run_id" true false 1024 x "" false
+    check "root refuses a store others can write" '{"error":"createKeyPair - CryptAcquireContext"}' "$(success_text)"
+    chmod 0700 "$planter/xdg/ankor/containers"
+    XDG_DATA_HOME="$planter/xdg" ankor capi repo createKeyPair "$AES" 24 "planted-$run_id" true false 1024 x "" false
+    check "the same store, once root's own, is used" "$planted_blob" "$(success_text)"
+    chmod o-x "$work"
+  fi
 fi
 
 finish

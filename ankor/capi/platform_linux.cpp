@@ -289,6 +289,7 @@ class OpenSslPort final : public CryptoPlatform {
     }
     struct stat status {};
     const bool exists = ::stat(file.c_str(), &status) == 0;
+    if (const std::uint32_t error = checkStoreFile(file)) return failWith(error);
     if (action == kCryptDeleteKeySet) {
       if (!exists) return failWith(win::kBadKeySet);
       if (unlink(file.c_str()) != 0) return failWith(errnoCode(errno));

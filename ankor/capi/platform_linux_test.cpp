@@ -471,6 +471,60 @@ TEST_F(LinuxPlatform, LinkedStoreDirectoriesAreRefused) {
   EXPECT_TRUE(fs::is_empty(outside));
 }
 
+// A store that someone else could have filled (root with another user's HOME, a
+// directory others can write) is refused as a whole: no container is opened, created,
+// deleted or listed there, and no certificate store is opened.
+TEST_F(LinuxPlatform, StoreOfAnotherUserIsRefused) {
+  constexpr std::uint32_t kDeleteKeySet = 0x10;  // CRYPT_DELETEKEYSET
+  (void)newKey("planted", 512);
+  (void)CertStore(p, p.openCurrentUserStore(u"MY"));
+  const std::string root = home + "/data/ankor";
+  // The certificate stores sit beside containers/: a bad containers/ leaves them usable.
+  const auto refused = [&](const std::string& what, bool certificatesToo = true) {
+    for (const std::uint32_t flags : {0u, win::kCryptNewKeySet, kDeleteKeySet}) {
+      Handle handle = 0;
+      EXPECT_FALSE(p.acquireContext(&handle, flags == win::kCryptNewKeySet ? "fresh" : "planted", kAes, 24, flags))
+          << what << " flags " << flags;
+      EXPECT_EQ(p.lastError(), win::kErrorAccessDenied) << what << " flags " << flags;
+    }
+    ProviderContext verify(p);
+    ASSERT_TRUE(p.acquireContext(verify.out(), nullptr, kAes, 24, win::kCryptVerifyContext));
+    std::uint8_t buffer[300];
+    std::uint32_t length = sizeof buffer;
+    EXPECT_FALSE(p.getProvParam(verify.get(), win::kParamEnumContainers, buffer, &length, win::kCryptFirst))
+        << what;
+    EXPECT_EQ(p.lastError(), win::kErrorAccessDenied) << what;
+    if (certificatesToo) {
+      EXPECT_EQ(p.openCurrentUserStore(u"MY"), 0u) << what;
+      EXPECT_EQ(p.lastError(), win::kErrorAccessDenied) << what;
+    }
+    EXPECT_TRUE(fs::exists(containersDir() + "/planted.key")) << what;
+    EXPECT_FALSE(fs::exists(containersDir() + "/fresh.key")) << what;
+  };
+  chmod(containersDir().c_str(), 0777);
+  refused("containers writable by others", false);
+  chmod(containersDir().c_str(), 0700);
+  chmod(root.c_str(), 0770);
+  refused("store root writable by the group");
+  chmod(root.c_str(), 0700);
+  chmod((root + "/stores").c_str(), 0757);
+  EXPECT_EQ(p.openCurrentUserStore(u"MY"), 0u);
+  EXPECT_EQ(p.lastError(), win::kErrorAccessDenied);
+  chmod((root + "/stores").c_str(), 0755);
+  chmod((containersDir() + "/planted.key").c_str(), 0666);
+  Handle handle = 0;
+  EXPECT_FALSE(p.acquireContext(&handle, "planted", kAes, 24, 0));
+  EXPECT_EQ(p.lastError(), win::kErrorAccessDenied);
+  chmod((containersDir() + "/planted.key").c_str(), 0600);
+  EXPECT_TRUE(open("planted"));
+  if (geteuid() != 0) GTEST_SKIP() << "a store of another user needs root to make";
+  // As root with HOME/XDG_DATA_HOME in another user's directory.
+  for (const auto& entry : fs::recursive_directory_iterator(home))
+    ASSERT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0) << entry.path();
+  ASSERT_EQ(chown(home.c_str(), 65534, 65534), 0);
+  refused("the store of user 65534");
+}
+
 // A name whose escaped form is 240 bytes is a container like any other; one more byte
 // is refused.
 TEST_F(LinuxPlatform, EscapedNamesUpTo240Bytes) {

@@ -55,12 +55,19 @@ Directory openDirectory(const std::string& path) {
   return Directory(dir);
 }
 
+// The caller's own, and writable by no one else.
+bool ownAndPrivate(const struct stat& status) {
+  return status.st_uid == geteuid() && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 // The names of a directory's files ending with suffix (hidden ones left out), in byte
 // order; none when the directory is absent, ERROR_ACCESS_DENIED when a link or another
-// kind of file stands in its place.
+// kind of file stands in its place or the directory is not the caller's own
+// (checkStoreDirectory).
 std::uint32_t listFilesEndingWith(const std::string& directory, const char* suffix,
                                   std::vector<std::string>* files) {
   files->clear();
+  if (const std::uint32_t error = checkStoreDirectory(directory)) return error;
   const Directory dir = openDirectory(directory);
   if (!dir) {
     if (errno == ENOENT) return 0;
@@ -140,7 +147,21 @@ std::uint32_t makeDirectories(const std::string& path, mode_t lastMode) {
 std::uint32_t checkStoreDirectory(const std::string& path) {
   struct stat status {};
   if (lstat(path.c_str(), &status) != 0) return errno == ENOENT ? 0 : errnoCode(errno);
-  return S_ISDIR(status.st_mode) ? 0 : win::kErrorAccessDenied;
+  if (!S_ISDIR(status.st_mode) || !ownAndPrivate(status)) return win::kErrorAccessDenied;
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash == 0) return 0;
+  // The directory holding it (the store's root) may be a link, to a data directory
+  // moved elsewhere: what it leads to is judged.
+  if (::stat(path.substr(0, slash).c_str(), &status) != 0) return errnoCode(errno);
+  return S_ISDIR(status.st_mode) && ownAndPrivate(status) ? 0 : win::kErrorAccessDenied;
+}
+
+std::uint32_t checkStoreFile(const std::string& path) {
+  struct stat status {};
+  if (lstat(path.c_str(), &status) != 0) return errno == ENOENT ? 0 : errnoCode(errno);
+  // A link's own mode is always 0777; what it points to is read only if acceptable.
+  const bool own = S_ISLNK(status.st_mode) ? status.st_uid == geteuid() : ownAndPrivate(status);
+  return own ? 0 : win::kErrorAccessDenied;
 }
 
 std::uint32_t makeStoreDirectory(const std::string& path) {
@@ -156,7 +177,7 @@ std::optional<std::string> readStoreFile(const std::string& path) {
   // O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
   struct stat status {};
   auto acceptable = [&] {
-    return S_ISREG(status.st_mode) && status.st_size >= 0 &&
+    return S_ISREG(status.st_mode) && ownAndPrivate(status) && status.st_size >= 0 &&
            static_cast<std::size_t>(status.st_size) <= kMaxStoreFileSize;
   };
   if (::stat(path.c_str(), &status) != 0 || !acceptable()) return std::nullopt;

@@ -33,9 +33,15 @@ std::uint32_t errnoCode(int error);
 [[nodiscard]] std::uint32_t makeDirectories(const std::string& path, mode_t lastMode);
 
 // The store's own directories (containers, stores and each store) must be directories,
-// never symbolic links, or files would be written outside the store: 0 when the
-// directory is a real one or absent, ERROR_ACCESS_DENIED for anything else.
+// never symbolic links, or files would be written outside the store; they and the
+// directory holding them (the store's root for containers and stores) must belong to
+// the caller and be writable by no one else, or another user could put keys and
+// certificates in the caller's store (root with another user's HOME): 0 when the
+// directory is such a one or absent, ERROR_ACCESS_DENIED for anything else.
 [[nodiscard]] std::uint32_t checkStoreDirectory(const std::string& path);
+// A file of the store must belong to the caller and, unless it is a symbolic link, be
+// writable by no one else: 0 when it is or is absent, ERROR_ACCESS_DENIED otherwise.
+[[nodiscard]] std::uint32_t checkStoreFile(const std::string& path);
 // Creates a store directory (mode 0700, missing parents 0755), then checks it; the
 // caller makes and checks the store directory above it first.
 [[nodiscard]] std::uint32_t makeStoreDirectory(const std::string& path);
@@ -43,8 +49,9 @@ std::uint32_t errnoCode(int error);
 // Files larger than this are not store files (a container or an entry is a few KiB).
 inline constexpr std::size_t kMaxStoreFileSize = 1 << 20;
 
-// The whole content of a regular file of at most kMaxStoreFileSize bytes; nullopt
-// for anything else (FIFO, device, directory, larger file) or when it cannot be read.
+// The whole content of a regular file of at most kMaxStoreFileSize bytes that belongs
+// to the caller and that no one else can write; nullopt for anything else (FIFO,
+// device, directory, larger file, someone else's file) or when it cannot be read.
 // Never waits: neither the open nor a read blocks.
 std::optional<std::string> readStoreFile(const std::string& path);
 

@@ -158,6 +158,65 @@ TEST_F(StoreFiles, StoreDirectoriesAreNeverLinks) {
   EXPECT_EQ(status.st_mode & 0777, 0700u);
 }
 
+// The store's directories (and the one holding each) and its files must be the caller's
+// own and writable by no one else; links are judged by their owner alone.
+TEST_F(StoreFiles, StoreMustBeTheCallersOwn) {
+  fs::create_directories(dir + "/ankor/containers");
+  write("ankor/containers/k.key", "ankor-container 1\nname k\n");
+  chmod((dir + "/ankor").c_str(), 0700);
+  chmod((dir + "/ankor/containers").c_str(), 0700);
+  chmod((dir + "/ankor/containers/k.key").c_str(), 0600);
+  const std::string containers = dir + "/ankor/containers";
+  const std::string file = containers + "/k.key";
+  EXPECT_EQ(checkStoreDirectory(containers), 0u);
+  EXPECT_EQ(checkStoreFile(file), 0u);
+  EXPECT_TRUE(readStoreFile(file));
+  const struct {
+    std::string path;
+    mode_t mode;
+    mode_t good;
+  } cases[] = {
+      {containers, 0770, 0700}, {containers, 0702, 0700}, {dir + "/ankor", 0720, 0755}, {dir + "/ankor", 0777, 0700}};
+  for (const auto& c : cases) {
+    chmod(c.path.c_str(), c.mode);
+    EXPECT_EQ(checkStoreDirectory(containers), win::kErrorAccessDenied) << c.path << " " << std::oct << c.mode;
+    EXPECT_EQ(makeStoreDirectory(containers), win::kErrorAccessDenied) << c.path << " " << std::oct << c.mode;
+    chmod(c.path.c_str(), c.good);
+    EXPECT_EQ(checkStoreDirectory(containers), 0u) << c.path;
+  }
+  for (const mode_t mode : {0660, 0606, 0666}) {
+    chmod(file.c_str(), mode);
+    EXPECT_EQ(checkStoreFile(file), win::kErrorAccessDenied) << std::oct << mode;
+    EXPECT_EQ(readStoreFile(file), std::nullopt) << std::oct << mode;
+  }
+  chmod(file.c_str(), 0644);
+  EXPECT_EQ(checkStoreFile(file), 0u);
+  // The store's root may be a link to the real one, which is judged.
+  fs::rename(dir + "/ankor", dir + "/moved");
+  fs::create_directory_symlink(dir + "/moved", dir + "/ankor");
+  EXPECT_EQ(checkStoreDirectory(containers), 0u);
+  chmod((dir + "/moved").c_str(), 0777);
+  EXPECT_EQ(checkStoreDirectory(containers), win::kErrorAccessDenied);
+  chmod((dir + "/moved").c_str(), 0700);
+  fs::remove(dir + "/ankor");
+  fs::rename(dir + "/moved", dir + "/ankor");
+  fs::create_symlink(file, containers + "/link.key");
+  EXPECT_EQ(checkStoreFile(containers + "/link.key"), 0u);
+  EXPECT_EQ(checkStoreFile(containers + "/absent.key"), 0u);
+  if (geteuid() != 0) GTEST_SKIP() << "giving files to another user needs root";
+  constexpr uid_t kOther = 65534;
+  for (const std::string& path : {file, containers, dir + "/ankor"}) {
+    ASSERT_EQ(lchown(path.c_str(), kOther, kOther), 0);
+    EXPECT_NE(checkStoreDirectory(containers) | checkStoreFile(file), 0u) << path;
+    ASSERT_EQ(lchown(path.c_str(), 0, 0), 0);
+  }
+  ASSERT_EQ(chown(file.c_str(), kOther, kOther), 0);
+  EXPECT_EQ(checkStoreFile(file), win::kErrorAccessDenied);
+  EXPECT_EQ(readStoreFile(file), std::nullopt);
+  ASSERT_EQ(lchown((containers + "/link.key").c_str(), kOther, kOther), 0);
+  EXPECT_EQ(checkStoreFile(containers + "/link.key"), win::kErrorAccessDenied);
+}
+
 // A write removes the temporary files of writers that are gone, and keeps those of
 // live ones; older-named leftovers go once they are ten minutes old.
 TEST_F(StoreFiles, WriteRemovesLeftoversOfDeadWriters) {

@@ -39,7 +39,7 @@ CASES
 # Under Wine the program is started without the runner, which would give it a file.
 direct() {
   if [ "$TARVO_PLATFORM" = win32 ]; then
-    WINEPREFIX=${TARVO_WINEPREFIX:-$TARVO_BUILD_DIR/wineprefix} WINEARCH=win32 WINEDEBUG=-all \
+    WINEPREFIX=${TARVO_WINEPREFIX:-$TARVO_BUILD_DIR/wineprefix} WINEARCH=win64 WINEDEBUG=-all \
       WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= wine "$(exe ankor)" "$@"
   else
     "$(exe ankor)" "$@"

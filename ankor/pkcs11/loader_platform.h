@@ -6,8 +6,9 @@
 
 namespace ankor::pkcs11::platform {
 
-// dlopen(RTLD_NOW | RTLD_LOCAL) / LoadLibraryA; nullptr when the system refuses, and
-// then error holds the system's reason (dlerror() / GetLastError() and its text).
+// dlopen(RTLD_NOW | RTLD_LOCAL) / LoadLibraryExA (LoadLibraryA where its search flags
+// are unknown); nullptr when the system refuses, and then error holds the system's
+// reason (dlerror() / the deciding call, its GetLastError() code and text).
 void* openLibrary(const std::string& path, std::string& error);
 // dlsym / GetProcAddress: the exported function of that name, or nullptr.
 void* findSymbol(void* library, const char* name) noexcept;

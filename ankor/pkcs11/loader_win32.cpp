@@ -5,8 +5,8 @@
 namespace ankor::pkcs11::platform {
 namespace {
 
-// "LoadLibraryA <path>: error <code>: <the system's text>".
-std::string loadErrorText(const std::string& path, DWORD code) {
+// "<call> <path>: error <code>: <the system's text>".
+std::string loadErrorText(const char* call, const std::string& path, DWORD code) {
   char* text = nullptr;
   const DWORD length = FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -18,7 +18,7 @@ std::string loadErrorText(const std::string& path, DWORD code) {
                               message.back() == ' ')) {
     message.pop_back();
   }
-  return "LoadLibraryA " + path + ": error " + std::to_string(code) + ": " + message;
+  return std::string(call) + " " + path + ": error " + std::to_string(code) + ": " + message;
 }
 
 }  // namespace
@@ -27,10 +27,21 @@ void* openLibrary(const std::string& path, std::string& error) {
   // A module that fails to load must not open a system error box: nobody would
   // answer it in a windowless child process of the host.
   const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE handle = LoadLibraryA(path.c_str());
-  const DWORD code = GetLastError();
+  // The module's own directory, then the process's default ones (never the working
+  // directory, see dll_search.h) supply its dependencies. Systems without these flags
+  // answer ERROR_INVALID_PARAMETER and load it the classic way. The error code is read
+  // right after the call whose result stands.
+  HMODULE handle =
+      LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  DWORD code = handle == nullptr ? GetLastError() : ERROR_SUCCESS;
+  const char* call = "LoadLibraryExA";
+  if (handle == nullptr && code == ERROR_INVALID_PARAMETER) {
+    handle = LoadLibraryA(path.c_str());
+    code = handle == nullptr ? GetLastError() : ERROR_SUCCESS;
+    call = "LoadLibraryA";
+  }
   SetErrorMode(previous);
-  if (handle == nullptr) error = loadErrorText(path, code);
+  if (handle == nullptr) error = loadErrorText(call, path, code);
   return handle;
 }
 

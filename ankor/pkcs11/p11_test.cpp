@@ -17,6 +17,7 @@
 #include "ankor/pkcs11/digest_info.h"
 #include "ankor/pkcs11/error.h"
 #include "ankor/pkcs11/label.h"
+#include "ankor/pkcs11/loader_platform.h"
 #include "ankor/pkcs11/manager.h"
 #include "ankor/pkcs11/testing/fake_module.h"
 #include "common/testing/base64.h"
@@ -319,6 +320,22 @@ TEST_F(P11Test, LoadFailureKeepsTheSystemReason) {
   loadable.load(loader);
   EXPECT_TRUE(loadable.loaded());
   EXPECT_EQ(loadable.loadError(), "");
+}
+
+// The system's loader itself: a file that is not a library is refused, and the reason
+// names the call that decided, the file and the system's code of that call.
+TEST(PlatformLoader, NotALibraryKeepsTheSystemReason) {
+  const std::filesystem::path file = std::filesystem::temp_directory_path() / "ankor_p11_not_a_library.dll";
+  std::ofstream(file) << "not a library";
+  std::string error;
+  void* library = platform::openLibrary(file.string(), error);
+  std::filesystem::remove(file);
+  ASSERT_EQ(library, nullptr);
+#ifdef _WIN32
+  EXPECT_EQ(error.rfind("LoadLibraryExA " + file.string() + ": error 193: ", 0), 0u) << error;
+#else
+  EXPECT_NE(error.find(file.string()), std::string::npos) << error;
+#endif
 }
 
 // The platform's loader gives no library for a file that is not one, and says why in

@@ -2,7 +2,10 @@
 # ankor.exe under Wine loads a module DLL of the tests from the table's own first
 # location (C:\Windows\SysWOW64\aetpkss1.dll for GD): tokens listing, key generation,
 # public key, signatures checked by openssl, certificate import, signing by
-# thumbprint; and the fileExists and LoadLibrary failures of other codes.
+# thumbprint; and the fileExists and LoadLibrary failures of other codes. The prefix
+# is a 64-bit one, so SysWOW64 is the 32-bit system folder of 64-bit Windows, and
+# C:\Windows\System32 (the table's second row, what 32-bit Windows has) is the 64-bit
+# one, which a 32-bit process never sees under that name.
 source "$TARVO_SOURCE_DIR/tests/lib.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work" "$out_raw"' EXIT
@@ -21,17 +24,18 @@ in_prefix() {
   echo "$TARVO_BUILD_DIR/wineprefix/drive_c/${folder,,}/${location##*/}"
 }
 
-# The prefix exists once a program has run in it. In a 32-bit prefix Wine has no
-# SysWOW64 folder; C:\Windows\SysWOW64 is then the plain folder windows/syswow64.
+# The prefix exists once a program has run in it.
 run_program ankor system info version
+syswow64="$TARVO_BUILD_DIR/wineprefix/drive_c/windows/syswow64"
+check "the prefix is a 64-bit one (its SysWOW64 holds the 32-bit system)" 1 \
+  "$([ -f "$syswow64/kernel32.dll" ] && echo 1 || echo 0)"
 gd_module=$(in_prefix GD windows-first)
 dx_module=$(in_prefix DX windows-first)
-mkdir -p "$(dirname "$gd_module")" "$(dirname "$dx_module")"
 cp "$TARVO_BUILD_DIR/tests/ankor_p11_testmodule.dll" "$gd_module"
 rm -f "$gd_module.objects" "$gd_module.objects.13" "$gd_module.logins" \
   "$(in_prefix ET windows-first)"
 printf 'not a library' >"$(in_prefix AT windows-first)"
-# ET's module only at its second location, which is never tried.
+# ET's module only at its second location (the 64-bit System32), which is never tried.
 cp "$TARVO_BUILD_DIR/tests/ankor_p11_testmodule.dll" "$(in_prefix ET windows-second)"
 
 run_program ankor pkcs11 list tokens GD

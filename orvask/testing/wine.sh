@@ -5,26 +5,30 @@
 
 # drive_v DIR TYPE|none: maps V: to DIR with that Wine drive type (hd, network, cdrom...),
 # or unmaps it. The drive manager reads the types when the Wine session starts, hence
-# the restart of the prefix's wineserver (each wait bounded).
+# the restart of the prefix's wineserver (each wait bounded). Wine reads its settings
+# from the registry's 64-bit view, which the 32-bit reg.exe writes only with /reg:64.
 drive_v() {
   if [ "$2" = none ]; then
     rm -f "$prefix/dosdevices/v:"
-    wine reg delete 'HKLM\Software\Wine\Drives' /v v: /f || true
+    wine reg delete 'HKLM\Software\Wine\Drives' /v v: /f /reg:64 || true
   else
     ln -sfn "$1" "$prefix/dosdevices/v:"
-    wine reg add 'HKLM\Software\Wine\Drives' /v v: /t REG_SZ /d "$2" /f
+    wine reg add 'HKLM\Software\Wine\Drives' /v v: /t REG_SZ /d "$2" /f /reg:64
   fi
   WINEPREFIX=$prefix timeout 60 wineserver -k || true
   WINEPREFIX=$prefix timeout 60 wineserver -w || true
 }
 
-# make_msi DIR CODE NAME VERSION N [perUser]: builds DIR/N.msi, product CODE installing
-# one file in OrvaskTestN, per machine (or, with perUser, for the current user only),
-# install location C:\OrvaskTest\N.
+# make_msi DIR CODE NAME VERSION N [perUser|x64]: builds DIR/N.msi, product CODE
+# installing one file in OrvaskTestN, per machine (or, with perUser, for the current user
+# only; with x64, a 64-bit package in the 64-bit Program Files), install location
+# C:\OrvaskTest\N.
 make_msi() {
   local out=$1; shift
-  local dir="$out/msi$4" scope=perMachine folder=ProgramFilesFolder keypath=""
-  if [ "${5:-}" = perUser ]; then
+  local dir="$out/msi$4" scope=perMachine folder=ProgramFilesFolder keypath="" arch=x86
+  if [ "${5:-}" = x64 ]; then
+    folder=ProgramFiles64Folder arch=x64
+  elif [ "${5:-}" = perUser ]; then
     scope=perUser folder=LocalAppDataFolder
     keypath="<RegistryValue Root=\"HKCU\" Key=\"Software\\OrvaskTest$4\" Name=\"installed\" Type=\"integer\" Value=\"1\" KeyPath=\"yes\"/><RemoveFolder Id=\"RF$4\" On=\"uninstall\"/>"
   fi
@@ -51,5 +55,5 @@ make_msi() {
   </Product>
 </Wix>
 WXS
-  (cd "$dir" && wixl -o "$out/$4.msi" p.wxs)
+  (cd "$dir" && wixl -a "$arch" -o "$out/$4.msi" p.wxs)
 }

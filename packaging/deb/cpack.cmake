@@ -35,12 +35,14 @@ run, one JSON envelope on standard output.
 
 Orvask decides whether the workstation may be used: it compares the installed
 packages with a black list and a white list kept in SQLite and checks the
-protected drive. An empty database and its schema are included.
+protected drive. The machine's database is made in /var/lib/tarvo/orvask from
+the included schema.
 
 libTarvoHostmark_V_1_0_1_0 computes a machine identifier for C callers and
 for Java through JNI; its header and the Java sources are included.")
-# The library's ldconfig trigger. (CPack also writes postinst and postrm scripts that
-# call ldconfig for any library under /usr/lib; redundant with the trigger, harmless.)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/triggers)
+# The library's ldconfig trigger; postinst makes the machine's Orvask database in
+# /var/lib/tarvo/orvask when there is none, postrm removes it on purge.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/triggers
+  ${CMAKE_CURRENT_LIST_DIR}/postinst ${CMAKE_CURRENT_LIST_DIR}/postrm)
 
 include(CPack)

@@ -6,7 +6,9 @@
 // creation, the modulus, CKM_RSA_PKCS signatures of SHA-1/256/512 DigestInfos and
 // CKM_SHA*_RSA_PKCS signatures of data.
 // It exports the C_* functions by name and C_GetFunctionList; built with
-// ANKOR_TABLE_ONLY it exports C_GetFunctionList alone, as some vendors' modules do.
+// ANKOR_TABLE_ONLY it exports C_GetFunctionList alone, as some vendors' modules do;
+// built with ANKOR_NEEDS_DEPENDENCY it imports ankor_p11_dependency.dll, as a vendor's
+// module imports the helpers installed beside it.
 //
 // Behaviours of real tokens, chosen by environment variables (Wine passes them on):
 //   ANKOR_TESTMODULE_FLAGS=N       CK_TOKEN_INFO.flags (default RNG, LOGIN_REQUIRED,
@@ -238,9 +240,16 @@ CK_RV put(CK_ATTRIBUTE& attribute, const void* data, std::size_t size) {
 
 }  // namespace
 
+#ifdef ANKOR_NEEDS_DEPENDENCY
+extern "C" __declspec(dllimport) int ankorTestDependency();
+#endif
+
 extern "C" {
 
 CK_RV C_Initialize(void*) {
+#ifdef ANKOR_NEEDS_DEPENDENCY
+  if (ankorTestDependency() != 42) return CKR_GENERAL_ERROR;
+#endif
   if (const auto answer = besideValue(".initialize")) return *answer;
   if (initialized) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
   if (const CK_RV rv = numberSetting("ANKOR_TESTMODULE_INITIALIZE", CKR_OK); rv != CKR_OK) return rv;
