@@ -13,15 +13,19 @@ PIN=1234
 SERIAL=0A1B2C3D
 
 # in_prefix CODE COLUMN: the file of the test prefix at a Windows location of the
-# module table (drive C:'s folders in lower case, as Wine keeps them; the file name as
-# the table writes it).
+# module table: each folder under the name the prefix already gives it, in any letter
+# case (a 64-bit prefix has "Program Files (x86)", a 32-bit one none, and Wine keeps
+# "windows/syswow64" in lower case), a new folder in lower case; the file name as the
+# table writes it.
 in_prefix() {
-  local location
-  location=$(module_location "$1" "$2")
-  location=${location#C:\\}
-  location=${location//\\//}
-  local folder=${location%/*}
-  echo "$TARVO_BUILD_DIR/wineprefix/drive_c/${folder,,}/${location##*/}"
+  python3 - "$TARVO_BUILD_DIR/wineprefix/drive_c" "$(module_location "$1" "$2")" <<'PY'
+import os, sys
+path, parts = sys.argv[1], sys.argv[2].split("\\")[1:]
+for i, part in enumerate(parts):
+    found = [e for e in (os.listdir(path) if os.path.isdir(path) else []) if e.lower() == part.lower()]
+    path = os.path.join(path, sorted(found)[0] if found else part if i == len(parts) - 1 else part.lower())
+print(path)
+PY
 }
 
 # The prefix exists once a program has run in it.
@@ -220,8 +224,8 @@ check "its slot and token" \
 check "a module at its second location only is not present at the first" \
   '{"loaded": false, "present": false}' "$(pick "$(module_entry ET)" present loaded)"
 # The system's text after the code is Wine's own ("Bad EXE format for %1.").
-check "a file that is no library: LoadLibraryA's error 193 and the system's text" \
-  "present loaded=False LoadLibraryA $(module_location AT windows-first): error 193: text" \
+check "a file that is no library: LoadLibraryExA's error 193 and the system's text" \
+  "present loaded=False LoadLibraryExA $(module_location AT windows-first): error 193: text" \
   "$(python3 -c 'import json, re, sys
 m = json.loads(sys.argv[1])
 print("present" if m["present"] else "absent", "loaded=%s" % m["loaded"],
