@@ -1,6 +1,6 @@
 // The certificate decoder on Linux: OpenSSL parses the certificate and hands over the
 // DER of its names, its serial number and its validity.
-#include "ankor/capi/certificate.h"
+#include "ankor/capi/certificate_parts.h"
 
 #include <openssl/asn1.h>
 #include <openssl/x509.h>
@@ -43,40 +43,25 @@ std::optional<UtcTime> timeOf(const ASN1_TIME* time) {
                  broken.tm_hour,        broken.tm_min,     broken.tm_sec};
 }
 
-class OpenSslCertificateDecoder final : public CertificateDecoder {
- public:
-  std::optional<CertificateFields> decode(const Bytes& der) const override {
-    const auto decoded = parse(der);
-    if (!decoded) return std::nullopt;
-    return describeCertificate(*decoded);
-  }
-
-  std::optional<DecodedCertificate> parse(const Bytes& der) const override {
-    if (der.empty()) return std::nullopt;
-    const std::uint8_t* cursor = der.data();
-    Certificate certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
-    // Bytes after the certificate make it another thing than one DER certificate.
-    if (!certificate || cursor != der.data() + der.size()) return std::nullopt;
-    DecodedCertificate decoded;
-    decoded.subject = encoded(X509_get_subject_name(certificate.get()), i2d_X509_NAME);
-    decoded.issuer = encoded(X509_get_issuer_name(certificate.get()), i2d_X509_NAME);
-    const auto serial =
-        integerContent(encoded(X509_get0_serialNumber(certificate.get()), i2d_ASN1_INTEGER));
-    const auto notBefore = timeOf(X509_get0_notBefore(certificate.get()));
-    const auto notAfter = timeOf(X509_get0_notAfter(certificate.get()));
-    if (!serial || !notBefore || !notAfter) return std::nullopt;
-    decoded.serial = *serial;
-    decoded.notBefore = *notBefore;
-    decoded.notAfter = *notAfter;
-    return decoded;
-  }
-};
-
 }  // namespace
 
-const CertificateDecoder& systemCertificateDecoder() {
-  static const OpenSslCertificateDecoder decoder;
-  return decoder;
+std::optional<DecodedCertificate> certificateParts(const Bytes& der) {
+  const std::uint8_t* cursor = der.data();
+  Certificate certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+  // Bytes after the certificate make it another thing than one DER certificate.
+  if (!certificate || cursor != der.data() + der.size()) return std::nullopt;
+  DecodedCertificate decoded;
+  decoded.subject = encoded(X509_get_subject_name(certificate.get()), i2d_X509_NAME);
+  decoded.issuer = encoded(X509_get_issuer_name(certificate.get()), i2d_X509_NAME);
+  const auto serial =
+      integerContent(encoded(X509_get0_serialNumber(certificate.get()), i2d_ASN1_INTEGER));
+  const auto notBefore = timeOf(X509_get0_notBefore(certificate.get()));
+  const auto notAfter = timeOf(X509_get0_notAfter(certificate.get()));
+  if (!serial || !notBefore || !notAfter) return std::nullopt;
+  decoded.serial = *serial;
+  decoded.notBefore = *notBefore;
+  decoded.notAfter = *notAfter;
+  return decoded;
 }
 
 }  // namespace ankor::capi

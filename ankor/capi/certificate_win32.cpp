@@ -1,7 +1,7 @@
 // The certificate decoder on Windows: CertCreateCertificateContext parses the
 // certificate; its CERT_INFO gives the DER of the names, the serial number (least
 // significant byte first) and the validity as FILETIMEs.
-#include "ankor/capi/certificate.h"
+#include "ankor/capi/certificate_parts.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -28,44 +28,29 @@ std::optional<UtcTime> timeOf(const FILETIME& time) {
                  system.wHour, system.wMinute, system.wSecond};
 }
 
-class CryptoApiCertificateDecoder final : public CertificateDecoder {
- public:
-  std::optional<CertificateFields> decode(const Bytes& der) const override {
-    const auto decoded = parse(der);
-    if (!decoded) return std::nullopt;
-    return describeCertificate(*decoded);
-  }
-
-  std::optional<DecodedCertificate> parse(const Bytes& der) const override {
-    if (der.empty()) return std::nullopt;
-    Context context(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
-                                                 der.data(), static_cast<DWORD>(der.size())));
-    if (!context || context->pCertInfo == nullptr) return std::nullopt;
-    // Bytes after the certificate make it another thing than one DER certificate.
-    const auto header = derHeader(der.data(), der.size());
-    if (!header || header->headerLength + header->contentLength != der.size()) {
-      return std::nullopt;
-    }
-    const CERT_INFO& info = *context->pCertInfo;
-    DecodedCertificate decoded;
-    decoded.subject = blobBytes(info.Subject);
-    decoded.issuer = blobBytes(info.Issuer);
-    decoded.serial = blobBytes(info.SerialNumber);
-    std::reverse(decoded.serial.begin(), decoded.serial.end());
-    const auto notBefore = timeOf(info.NotBefore);
-    const auto notAfter = timeOf(info.NotAfter);
-    if (!notBefore || !notAfter) return std::nullopt;
-    decoded.notBefore = *notBefore;
-    decoded.notAfter = *notAfter;
-    return decoded;
-  }
-};
-
 }  // namespace
 
-const CertificateDecoder& systemCertificateDecoder() {
-  static const CryptoApiCertificateDecoder decoder;
-  return decoder;
+std::optional<DecodedCertificate> certificateParts(const Bytes& der) {
+  Context context(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                               der.data(), static_cast<DWORD>(der.size())));
+  if (!context || context->pCertInfo == nullptr) return std::nullopt;
+  // Bytes after the certificate make it another thing than one DER certificate.
+  const auto header = derHeader(der.data(), der.size());
+  if (!header || header->headerLength + header->contentLength != der.size()) {
+    return std::nullopt;
+  }
+  const CERT_INFO& info = *context->pCertInfo;
+  DecodedCertificate decoded;
+  decoded.subject = blobBytes(info.Subject);
+  decoded.issuer = blobBytes(info.Issuer);
+  decoded.serial = blobBytes(info.SerialNumber);
+  std::reverse(decoded.serial.begin(), decoded.serial.end());
+  const auto notBefore = timeOf(info.NotBefore);
+  const auto notAfter = timeOf(info.NotAfter);
+  if (!notBefore || !notAfter) return std::nullopt;
+  decoded.notBefore = *notBefore;
+  decoded.notAfter = *notAfter;
+  return decoded;
 }
 
 }  // namespace ankor::capi
