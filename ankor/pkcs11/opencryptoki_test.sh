@@ -110,16 +110,8 @@ token_cases() {
     "$(pkcs11-tool --module "$OCK" -O --type cert 2>/dev/null |
        sed -nE 's/^ *(subject|serial): +/\1: /p' | sort -u | paste -sd'|')"
 
-  local junk before
-  ankor pkcs11 list certificates GD
-  before=$(member thumbprint | grep -c .)
-  for junk in "" "$(printf 'not a certificate' | base64 -w0)" "$(base64 -w0 "$cert_pem")"; do
-    ankor pkcs11 repo importCertificate AT "$serial" "$key_b64" Junk "$PIN" "$junk"
-    check "junk '${junk:0:12}' refused" \
-      "$(envelope error '"Erro na importação do certificado: o certificado nao e um X.509 em DER"')" "$out"
-  done
-  ankor pkcs11 list certificates GD
-  check "no junk stored" "$before" "$(member thumbprint | grep -c .)"
+  junk_certificates_refused GD AT "$serial" "$key_b64" "$PIN" \
+    "" "$(printf 'not a certificate' | base64 -w0)" "$(base64 -w0 "$cert_pem")"
 
   ankor pkcs11 repo createKeyPair GD "$serial" "ABCDEFGHIJKLMNOPQé" 1024 "$PIN"
   check "the label cut before the sequence" \

@@ -5,23 +5,15 @@
 # testing/vcard_bridge.cpp, and OpenSC's PKCS#11 module behind code GD. Skipped (77)
 # only where this machine cannot run pcscd.
 source "$TARVO_SOURCE_DIR/tests/lib.sh"
+source "$TARVO_SOURCE_DIR/ankor/pkcs11/testing/peers.sh"
 OPENSC=/usr/lib/x86_64-linux-gnu/opensc-pkcs11.so
 PIN=77777777
 work=$(mktemp -d)
 pcscd_pid="" bridge_pid=""
 
-# stop PID: SIGTERM, then SIGKILL after five seconds; every wait bounded.
-stop() {
-  local pid=$1 i
-  [ -n "$pid" ] || return 0
-  kill -TERM "$pid" 2>/dev/null || return 0
-  for i in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
 cleanup() {
-  stop "$bridge_pid"
-  stop "$pcscd_pid"
+  stop_pid "$bridge_pid"
+  stop_pid "$pcscd_pid"
   rm -rf "$work" "$out_raw"
 }
 trap cleanup EXIT
@@ -52,13 +44,7 @@ if [ "${#namespace[@]}" -gt 0 ]; then
 fi
 
 # vpcd's readers listen on a port and the next one; take two free ones.
-port=""
-for candidate in $(seq 35963 2 36063); do
-  if [ -z "$(ss -ltnH "( sport = :$candidate or sport = :$((candidate + 1)) )")" ]; then
-    port=$candidate
-    break
-  fi
-done
+free_port_pair 35963 36063
 [ -n "$port" ] || skip "no two free ports for vpcd's readers"
 printf 'FRIENDLYNAME "Ankor Virtual PCD"\nDEVICENAME /dev/null:%d\nLIBPATH /usr/lib/pcsc/drivers/serial/libifdvpcd.so\nCHANNELID %d\n' \
   "$port" "$port" >"$work/readers/vpcd"
@@ -216,7 +202,7 @@ ankor pkcs11 crypt signWithKeyId GD "$serial" AAE= sha256 12345678 false "$data_
 check "wrong PIN, signature" "$(envelope error '"Erro no Login - Erro Generico"')" "$out"
 
 # The card taken out: its token disappears.
-stop "$bridge_pid"
+stop_pid "$bridge_pid"
 bridge_pid=""
 for i in $(seq 40); do
   ankor pkcs11 list tokens GD

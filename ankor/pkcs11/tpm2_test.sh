@@ -35,13 +35,7 @@ wait_for 5 test -S "$work/bus" || skip "dbus-daemon did not start: $(tail -3 "$w
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/bus"
 
 # swtpm listens on a port for commands and the next for control; take two free ones.
-port=""
-for candidate in $(seq 42321 2 42421); do
-  if [ -z "$(ss -ltnH "( sport = :$candidate or sport = :$((candidate + 1)) )")" ]; then
-    port=$candidate
-    break
-  fi
-done
+free_port_pair 42321 42421
 [ -n "$port" ] || skip "no two free ports for swtpm"
 mkdir -p "$work/tpm" "$work/store"
 swtpm socket --tpm2 --tpmstate "dir=$work/tpm" --flags not-need-init,startup-clear \
@@ -130,16 +124,8 @@ token_cases() {
   check "ND without a PIN pad" "$(envelope error '"PIN nao informado"')" "$out"
   check "ND costs no authorisation" 0x0 "$(lockout_counter)"
 
-  local junk before
-  ankor pkcs11 list certificates GD
-  before=$(member thumbprint | grep -c .)
-  for junk in "" "$(printf 'not a certificate' | base64 -w0)"; do
-    ankor pkcs11 repo importCertificate GD "$SERIAL#1" "$key_one" Junk "$PIN_ONE" "$junk"
-    check "junk '${junk:0:12}' refused" \
-      "$(envelope error '"Erro na importação do certificado: o certificado nao e um X.509 em DER"')" "$out"
-  done
-  ankor pkcs11 list certificates GD
-  check "no junk stored" "$before" "$(member thumbprint | grep -c .)"
+  junk_certificates_refused GD GD "$SERIAL#1" "$key_one" "$PIN_ONE" \
+    "" "$(printf 'not a certificate' | base64 -w0)"
 
   stop_pid "$abrmd_pid"
   abrmd_pid=""

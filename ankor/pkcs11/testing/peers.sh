@@ -21,6 +21,36 @@ wait_for() {
   return 1
 }
 
+# free_port_pair FIRST LAST: sets $port to the first even-stepped port from FIRST to LAST
+# for which neither it nor the next one has a listener; empty when there is none.
+free_port_pair() {
+  local candidate
+  port=""
+  for candidate in $(seq "$1" 2 "$2"); do
+    if [ -z "$(ss -ltnH "( sport = :$candidate or sport = :$((candidate + 1)) )")" ]; then
+      port=$candidate
+      return 0
+    fi
+  done
+}
+
+# junk_certificates_refused LIST_CODE CODE SERIAL ID PIN JUNK...: each JUNK (Base64) is
+# refused by the import into the token CODE SERIAL, and the certificates listed by
+# LIST_CODE stay as many as before.
+junk_certificates_refused() {
+  local list_code=$1 code=$2 serial=$3 id=$4 pin=$5 junk before
+  shift 5
+  ankor pkcs11 list certificates "$list_code"
+  before=$(member thumbprint | grep -c .)
+  for junk in "$@"; do
+    ankor pkcs11 repo importCertificate "$code" "$serial" "$id" Junk "$pin" "$junk"
+    check "junk '${junk:0:12}' refused" \
+      "$(envelope error '"Erro na importação do certificado: o certificado nao e um X.509 em DER"')" "$out"
+  done
+  ankor pkcs11 list certificates "$list_code"
+  check "no junk stored" "$before" "$(member thumbprint | grep -c .)"
+}
+
 # asan_resident [--full-stacks] MODULE...: in an ASan build, sets $preload so that the
 # middleware's libraries stay loaded until exit (LeakSanitizer can then name their
 # frames); testing/lsan.supp names only middleware libraries. --full-stacks unwinds
