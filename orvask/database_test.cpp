@@ -145,11 +145,28 @@ void holdLock(const std::string& db, std::chrono::milliseconds holdFor, std::ato
   sqlite3_close(conn);
 }
 
+// The lock of holdLock, held by a thread of its own; constructed once the lock is held.
+class LockHolder {
+ public:
+  LockHolder(const std::string& db, std::chrono::milliseconds holdFor)
+      : thread_(holdLock, db, holdFor, std::ref(locked_)) {
+    while (!locked_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  LockHolder(const LockHolder&) = delete;
+  LockHolder& operator=(const LockHolder&) = delete;
+  ~LockHolder() {
+    if (thread_.joinable()) thread_.join();
+  }
+  void join() { thread_.join(); }
+
+ private:
+  std::atomic<bool> locked_{false};
+  std::thread thread_;
+};
+
 // A database that stays busy makes every operation give up after its bounded wait.
 TEST_F(Database, BusyBeyondBoundGivesUp) {
-  std::atomic<bool> locked{false};
-  std::thread holder(holdLock, db, std::chrono::milliseconds(2000), std::ref(locked));
-  while (!locked) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  LockHolder holder(db, std::chrono::milliseconds(2000));
   SoftwareMap map;
   const int load = access.LoadList(kSelectBlackList, map);  // 3 waits of 100 ms
   const int insert = access.InsertList(kInsertBlackList, mapOf({record("A", "a")}));
@@ -162,9 +179,7 @@ TEST_F(Database, BusyBeyondBoundGivesUp) {
 // A database that becomes free within the bound is waited for, by reads and writes.
 TEST_F(Database, BusyWithinBoundWaits) {
   CDBOrvask patient(DatabaseSettings{db, std::chrono::milliseconds(10000)});
-  std::atomic<bool> locked{false};
-  std::thread holder(holdLock, db, std::chrono::milliseconds(300), std::ref(locked));
-  while (!locked) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  LockHolder holder(db, std::chrono::milliseconds(300));
   SoftwareMap map;
   EXPECT_EQ(patient.LoadList(kSelectBlackList, map), kDbDone);
   EXPECT_EQ(patient.InsertList(kInsertBlackList, mapOf({record("A", "a")})), kDbDone);
@@ -180,9 +195,7 @@ TEST_F(Database, BusyWithinBoundWaits) {
 TEST_F(Database, OneDeadlineForEveryWait) {
   using std::chrono::milliseconds;
   const DatabaseSettings settings{db, milliseconds(600)};
-  std::atomic<bool> locked{false};
-  std::thread holder(holdLock, db, milliseconds(2500), std::ref(locked));
-  while (!locked) std::this_thread::sleep_for(milliseconds(5));
+  LockHolder holder(db, milliseconds(2500));
   const auto start = std::chrono::steady_clock::now();
   SoftwareMap map;
   const int load = CDBOrvask(settings).LoadList(kSelectBlackList, map);
@@ -206,9 +219,7 @@ TEST_F(Database, BusyWaitEndsAtWorkDeadline) {
   using std::chrono::milliseconds;
   DatabaseSettings settings{db, milliseconds(10000)};
   settings.workDeadline = std::chrono::steady_clock::now() + milliseconds(600);
-  std::atomic<bool> locked{false};
-  std::thread holder(holdLock, db, milliseconds(2500), std::ref(locked));
-  while (!locked) std::this_thread::sleep_for(milliseconds(5));
+  LockHolder holder(db, milliseconds(2500));
   const auto start = std::chrono::steady_clock::now();
   SoftwareMap map;
   const int load = CDBOrvask(settings).LoadList(kSelectBlackList, map);
